@@ -1,0 +1,23 @@
+#include "app/language.h"
+
+#include "app/globals.h"
+#include "app/language_table.h"
+#include "ui/resource_ids.h"
+
+void SelectInterfaceLanguage(const wchar_t* languageCode)
+{
+    LANGID language = LanguageIdFromCode(languageCode);
+
+    // Vista and later pick resources by the thread's UI language; earlier
+    // systems (and a failed query, whose fields stay zero) by its locale.
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExW(&version);
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 6)
+        SetThreadUILanguage(language);
+    else
+        SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
+
+    LoadStringW(AppInstance, IDS_ALLOW, AllowText, TextLimit);
+    LoadStringW(AppInstance, IDS_DENY, DenyText, TextLimit);
+}

@@ -1,0 +1,91 @@
+// The entry point and the whole start-up flow: one pass, then the process ends.
+#include "app/globals.h"
+#include "app/language.h"
+#include "decisions/registry_store.h"
+#include "keeper/keeper.h"
+#include "ui/dialogs.h"
+#include "ui/resource_ids.h"
+
+#include <wchar.h>
+
+enum {
+    ExitEmptyCommandLine = -1,
+    ExitMalformedCommandLine = -2,
+    ExitDone = 0,
+};
+
+// The language code alone: the Preferences dialog, saved when it ends with OK.
+static int RunPreferencesAlone()
+{
+    SelectInterfaceLanguage(LaunchRequest.languageCode);
+    if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), nullptr, PreferencesDialogProc, 0) == IDOK)
+        SaveDecisions();
+    return ExitDone;
+}
+
+// The table keeps its own copy of the site, so every entry's domain is heap-owned alike.
+static void RememberSite(int32_t decision)
+{
+    AddDecision(DuplicateText(LaunchRequest.site, static_cast<uint32_t>(wcslen(LaunchRequest.site))), decision);
+    SaveDecisions();
+}
+
+static void ActOnPromptChoice()
+{
+    switch (PromptChoice) {
+    case IDC_ALWAYS:
+        RememberSite(DecisionAllow);
+        KeepWindowOnTop(LaunchRequest.windowTitle);
+        break;
+    case IDC_JUST_THIS_TIME:
+        KeepWindowOnTop(LaunchRequest.windowTitle);
+        break;
+    case IDC_NEVER:
+        RememberSite(DecisionDeny);
+        break;
+    }
+}
+
+static void HandleRequest()
+{
+    SelectInterfaceLanguage(LaunchRequest.languageCode);
+
+    // The prompt can open Preferences, whose site list is a list view.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    int32_t decision = FindDecision(LaunchRequest.site);
+    if (decision == NoDecision) {
+        // A prompt that cannot be created (-1) or is cancelled counts as no answer.
+        if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_CONSENT_PROMPT), nullptr, PromptDialogProc, 0) == IDOK)
+            ActOnPromptChoice();
+    } else if (decision == DecisionAllow) {
+        KeepWindowOnTop(LaunchRequest.windowTitle);
+    }
+    // A remembered Deny, or any other stored value: nothing to do.
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int)
+{
+    AppInstance = instance;
+    if (!tail || !*tail)
+        return ExitEmptyCommandLine;
+
+    // Only one copy runs: the named mutex's existence is the guard, never its ownership.
+    HANDLE guard = CreateMutexW(nullptr, FALSE, L"HalvaneExe");
+    if (!guard || GetLastError() == ERROR_ALREADY_EXISTS)
+        return ExitDone;
+
+    LoadDecisions();
+    if (!ParseCommandLine(tail, &LaunchRequest)) {
+        if (LaunchRequest.site || LaunchRequest.windowTitle || !LaunchRequest.languageCode)
+            return ExitMalformedCommandLine;
+        return RunPreferencesAlone();
+    }
+
+    HandleRequest();
+    ReleaseMutex(guard);
+    CloseHandle(guard);
+    PostQuitMessage(0);
+    return ExitDone;
+}

@@ -1,0 +1,108 @@
+// The registry side of the decision table: one REG_DWORD per site under HKCU.
+#include "decisions/registry_store.h"
+
+#include "decisions/decision_table.h"
+#include "decisions/name_set.h"
+
+#include <stdlib.h>
+
+RegistryCalls Registry = {
+    RegOpenKeyExW, RegCreateKeyExW, RegQueryInfoKeyW, RegEnumValueW,
+    RegQueryValueExW, RegSetValueExW, RegDeleteValueW, RegCloseKey,
+};
+
+enum { LoadedNameLength = 256, LoadedNameLimit = 255 };  // names of 1 to 254 characters come back
+
+void LoadDecisions()
+{
+    HKEY key;
+    if (Registry.OpenKeyEx(HKEY_CURRENT_USER, DECISIONS_KEY_PATH, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+
+    DWORD valueCount = 0;
+    Registry.QueryInfoKey(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr,
+                          nullptr, nullptr, nullptr);
+    // Slot i stands for value i, taken or not, so passed-over values leave empty slots.
+    ResetDecisionTable(valueCount);
+
+    wchar_t name[LoadedNameLength];
+    for (DWORD i = 0; i < valueCount; ++i) {
+        DWORD nameLength = LoadedNameLimit;
+        if (Registry.EnumValue(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            nameLength == 0)
+            continue;
+        LowerCaseAscii(name);
+        // The type is not looked at: any value of exactly four bytes is a decision.
+        int32_t decision = 0;
+        DWORD size = sizeof(decision);
+        if (Registry.QueryValueEx(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&decision), &size) !=
+                ERROR_SUCCESS ||
+            size != sizeof(decision))
+            continue;
+        PutDecisionInSlot(i, DuplicateText(name, nameLength), decision);
+    }
+    Registry.CloseKey(key);
+}
+
+// Value names are compared by the registry without regard to case, by its own
+// (Unicode) rule; the stale-value check must agree with it or it would delete
+// a value that was just written under another case.
+static wchar_t RegistryFold(wchar_t c)
+{
+    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
+}
+
+// Deletes every value whose name is none of the table's domains: the ones the
+// table dropped, and junk such as the default value or names too long to load.
+static void DeleteStaleValues(HKEY key, const NameSet* tableNames)
+{
+    DWORD valueCount = 0, longestName = 0;
+    if (Registry.QueryInfoKey(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
+                              &longestName, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+
+    // Collect first, delete afterwards: deleting while enumerating would shift the indices.
+    wchar_t** stale = static_cast<wchar_t**>(AllocateOrDie(uint64_t(valueCount) * sizeof(wchar_t*)));
+    DWORD staleCount = 0;
+    wchar_t* name = static_cast<wchar_t*>(AllocateOrDie((uint64_t(longestName) + 1) * sizeof(wchar_t)));
+    for (DWORD i = 0; i < valueCount; ++i) {
+        DWORD nameLength = longestName + 1;
+        if (Registry.EnumValue(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            continue;
+        if (!ContainsName(tableNames, name))
+            stale[staleCount++] = DuplicateText(name, nameLength);
+    }
+    for (DWORD i = 0; i < staleCount; ++i) {
+        Registry.DeleteValue(key, stale[i]);
+        free(stale[i]);
+    }
+    free(name);
+    free(stale);
+}
+
+// Writes every entry first and only then removes what the table no longer
+// holds, so a failure or a kill part-way never loses a decision saved before.
+void SaveDecisions()
+{
+    HKEY key;
+    if (Registry.CreateKeyEx(HKEY_CURRENT_USER, DECISIONS_KEY_PATH, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+
+    NameSet tableNames;
+    InitNameSet(&tableNames, SiteDecisions.slotCount, RegistryFold);
+    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
+        SiteDecision* entry = SiteDecisions.slots[i];
+        if (!entry || !entry->domain[0])
+            continue;
+        LowerCaseAscii(entry->domain);
+        // A later entry of the same domain overwrites an earlier one. A failed
+        // write still counts as the table's: whatever the key held for it stays.
+        Registry.SetValueEx(key, entry->domain, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&entry->decision),
+                            sizeof(entry->decision));
+        AddName(&tableNames, entry->domain);
+    }
+    DeleteStaleValues(key, &tableNames);
+    FreeNameSet(&tableNames);
+    Registry.CloseKey(key);
+}

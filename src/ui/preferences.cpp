@@ -1,0 +1,209 @@
+// The Preferences dialog: the remembered sites in a two-column list.
+// Every change acts on the table at once; whoever opened the dialog saves on OK.
+#include "app/globals.h"
+#include "ui/dialogs.h"
+#include "ui/resource_ids.h"
+
+#include <stdlib.h>
+#include <wchar.h>
+
+static wchar_t AddedRowPlaceholder[] = L"zzzz";  // sorts a new row after the others
+
+static void SetPreferencesTexts(HWND dialog)
+{
+    wchar_t text[TextBufferLength];
+    SetDlgItemTextW(dialog, IDOK, LoadText(IDS_OK, text));
+    SetDlgItemTextW(dialog, IDCANCEL, LoadText(IDS_CANCEL, text));
+    SetDlgItemTextW(dialog, IDC_ADD, LoadText(IDS_ADD, text));
+    SetDlgItemTextW(dialog, IDC_REMOVE, LoadText(IDS_REMOVE, text));
+    SetWindowTextW(dialog, LoadText(IDS_PREFERENCES_CAPTION, text));
+}
+
+static void SetDecisionCell(HWND list, int row, const SiteDecision* entry)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.iSubItem = 1;
+    item.pszText = entry->decision ? AllowText : DenyText;
+    SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// Returns the row the list's ascending sort put the entry at.
+static int InsertSiteRow(HWND list, wchar_t* label, SiteDecision* entry)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_STATE;
+    item.pszText = label;
+    item.lParam = reinterpret_cast<LPARAM>(entry);
+    int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    SetDecisionCell(list, row, entry);
+    return row;
+}
+
+static void FillSiteList(HWND list)
+{
+    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
+        if (SiteDecision* entry = SiteDecisions.slots[i])
+            InsertSiteRow(list, entry->domain, entry);
+    }
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+}
+
+static void InsertColumn(HWND list, int index, int width, UINT textId)
+{
+    wchar_t text[TextBufferLength];
+    LVCOLUMNW column = {};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = width;
+    column.pszText = const_cast<wchar_t*>(LoadText(textId, text));
+    column.iSubItem = index;
+    SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
+}
+
+static void SetUpSiteList(HWND dialog)
+{
+    HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
+    // Installed before any column or row, so every later message passes through it.
+    PreviousListProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SiteListProc)));
+    RECT client;
+    GetClientRect(list, &client);
+    int width = client.right;  // still empty, so no scroll bar narrows it
+    InsertColumn(list, 0, (3 * width) / 5, IDS_COLUMN_DOMAIN);
+    InsertColumn(list, 1, (2 * width) / 5, IDS_COLUMN_DECISION);
+    FillSiteList(list);
+}
+
+static void ClearSelectedRow()
+{
+    SelectedRow = NMLISTVIEW{};
+}
+
+static void OnPreferencesInit(HWND dialog)
+{
+    CentreAndRaise(dialog);
+    // Opened from the prompt this is the prompt's icon; opened alone, there is none.
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
+    SetPreferencesTexts(dialog);
+    CreateDecisionEditor(dialog);
+    SetUpSiteList(dialog);
+    ClearSelectedRow();
+    EnableWindow(GetDlgItem(dialog, IDC_REMOVE), FALSE);
+}
+
+// A new label is lower-cased in the notification's own buffer, so the list
+// shows what the table holds. An empty or cancelled edit keeps the old label.
+static BOOL OnEndLabelEdit(HWND dialog, NMLVDISPINFOW* info)
+{
+    wchar_t* text = info->item.pszText;
+    BOOL accepted = text && *text;
+    if (accepted) {
+        LowerCaseAscii(text);
+        RenameDecision(reinterpret_cast<SiteDecision*>(info->item.lParam), text,
+                       static_cast<uint32_t>(wcslen(text)));
+    }
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, accepted);
+    return accepted;
+}
+
+static void ShowEditor(int command)
+{
+    if (DecisionEditor)
+        ShowWindow(DecisionEditor, command);
+}
+
+static void OnItemChanged(HWND dialog, const NMLISTVIEW* change)
+{
+    if (change->uNewState == change->uOldState) {
+        ShowEditor(SW_SHOW);  // only the text changed; the editor stays where it is
+    } else if (change->uNewState & (LVIS_FOCUSED | LVIS_SELECTED)) {
+        SelectedRow = *change;
+        EnableWindow(GetDlgItem(dialog, IDC_REMOVE), TRUE);
+        if (DecisionEditor) {
+            ShowWindow(DecisionEditor, SW_SHOW);
+            PlaceDecisionEditor(dialog);
+        }
+    } else {
+        ClearSelectedRow();
+        EnableWindow(GetDlgItem(dialog, IDC_REMOVE), FALSE);
+        ShowEditor(SW_HIDE);
+    }
+}
+
+static BOOL OnPreferencesNotify(HWND dialog, WPARAM wParam, NMHDR* header)
+{
+    if (LOWORD(wParam) != IDC_SITE_LIST)
+        return FALSE;
+    if (header->code == LVN_ENDLABELEDITW)
+        return OnEndLabelEdit(dialog, reinterpret_cast<NMLVDISPINFOW*>(header));
+    if (header->code == LVN_ITEMCHANGED)
+        OnItemChanged(dialog, reinterpret_cast<NMLISTVIEW*>(header));
+    return FALSE;
+}
+
+// A new Deny entry with an empty domain; the user names it in the label edit.
+static void AddSite(HWND dialog)
+{
+    wchar_t* domain = static_cast<wchar_t*>(AllocateOrDie(sizeof(wchar_t)));
+    domain[0] = L'\0';
+    SiteDecision* entry = AddDecision(domain, DecisionDeny);
+    HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
+
+    int row = InsertSiteRow(list, AddedRowPlaceholder, entry);
+    LVITEMW label = {};
+    label.iSubItem = 0;
+    label.pszText = entry->domain;
+    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&label));  // the row does not move
+    SetFocus(list);
+    SendMessageW(list, LVM_EDITLABELW, row, 0);
+}
+
+static void RemoveSite(HWND dialog)
+{
+    SiteDecision* entry = reinterpret_cast<SiteDecision*>(SelectedRow.lParam);
+    if (!entry)
+        return;
+    int row = SelectedRow.iItem;
+    SendMessageW(GetDlgItem(dialog, IDC_SITE_LIST), LVM_DELETEITEM, row, 0);
+    RemoveDecision(entry);
+    ClearSelectedRow();
+    EnableWindow(GetDlgItem(dialog, IDC_REMOVE), FALSE);
+}
+
+static BOOL OnPreferencesCommand(HWND dialog, WPARAM wParam)
+{
+    if (HIWORD(wParam))
+        return TRUE;  // a control's notification
+    switch (LOWORD(wParam)) {
+    case IDOK:
+    case IDCANCEL:
+        EndDialog(dialog, LOWORD(wParam));
+        return FALSE;
+    case IDC_ADD:
+        AddSite(dialog);
+        return FALSE;
+    case IDC_REMOVE:
+        RemoveSite(dialog);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnPreferencesInit(dialog);
+        return FALSE;  // the dialog manager gives the focus to no control
+    case WM_NOTIFY:
+        return OnPreferencesNotify(dialog, wParam, reinterpret_cast<NMHDR*>(lParam));
+    case WM_COMMAND:
+        return OnPreferencesCommand(dialog, wParam);
+    case WM_DESTROY:
+        DestroyDecisionEditor();
+        return FALSE;
+    }
+    return FALSE;
+}
