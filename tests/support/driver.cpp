@@ -1,0 +1,370 @@
+#include "driver.h"
+
+#include <commctrl.h>
+
+namespace driver {
+
+std::wstring ProgramPath(const wchar_t* fileName)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
+}
+
+Process Launch(const std::wstring& tail, const std::wstring& exe)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!tail.empty())
+        commandLine += L" " + tail;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    Process process;
+    if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        process.handle = info.hProcess;
+        process.id = info.dwProcessId;
+    }
+    return process;
+}
+
+DWORD WaitForExit(const Process& process, DWORD timeoutMs)
+{
+    if (!process.handle || WaitForSingleObject(process.handle, timeoutMs) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.handle, &code);
+    return code;
+}
+
+void End(Process& process)
+{
+    if (!process.handle)
+        return;
+    if (WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process.handle, 9);
+        WaitForSingleObject(process.handle, 5000);
+    }
+    CloseHandle(process.handle);
+    process = Process{};
+}
+
+namespace {
+
+struct DialogSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && ClassName(window) == L"#32770")
+        search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> DialogsOf(DWORD processId)
+{
+    DialogSearch search = {processId, {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForDialog(DWORD processId, DWORD timeoutMs, const wchar_t* caption)
+{
+    HWND dialog = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND candidate : DialogsOf(processId)) {
+                if (!caption || Text(candidate) == caption) {
+                    dialog = candidate;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return dialog;
+}
+
+bool WaitForDialogGone(HWND dialog, DWORD timeoutMs)
+{
+    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
+}
+
+std::wstring Text(HWND window)
+{
+    // WM_GETTEXT crosses processes (the system marshals the buffer).
+    LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(static_cast<size_t>(copied));
+    return text;
+}
+
+std::wstring ItemText(HWND dialog, int id)
+{
+    return Text(GetDlgItem(dialog, id));
+}
+
+std::wstring ClassName(HWND window)
+{
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+bool IsChecked(HWND dialog, int id)
+{
+    return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool IsEnabled(HWND dialog, int id)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+bool IsTopmost(HWND window)
+{
+    return (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+RECT WindowRect(HWND window)
+{
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+void Click(HWND dialog, int id)
+{
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PressKey(HWND window, UINT virtualKey)
+{
+    PostMessageW(window, WM_KEYDOWN, virtualKey, 1);
+    if (virtualKey == VK_RETURN || virtualKey == VK_ESCAPE)
+        PostMessageW(window, WM_CHAR, virtualKey == VK_RETURN ? L'\r' : 0x1B, 1);
+    PostMessageW(window, WM_KEYUP, virtualKey, 0xC0000001);
+}
+
+void TypeText(HWND window, const std::wstring& text)
+{
+    SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// ---- list view across processes: its structures must live in its own memory ----
+
+namespace {
+
+class RemoteBuffer {
+public:
+    RemoteBuffer(HWND window, SIZE_T size) : size_(size)
+    {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        if (process_)
+            address_ = static_cast<BYTE*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    }
+    ~RemoteBuffer()
+    {
+        if (address_)
+            VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+        if (process_)
+            CloseHandle(process_);
+    }
+    BYTE* at(SIZE_T offset) const { return address_ + offset; }
+    void Write(SIZE_T offset, const void* data, SIZE_T size) const
+    {
+        WriteProcessMemory(process_, address_ + offset, data, size, nullptr);
+    }
+    void Read(SIZE_T offset, void* data, SIZE_T size) const
+    {
+        ReadProcessMemory(process_, address_ + offset, data, size, nullptr);
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    BYTE* address_ = nullptr;
+    SIZE_T size_;
+};
+
+const SIZE_T kTextOffset = 256;
+const int kTextChars = 512;
+
+}  // namespace
+
+int ListCount(HWND list)
+{
+    return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring ListText(HWND list, int row, int column)
+{
+    RemoteBuffer remote(list, kTextOffset + kTextChars * sizeof(wchar_t));
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
+    item.cchTextMax = kTextChars;
+    remote.Write(0, &item, sizeof(item));
+    LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.at(0)));
+    std::wstring text(kTextChars, L'\0');
+    remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+static LPARAM ListItemData(HWND list, int row)
+{
+    RemoteBuffer remote(list, sizeof(LVITEMW));
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    remote.Write(0, &item, sizeof(item));
+    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.at(0)));
+    remote.Read(0, &item, sizeof(item));
+    return item.lParam;
+}
+
+std::vector<ListRow> ListRows(HWND list)
+{
+    std::vector<ListRow> rows;
+    for (int row = 0, count = ListCount(list); row < count; ++row)
+        rows.push_back({ListText(list, row, 0), ListText(list, row, 1), ListItemData(list, row)});
+    return rows;
+}
+
+int ListSelectedRow(HWND list)
+{
+    return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void ListSelect(HWND list, int row)
+{
+    RemoteBuffer remote(list, sizeof(LVITEMW));
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    remote.Write(0, &item, sizeof(item));
+    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote.at(0)));
+}
+
+HWND ListEditLabel(HWND list, int row)
+{
+    // The list must have the focus for the edit to start; focus moves only within a thread's queue.
+    return reinterpret_cast<HWND>(SendMessageW(list, LVM_EDITLABELW, row, 0));
+}
+
+int ListColumnWidth(HWND list, int column)
+{
+    return static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+}
+
+RECT ListSubItemRect(HWND list, int row, int column)
+{
+    RemoteBuffer remote(list, sizeof(RECT));
+    RECT rect = {LVIR_BOUNDS, column, 0, 0};
+    remote.Write(0, &rect, sizeof(rect));
+    SendMessageW(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(remote.at(0)));
+    remote.Read(0, &rect, sizeof(rect));
+    return rect;
+}
+
+std::vector<std::wstring> ListColumns(HWND list)
+{
+    std::vector<std::wstring> columns;
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    int count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        RemoteBuffer remote(list, kTextOffset + kTextChars * sizeof(wchar_t));
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT;
+        column.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
+        column.cchTextMax = kTextChars;
+        remote.Write(0, &column, sizeof(column));
+        SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(remote.at(0)));
+        std::wstring text(kTextChars, L'\0');
+        remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
+        columns.push_back(text.c_str());
+    }
+    return columns;
+}
+
+DWORD ListExtendedStyle(HWND list)
+{
+    return static_cast<DWORD>(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+}
+
+// ---- the decision key -------------------------------------------------------
+
+const wchar_t kDecisionsKey[] = L"Software\\Marrowin\\Quillery\\Halvane";
+
+void DeleteDecisionsKey()
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, kDecisionsKey);
+}
+
+void WriteRaw(const std::wstring& name, DWORD type, const std::vector<BYTE>& data)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kDecisionsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+}
+
+void WriteDword(const std::wstring& name, DWORD value)
+{
+    WriteRaw(name, REG_DWORD, Dword(value).data);
+}
+
+StoredValue Dword(DWORD value)
+{
+    StoredValue stored;
+    stored.type = REG_DWORD;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+    stored.data.assign(bytes, bytes + 4);
+    return stored;
+}
+
+bool DecisionsKeyExists()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kDecisionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::map<std::wstring, StoredValue> ReadDecisionsKey()
+{
+    std::map<std::wstring, StoredValue> values;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kDecisionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(65536);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS)
+            break;
+        StoredValue& stored = values[std::wstring(name.data(), nameLength)];
+        stored.type = type;
+        stored.data.assign(data.begin(), data.begin() + dataSize);
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+}  // namespace driver

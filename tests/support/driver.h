@@ -1,0 +1,126 @@
+// Driving Halvane from outside, as a user would: start it as its own process,
+// find its windows, read their texts and states, click, and read its list view
+// across the process boundary. Shared by the tests, the stand-in browser tool
+// and the benchmarks.
+#ifndef HALVANE_TEST_DRIVER_H
+#define HALVANE_TEST_DRIVER_H
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace driver {
+
+// ---- processes -------------------------------------------------------------
+
+// Where the tests find halvane.exe: next to the running program.
+std::wstring ProgramPath(const wchar_t* fileName = L"halvane.exe");
+
+struct Process {
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+};
+
+// Starts exe with the given command-line tail ("" for none: the tail is then empty).
+Process Launch(const std::wstring& tail, const std::wstring& exe = ProgramPath());
+// The exit code, or STILL_ACTIVE when it did not end within the timeout.
+DWORD WaitForExit(const Process& process, DWORD timeoutMs);
+// Ends a process that is still running and closes its handle. Safe to call twice.
+void End(Process& process);
+
+// Ends the process on scope exit, so no test leaves one behind.
+class ScopedProcess {
+public:
+    explicit ScopedProcess(Process process) : process_(process) {}
+    ~ScopedProcess() { End(process_); }
+    ScopedProcess(const ScopedProcess&) = delete;
+    ScopedProcess& operator=(const ScopedProcess&) = delete;
+    const Process& get() const { return process_; }
+    DWORD id() const { return process_.id; }
+    DWORD WaitForExit(DWORD timeoutMs) const { return driver::WaitForExit(process_, timeoutMs); }
+
+private:
+    Process process_;
+};
+
+// Polls until condition() holds or the timeout passes; returns the last result.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 5000, DWORD stepMs = 10)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(stepMs);
+    }
+}
+
+// ---- windows ---------------------------------------------------------------
+
+// Visible top-level dialogs (class #32770) of a process.
+std::vector<HWND> DialogsOf(DWORD processId);
+// Waits for a visible dialog of the process; with a caption, only that one.
+HWND WaitForDialog(DWORD processId, DWORD timeoutMs = 5000, const wchar_t* caption = nullptr);
+// Waits until the process has no visible dialog with that handle any more.
+bool WaitForDialogGone(HWND dialog, DWORD timeoutMs = 5000);
+
+std::wstring Text(HWND window);
+std::wstring ItemText(HWND dialog, int id);
+std::wstring ClassName(HWND window);
+bool IsChecked(HWND dialog, int id);
+bool IsEnabled(HWND dialog, int id);
+bool IsTopmost(HWND window);
+RECT WindowRect(HWND window);
+
+// Clicks a button the way a mouse click reaches it (posted, so a button that
+// opens a nested modal dialog does not block the caller).
+void Click(HWND dialog, int id);
+// Sends a key press to a window (WM_KEYDOWN/WM_CHAR/WM_KEYUP).
+void PressKey(HWND window, UINT virtualKey);
+void TypeText(HWND window, const std::wstring& text);
+
+// ---- the list view of another process ---------------------------------------
+
+struct ListRow {
+    std::wstring domain;
+    std::wstring decision;
+    LPARAM data = 0;
+};
+
+int ListCount(HWND list);
+std::wstring ListText(HWND list, int row, int column);
+std::vector<ListRow> ListRows(HWND list);
+int ListSelectedRow(HWND list);  // -1 when none
+void ListSelect(HWND list, int row);
+HWND ListEditLabel(HWND list, int row);  // the edit control, or null
+int ListColumnWidth(HWND list, int column);
+RECT ListSubItemRect(HWND list, int row, int column);
+// The list's header texts, in column order.
+std::vector<std::wstring> ListColumns(HWND list);
+DWORD ListExtendedStyle(HWND list);
+
+// ---- the decision key -------------------------------------------------------
+
+extern const wchar_t kDecisionsKey[];  // Software\Marrowin\Quillery\Halvane under HKCU
+
+struct StoredValue {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+void DeleteDecisionsKey();
+void WriteDword(const std::wstring& name, DWORD value);
+void WriteRaw(const std::wstring& name, DWORD type, const std::vector<BYTE>& data);
+std::map<std::wstring, StoredValue> ReadDecisionsKey();  // names as stored
+bool DecisionsKeyExists();
+
+// A REG_DWORD of 4 bytes holding value.
+StoredValue Dword(DWORD value);
+
+}  // namespace driver
+
+#endif

@@ -1,0 +1,200 @@
+// standin_browser: opens windows that look, to Halvane, like a browser's, so the
+// title convention can be tried without a browser.
+//
+//   standin_browser                          commands on standard input:
+//       open [CLASS] TITLE    opens a window (CLASS defaults to MozillaWindowClass)
+//       title N TITLE         retitles window N ("_" + title hides it while kept)
+//       close N               closes window N
+//       state                 prints every window: class, title, topmost, visible
+//       quit
+//
+//   standin_browser --title T --run "TAIL" [options]
+//       opens one window titled T, starts halvane.exe (next to this tool) with
+//       TAIL, and reports what happens to the window. Options:
+//       --class C             window class (default MozillaWindowClass)
+//       --answer A            always | once | never | cancel: answer the consent
+//                             prompt if one appears; ask (default): leave it to the user
+//       --pause MS            wait before answering, e.g. for a screenshot (default 0)
+//       --toggle              retitle to "_" + T and back, reporting each state
+//       --hold S              keep the window open S seconds before closing it (default 3)
+#include "browser_windows.h"
+#include "../../src/ui/resource_ids.h"
+#include "../../tests/support/driver.h"
+
+#include <stdio.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+void Say(const std::wstring& line)
+{
+    // UTF-8 out, whatever the console code page.
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &utf8[0], size, nullptr, nullptr);
+    printf("%s\n", utf8.c_str());
+    fflush(stdout);
+}
+
+std::wstring Describe(HWND window)
+{
+    return std::wstring(L"\"") + StandInBrowser::Title(window) + L"\" topmost=" +
+           (StandInBrowser::IsTopmost(window) ? L"yes" : L"no") +
+           L" visible=" + (StandInBrowser::IsVisible(window) ? L"yes" : L"no");
+}
+
+int Interactive()
+{
+    StandInBrowser browser;
+    std::map<int, HWND> windows;
+    int next = 1;
+    wchar_t line[4096];
+    while (fgetws(line, 4096, stdin)) {
+        std::wstring command(line);
+        while (!command.empty() && (command.back() == L'\n' || command.back() == L'\r'))
+            command.pop_back();
+        std::wstring verb = command.substr(0, command.find(L' '));
+        std::wstring rest = command.find(L' ') == std::wstring::npos ? L"" : command.substr(command.find(L' ') + 1);
+        if (verb == L"open") {
+            std::wstring className = L"MozillaWindowClass";
+            std::wstring first = rest.substr(0, rest.find(L' '));
+            if (first.rfind(L"Mozilla", 0) == 0 && first.size() > 7 && first.find(L"Class") != std::wstring::npos) {
+                className = first;
+                rest = rest.find(L' ') == std::wstring::npos ? L"" : rest.substr(rest.find(L' ') + 1);
+            }
+            HWND window = browser.Open(className, rest);
+            windows[next] = window;
+            Say(L"window " + std::to_wstring(next++) + L" " + className + L" " + Describe(window));
+        } else if (verb == L"title" || verb == L"close") {
+            int id = _wtoi(rest.c_str());
+            auto found = windows.find(id);
+            if (found == windows.end()) {
+                Say(L"no window " + std::to_wstring(id));
+                continue;
+            }
+            if (verb == L"close") {
+                browser.Close(found->second);
+                windows.erase(found);
+                Say(L"closed " + std::to_wstring(id));
+            } else {
+                browser.Retitle(found->second, rest.find(L' ') == std::wstring::npos ? L"" : rest.substr(rest.find(L' ') + 1));
+                Say(L"window " + std::to_wstring(id) + L" " + Describe(found->second));
+            }
+        } else if (verb == L"state") {
+            for (auto& [id, window] : windows)
+                Say(L"window " + std::to_wstring(id) + L" " + Describe(window));
+        } else if (verb == L"quit") {
+            break;
+        } else if (!verb.empty()) {
+            Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | quit");
+        }
+    }
+    return 0;
+}
+
+struct RunOptions {
+    std::wstring title, tail, className = L"MozillaWindowClass", answer = L"ask";
+    DWORD pauseMs = 0, holdSeconds = 3;
+    bool toggle = false;
+};
+
+int AnswerPrompt(const driver::Process& halvane, const RunOptions& options)
+{
+    HWND prompt = driver::WaitForDialog(halvane.id, 3000);
+    if (!prompt) {
+        Say(L"no prompt: the site's decision is remembered");
+        return 0;
+    }
+    Say(L"prompt: " + driver::Text(prompt) + L": " + driver::ItemText(prompt, IDC_MESSAGE));
+    Say(L"PROMPT-SHOWN");
+    if (options.answer == L"ask") {
+        Say(L"waiting for your answer in the prompt...");
+        driver::WaitForDialogGone(prompt, 600000);
+        return 0;
+    }
+    Sleep(options.pauseMs);
+    static const std::map<std::wstring, int> choices = {
+        {L"always", IDC_ALWAYS}, {L"once", IDC_JUST_THIS_TIME}, {L"never", IDC_NEVER}};
+    auto choice = choices.find(options.answer);
+    if (choice != choices.end()) {
+        driver::Click(prompt, choice->second);
+        driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, 5000);
+        Say(L"answered: " + driver::ItemText(prompt, choice->second));
+        driver::Click(prompt, IDOK);
+    } else {
+        Say(L"answered: " + driver::ItemText(prompt, IDCANCEL));
+        driver::Click(prompt, IDCANCEL);
+    }
+    driver::WaitForDialogGone(prompt, 5000);
+    return 0;
+}
+
+void Report(HWND window, const wchar_t* when)
+{
+    Say(std::wstring(when) + L": window " + Describe(window));
+}
+
+int Run(const RunOptions& options)
+{
+    StandInBrowser browser;
+    HWND window = browser.Open(options.className, options.title);
+    Report(window, L"opened");
+    driver::ScopedProcess halvane(driver::Launch(options.tail));
+    if (!halvane.get().handle) {
+        Say(L"could not start " + driver::ProgramPath());
+        return 2;
+    }
+    Say(L"started: halvane.exe " + options.tail);
+    AnswerPrompt(halvane.get(), options);
+
+    if (halvane.WaitForExit(1500) != STILL_ACTIVE) {
+        Report(window, L"halvane ended before the window closed");
+    } else {
+        Report(window, L"kept");
+        Say(L"KEPT-SHOWN");
+        if (options.toggle) {
+            browser.Retitle(window, L"_" + options.title);
+            Sleep(1500);
+            Report(window, L"retitled with \"_\"");
+            browser.Retitle(window, options.title);
+            Sleep(1500);
+            Report(window, L"plain title again");
+        }
+        Sleep(options.holdSeconds * 1000);
+        browser.Close(window);
+        Say(L"closed the window");
+    }
+    DWORD code = halvane.WaitForExit(5000);
+    if (code == STILL_ACTIVE)
+        Say(L"halvane.exe did not end; stopping it");
+    else
+        Say(L"halvane.exe exit code: " + std::to_wstring(static_cast<int>(code)));
+    return code == STILL_ACTIVE ? 1 : 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    RunOptions options;
+    bool run = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == L"--title" && hasValue) options.title = argv[++i];
+        else if (arg == L"--run" && hasValue) { options.tail = argv[++i]; run = true; }
+        else if (arg == L"--class" && hasValue) options.className = argv[++i];
+        else if (arg == L"--answer" && hasValue) options.answer = argv[++i];
+        else if (arg == L"--pause" && hasValue) options.pauseMs = _wtoi(argv[++i]);
+        else if (arg == L"--hold" && hasValue) options.holdSeconds = _wtoi(argv[++i]);
+        else if (arg == L"--toggle") options.toggle = true;
+        else {
+            Say(L"usage: standin_browser [--title T --run TAIL [--class C] [--answer always|once|never|cancel|ask]"
+                L" [--pause MS] [--toggle] [--hold S]]");
+            return 2;
+        }
+    }
+    return run ? Run(options) : Interactive();
+}
