@@ -4,6 +4,17 @@
 #include "app/language_table.h"
 #include "ui/resource_ids.h"
 
+// Looked up at run time: an import of it would keep the program from loading
+// on the older systems that the thread-locale road is for.
+static void SetUiLanguage(LANGID language)
+{
+    typedef LANGID(WINAPI * SetThreadUILanguageCall)(LANGID);
+    auto call = reinterpret_cast<SetThreadUILanguageCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadUILanguage")));
+    if (call)
+        call(language);
+}
+
 void SelectInterfaceLanguage(const wchar_t* languageCode)
 {
     LANGID language = LanguageIdFromCode(languageCode);
@@ -14,7 +25,7 @@ void SelectInterfaceLanguage(const wchar_t* languageCode)
     version.dwOSVersionInfoSize = sizeof(version);
     GetVersionExW(&version);
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 6)
-        SetThreadUILanguage(language);
+        SetUiLanguage(language);
     else
         SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
 

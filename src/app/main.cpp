@@ -14,10 +14,19 @@ enum {
     ExitDone = 0,
 };
 
+// The Preferences dialog's site list is a list view. Registering its class is
+// harmless where the common controls have done so already, and needed where not.
+static void RegisterListViewClass()
+{
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+}
+
 // The language code alone: the Preferences dialog, saved when it ends with OK.
 static int RunPreferencesAlone()
 {
     SelectInterfaceLanguage(LaunchRequest.languageCode);
+    RegisterListViewClass();
     if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), nullptr, PreferencesDialogProc, 0) == IDOK)
         SaveDecisions();
     return ExitDone;
@@ -50,9 +59,7 @@ static void HandleRequest()
 {
     SelectInterfaceLanguage(LaunchRequest.languageCode);
 
-    // The prompt can open Preferences, whose site list is a list view.
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
+    RegisterListViewClass();  // the prompt can open Preferences
 
     int32_t decision = FindDecision(LaunchRequest.site);
     if (decision == NoDecision) {

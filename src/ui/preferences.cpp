@@ -98,11 +98,11 @@ static void OnPreferencesInit(HWND dialog)
 static BOOL OnEndLabelEdit(HWND dialog, NMLVDISPINFOW* info)
 {
     wchar_t* text = info->item.pszText;
-    BOOL accepted = text && *text;
+    SiteDecision* entry = reinterpret_cast<SiteDecision*>(info->item.lParam);
+    BOOL accepted = text && *text && entry;
     if (accepted) {
         LowerCaseAscii(text);
-        RenameDecision(reinterpret_cast<SiteDecision*>(info->item.lParam), text,
-                       static_cast<uint32_t>(wcslen(text)));
+        RenameDecision(entry, text, static_cast<uint32_t>(wcslen(text)));
     }
     SetWindowLongPtrW(dialog, DWLP_MSGRESULT, accepted);
     return accepted;
