@@ -44,12 +44,29 @@ void LoadDecisions()
     Registry.CloseKey(key);
 }
 
-// Value names are compared by the registry without regard to case, by its own
-// (Unicode) rule; the stale-value check must agree with it or it would delete
-// a value that was just written under another case.
+// Value names are compared by the registry without regard to case, by the
+// system's own upper-case table; the stale-value check must agree with it or it
+// would delete a value that was just written under another case. ntdll's
+// RtlUpcaseUnicodeChar is that very table.
+typedef WCHAR(WINAPI* UpcaseCall)(WCHAR);
+static UpcaseCall RegistryUpcase;
+
 static wchar_t RegistryFold(wchar_t c)
 {
+    return RegistryUpcase(c);
+}
+
+static wchar_t CharUpperFold(wchar_t c)
+{
     return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
+}
+
+static CharacterFold RegistryNameFold()
+{
+    if (!RegistryUpcase)
+        RegistryUpcase = reinterpret_cast<UpcaseCall>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
+    return RegistryUpcase ? RegistryFold : CharUpperFold;
 }
 
 // Deletes every value whose name is none of the table's domains: the ones the
@@ -90,7 +107,7 @@ void SaveDecisions()
         return;
 
     NameSet tableNames;
-    InitNameSet(&tableNames, SiteDecisions.slotCount, RegistryFold);
+    InitNameSet(&tableNames, SiteDecisions.slotCount, RegistryNameFold());
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
         SiteDecision* entry = SiteDecisions.slots[i];
         if (!entry || !entry->domain[0])

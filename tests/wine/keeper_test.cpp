@@ -1,0 +1,236 @@
+// KeepWindowOnTop against real windows: stand-in browser windows owned by a
+// thread of this process, the keeper itself on another thread (it blocks until
+// the window is gone). Each pass is a second apart, so waits allow several.
+#include "browser_windows.h"
+#include "driver.h"
+#include "keeper/keeper.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const DWORD kPassesTimeoutMs = 5000;  // a change shows within one pass of a second
+
+const wchar_t kUiClass[] = L"MozillaUIWindowClass";
+const wchar_t kDialogClass[] = L"MozillaDialogClass";
+const wchar_t kWindowClass[] = L"MozillaWindowClass";
+const std::wstring kTitle = L"Quarterly Report - Stand-in";
+const std::wstring kHiddenTitle = L"_" + kTitle;
+
+// Runs KeepWindowOnTop on a thread of its own. Declare it before the
+// StandInBrowser, so that the windows close first and the keeper can return
+// before this waits for it.
+class KeeperRun {
+public:
+    KeeperRun() = default;
+    ~KeeperRun()
+    {
+        if (!thread_)
+            return;
+        // A keeper that never returns would hang the whole test program.
+        if (WaitForSingleObject(thread_, kPassesTimeoutMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the keeper was still running at the end of the test";
+            TerminateThread(thread_, 1);
+        }
+        CloseHandle(thread_);
+    }
+    KeeperRun(const KeeperRun&) = delete;
+    KeeperRun& operator=(const KeeperRun&) = delete;
+
+    void Start(const std::wstring& title)
+    {
+        title_ = title;
+        thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);
+        ASSERT_NE(thread_, nullptr);
+    }
+    bool Returned(DWORD timeoutMs = kPassesTimeoutMs) const
+    {
+        return WaitForSingleObject(thread_, timeoutMs) == WAIT_OBJECT_0;
+    }
+
+private:
+    static DWORD WINAPI Main(void* self)
+    {
+        KeepWindowOnTop(static_cast<KeeperRun*>(self)->title_.c_str());
+        return 0;
+    }
+    std::wstring title_;
+    HANDLE thread_ = nullptr;
+};
+
+bool Raised(HWND window)
+{
+    return StandInBrowser::IsTopmost(window) && StandInBrowser::IsVisible(window);
+}
+
+bool Lowered(HWND window)
+{
+    return !StandInBrowser::IsTopmost(window) && !StandInBrowser::IsVisible(window);
+}
+
+bool WaitRaised(HWND window)
+{
+    return driver::WaitUntil([&] { return Raised(window); }, kPassesTimeoutMs);
+}
+
+bool WaitLowered(HWND window)
+{
+    return driver::WaitUntil([&] { return Lowered(window); }, kPassesTimeoutMs);
+}
+
+void MakeTopmost(HWND window)
+{
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+bool SameRect(const RECT& a, const RECT& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST(Keeper, AHiddenWindowWithThePlainTitleIsRaisedAndShownWhereItIs)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND window = browser.Open(kUiClass, kTitle, /*visible=*/false);
+    ASSERT_NE(window, nullptr);
+    RECT before = driver::WindowRect(window);
+
+    keeper.Start(kTitle);
+    EXPECT_TRUE(WaitRaised(window));
+    EXPECT_TRUE(SameRect(driver::WindowRect(window), before)) << "the keeper moved or sized the window";
+    EXPECT_FALSE(keeper.Returned(0));
+}
+
+TEST(Keeper, TheTitleSteersTheWindowUntilItCloses)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND window = browser.Open(kUiClass, kTitle);
+    keeper.Start(kTitle);
+    ASSERT_TRUE(WaitRaised(window));
+
+    browser.Retitle(window, kHiddenTitle);
+    EXPECT_TRUE(WaitLowered(window)) << "the underscore title takes it out of the topmost band and hides it";
+
+    browser.Retitle(window, kTitle);
+    EXPECT_TRUE(WaitRaised(window)) << "the plain title brings it back";
+
+    browser.Retitle(window, kHiddenTitle);
+    ASSERT_TRUE(WaitLowered(window));
+    EXPECT_FALSE(keeper.Returned(0)) << "a hidden window is still being kept";
+    browser.Close(window);
+    EXPECT_TRUE(keeper.Returned()) << "closing the window ends the keeper";
+}
+
+TEST(Keeper, AThirdTitleEndsTheKeeper)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND window = browser.Open(kWindowClass, kTitle);
+    keeper.Start(kTitle);
+    ASSERT_TRUE(WaitRaised(window));
+
+    browser.Retitle(window, L"Another Page");
+    EXPECT_TRUE(keeper.Returned());
+}
+
+// Found first under the underscore title, the window is kept (the keeper goes
+// on) but, not being topmost, is left shown.
+TEST(Keeper, AWindowFirstFoundUnderTheUnderscoreTitleIsKeptButNotHidden)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND window = browser.Open(kUiClass, kHiddenTitle);
+    keeper.Start(kTitle);
+    EXPECT_FALSE(keeper.Returned(1500)) << "the keeper gave up on a window it had found";
+    EXPECT_TRUE(StandInBrowser::IsVisible(window));
+    EXPECT_FALSE(StandInBrowser::IsTopmost(window));
+
+    browser.Retitle(window, kTitle);
+    EXPECT_TRUE(WaitRaised(window));
+}
+
+TEST(Keeper, AWindowOfEachBrowserClassIsKept)
+{
+    for (const wchar_t* className : {kUiClass, kDialogClass, kWindowClass}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(className)));
+        KeeperRun keeper;
+        StandInBrowser browser;
+        HWND window = browser.Open(className, kTitle);
+        keeper.Start(kTitle);
+        EXPECT_TRUE(WaitRaised(window));
+        browser.Close(window);
+        EXPECT_TRUE(keeper.Returned());
+    }
+}
+
+// The first pass settles on the class it found the window in; a same-titled
+// window of an earlier class that turns up later is never looked at.
+TEST(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND dialogWindow = browser.Open(kDialogClass, kTitle);
+    keeper.Start(kTitle);
+    ASSERT_TRUE(WaitRaised(dialogWindow));
+
+    HWND uiWindow = browser.Open(kUiClass, kTitle);
+    browser.Close(dialogWindow);
+    EXPECT_TRUE(keeper.Returned()) << "the keeper went on with a window of another class";
+    EXPECT_FALSE(StandInBrowser::IsTopmost(uiWindow));
+}
+
+TEST(Keeper, WithinTheClassThePlainTitleWinsOverTheUnderscoreTitle)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND plain = browser.Open(kUiClass, kTitle);
+    HWND prefixed = browser.Open(kUiClass, kHiddenTitle);
+    MakeTopmost(prefixed);
+    ASSERT_TRUE(Raised(prefixed));
+
+    keeper.Start(kTitle);
+    ASSERT_TRUE(WaitRaised(plain));
+    EXPECT_TRUE(Raised(prefixed)) << "the underscore window was acted on while the plain one exists";
+
+    // With the plain window gone the underscore one is the window being kept.
+    browser.Close(plain);
+    EXPECT_TRUE(WaitLowered(prefixed));
+    browser.Close(prefixed);
+    EXPECT_TRUE(keeper.Returned());
+}
+
+TEST(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing)
+{
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND otherTitle = browser.Open(kUiClass, L"Some Other Page", /*visible=*/false);
+    HWND longerTitle = browser.Open(kWindowClass, kTitle + L" (2)", /*visible=*/false);
+    HWND doublePrefix = browser.Open(kDialogClass, L"__" + kTitle, /*visible=*/false);
+    HWND notBrowser = browser.Open(L"Static", kTitle, /*visible=*/false);
+    ASSERT_NE(notBrowser, nullptr);
+
+    keeper.Start(kTitle);
+    ASSERT_TRUE(keeper.Returned());
+    for (HWND window : {otherTitle, longerTitle, doublePrefix, notBrowser}) {
+        EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << testing::PrintToString(StandInBrowser::Title(window));
+        EXPECT_FALSE(StandInBrowser::IsVisible(window)) << testing::PrintToString(StandInBrowser::Title(window));
+    }
+}
+
+TEST(Keeper, ATitleThatBeginsWithAnUnderscoreIsHiddenByTwo)
+{
+    const std::wstring title = L"_draft";
+    KeeperRun keeper;
+    StandInBrowser browser;
+    HWND window = browser.Open(kUiClass, title);
+    keeper.Start(title);
+    ASSERT_TRUE(WaitRaised(window));
+    browser.Retitle(window, L"_" + title);
+    EXPECT_TRUE(WaitLowered(window));
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+// The start-up flow end to end: the real halvane.exe as its own process,
+// stand-in browser windows owned by this process, the decision key read and
+// written from here. Every process started is ended by its ScopedProcess.
+#include "browser_windows.h"
+#include "driver.h"
+#include "ui/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kExitTimeoutMs = 10000;
+const DWORD kWindowTimeoutMs = 5000;  // the keeper looks once a second
+const DWORD kEmptyTailExit = 0xFFFFFFFF;      // -1
+const DWORD kMalformedTailExit = 0xFFFFFFFE;  // -2
+
+const wchar_t kBrowserClass[] = L"MozillaWindowClass";
+const std::wstring kTitle = L"My Page";
+const std::wstring kRequest = L"en site1 " + kTitle;
+
+using Contents = std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>>;
+
+Contents RegistryContents()
+{
+    Contents contents;
+    for (const auto& [name, value] : driver::ReadDecisionsKey())
+        contents[name] = {value.type, value.data};
+    return contents;
+}
+
+bool Raised(HWND window)
+{
+    return StandInBrowser::IsTopmost(window) && StandInBrowser::IsVisible(window);
+}
+
+bool Lowered(HWND window)
+{
+    return !StandInBrowser::IsTopmost(window) && !StandInBrowser::IsVisible(window);
+}
+
+bool WaitRaised(HWND window)
+{
+    return driver::WaitUntil([&] { return Raised(window); }, kWindowTimeoutMs);
+}
+
+bool WaitLowered(HWND window)
+{
+    return driver::WaitUntil([&] { return Lowered(window); }, kWindowTimeoutMs);
+}
+
+// Holds the single-instance mutex's name, as a running copy of the program would.
+class HeldGuard {
+public:
+    HeldGuard() : handle_(CreateMutexW(nullptr, FALSE, L"HalvaneExe")) {}
+    ~HeldGuard()
+    {
+        if (handle_)
+            CloseHandle(handle_);
+    }
+    HeldGuard(const HeldGuard&) = delete;
+    HeldGuard& operator=(const HeldGuard&) = delete;
+    bool held() const { return handle_ != nullptr; }
+
+private:
+    HANDLE handle_;
+};
+
+class Startup : public testing::Test {
+protected:
+    void SetUp() override { driver::DeleteDecisionsKey(); }
+    void TearDown() override { driver::DeleteDecisionsKey(); }
+};
+
+TEST_F(Startup, NothingAfterTheProgramPathEndsWithMinusOne)
+{
+    // One or more blanks after the path still leave an empty tail.
+    for (const wchar_t* tail : {L"", L"   "}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
+        driver::ScopedProcess halvane(driver::Launch(tail));
+        ASSERT_NE(halvane.id(), 0u);
+        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), kEmptyTailExit);
+    }
+}
+
+// The empty tail is answered before the guard is consulted: with the mutex
+// taken, any other start would end with 0.
+TEST_F(Startup, AnEmptyTailIsAnsweredBeforeTheGuardAndTheRegistry)
+{
+    HeldGuard guard;
+    ASSERT_TRUE(guard.held());
+    driver::ScopedProcess halvane(driver::Launch(L""));
+    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), kEmptyTailExit);
+    EXPECT_FALSE(driver::DecisionsKeyExists());
+
+    driver::ScopedProcess guarded(driver::Launch(L"en"));
+    EXPECT_EQ(guarded.WaitForExit(kExitTimeoutMs), 0u) << "the held guard should stop a non-empty start";
+}
+
+// A modal dialog would keep the process alive, so ending with -2 in time also
+// shows that nothing was opened.
+TEST_F(Startup, TwoValuesEndWithMinusTwoWithoutAWindow)
+{
+    driver::WriteDword(L"site1", 1);
+    for (const wchar_t* tail : {L"en site1", L"\"en\" \"site1\"", L"EN Site1"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
+        driver::ScopedProcess halvane(driver::Launch(tail));
+        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), kMalformedTailExit);
+    }
+    EXPECT_EQ(RegistryContents(), (Contents{{L"site1", {REG_DWORD, {1, 0, 0, 0}}}}));
+}
+
+// 0 is Deny; any value other than Allow (1) and "no decision" (-1) acts like it.
+TEST_F(Startup, ARememberedDenyEndsAtOnceWithoutADialog)
+{
+    StandInBrowser browser;
+    HWND window = browser.Open(kBrowserClass, kTitle);
+    for (DWORD stored : {0u, 5u, 0x80000000u}) {
+        SCOPED_TRACE(stored);
+        driver::DeleteDecisionsKey();
+        driver::WriteDword(L"site1", stored);
+        Contents before = RegistryContents();
+
+        driver::ScopedProcess halvane(driver::Launch(kRequest));
+        // A prompt would be modal: the process could not end while it is up.
+        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+        EXPECT_FALSE(StandInBrowser::IsTopmost(window));
+        EXPECT_EQ(RegistryContents(), before);
+    }
+}
+
+TEST_F(Startup, ARememberedAllowKeepsTheWindowOnTopUntilItClosesAndSavesNothing)
+{
+    // Junk that any save would remove, next to the decision itself.
+    driver::WriteDword(L"Site1", 1);
+    driver::WriteDword(L"", 1);
+    driver::WriteRaw(L"eightbytes", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+    driver::WriteDword(std::wstring(300, L'x'), 0);
+    Contents before = RegistryContents();
+
+    StandInBrowser browser;
+    HWND window = browser.Open(kBrowserClass, kTitle, /*visible=*/false);
+    driver::ScopedProcess halvane(driver::Launch(L"EN SITE1 " + kTitle));
+
+    ASSERT_TRUE(WaitRaised(window));
+    EXPECT_TRUE(driver::DialogsOf(halvane.id()).empty()) << "a remembered Allow asks nothing";
+
+    browser.Retitle(window, L"_" + kTitle);
+    EXPECT_TRUE(WaitLowered(window));
+    browser.Retitle(window, kTitle);
+    EXPECT_TRUE(WaitRaised(window));
+    EXPECT_EQ(halvane.WaitForExit(0), STILL_ACTIVE);
+
+    browser.Close(window);
+    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+    EXPECT_EQ(RegistryContents(), before);
+}
+
+TEST_F(Startup, AQuotedTitleKeepsItsInnerSpaces)
+{
+    driver::WriteDword(L"site1", 1);
+    StandInBrowser browser;
+    HWND window = browser.Open(kBrowserClass, L"Two  Spaces", /*visible=*/false);
+    driver::ScopedProcess halvane(driver::Launch(L"\"en\" \"site1\" \"Two  Spaces\""));
+    EXPECT_TRUE(WaitRaised(window));
+    browser.Close(window);
+    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+}
+
+TEST_F(Startup, ASecondStartWhileOneKeepsAWindowEndsAtOnce)
+{
+    driver::WriteDword(L"site1", 1);
+    driver::WriteDword(L"site2", 1);
+    StandInBrowser browser;
+    HWND window = browser.Open(kBrowserClass, kTitle);
+    HWND other = browser.Open(kBrowserClass, L"Other Page");
+    driver::ScopedProcess first(driver::Launch(kRequest));
+    ASSERT_TRUE(WaitRaised(window));
+
+    // The guard comes before parsing: even a malformed or language-only tail ends with 0.
+    for (const wchar_t* tail : {L"en site2 Other Page", L"en site3 Third Page", L"en", L"en site1"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
+        driver::ScopedProcess second(driver::Launch(tail));
+        EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), 0u);
+    }
+    EXPECT_FALSE(StandInBrowser::IsTopmost(other));
+
+    EXPECT_EQ(first.WaitForExit(0), STILL_ACTIVE);
+    browser.Retitle(window, L"_" + kTitle);
+    EXPECT_TRUE(WaitLowered(window)) << "the first copy should go on keeping its window";
+    browser.Close(window);
+    EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), 0u);
+}
+
+TEST_F(Startup, ASecondStartWhileADialogIsOpenEndsAtOnce)
+{
+    driver::WriteDword(L"site1", 1);
+    StandInBrowser browser;
+    HWND window = browser.Open(kBrowserClass, kTitle);
+    driver::ScopedProcess first(driver::Launch(L"en"));
+    HWND dialog = driver::WaitForDialog(first.id());
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(GetDlgItem(dialog, IDC_SITE_LIST), nullptr);
+
+    driver::ScopedProcess second(driver::Launch(kRequest));
+    EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), 0u);
+    EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << "the second copy acted on its request";
+
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    driver::Click(dialog, IDCANCEL);
+    EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), 0u);
+}
+
+TEST_F(Startup, TheLanguageCodeAloneOpensPreferences)
+{
+    for (const wchar_t* tail : {L"en", L"en ", L"\"fr\" "}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
+        driver::ScopedProcess halvane(driver::Launch(tail));
+        HWND dialog = driver::WaitForDialog(halvane.id());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_NE(GetDlgItem(dialog, IDC_SITE_LIST), nullptr) << "not the Preferences dialog";
+        driver::Click(dialog, IDCANCEL);
+        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+        EXPECT_FALSE(driver::DecisionsKeyExists()) << "a cancelled Preferences dialog saves nothing";
+    }
+}
+
+// -1 (all bits set) reads as "no decision", the same as a site never seen.
+TEST_F(Startup, AStoredMinusOneLeadsToThePrompt)
+{
+    StandInBrowser browser;
+    HWND window = browser.Open(kBrowserClass, kTitle);
+    for (bool stored : {true, false}) {
+        SCOPED_TRACE(stored ? "site1 = FF FF FF FF" : "no entry for site1");
+        driver::DeleteDecisionsKey();
+        if (stored)
+            driver::WriteRaw(L"site1", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
+        Contents before = RegistryContents();
+
+        driver::ScopedProcess halvane(driver::Launch(kRequest));
+        HWND dialog = driver::WaitForDialog(halvane.id());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_NE(GetDlgItem(dialog, IDC_ALWAYS), nullptr) << "not the consent prompt";
+        driver::Click(dialog, IDCANCEL);
+        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+        EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << "a cancelled prompt keeps nothing on top";
+        EXPECT_EQ(RegistryContents(), before) << "a cancelled prompt stores nothing";
+    }
+}
+
+}  // namespace
