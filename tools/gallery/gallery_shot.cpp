@@ -1,0 +1,305 @@
+// gallery_shot: puts one Halvane dialog on screen for a screenshot.
+//
+//   gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL
+//
+// Empties the decision key and writes the given sites into it, starts
+// halvane.exe (next to this tool) with TAIL, waits for its dialog, optionally
+// selects a row of the Preferences list (which brings up the Allow/Deny
+// editor), then prints, one per line:
+//
+//   CAPTION <the dialog's caption, UTF-8>
+//   RECT <left> <top> <width> <height>     the dialog's frame in screen pixels
+//   FIT <ok|TIGHT|CLIPPED> <what> need=<px> have=<px> <text>   with --fit, one per text
+//   READY                                  the dialog is ready for its picture
+//
+// and keeps the dialog up until a line arrives on standard input (or input
+// ends, or --hold-ms passes), so the caller can photograph it. Halvane is
+// ended in every case. Exit code: 0 shown, 2 no dialog appeared, 3 bad usage,
+// 4 the hold timed out (the picture may still have been taken).
+#include "driver.h"
+#include "../../src/ui/resource_ids.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+#include <wchar.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(utf8.size() - 1);
+    return utf8;
+}
+
+// UTF-8 out, whatever the console code page, flushed at once: the caller
+// acts on each line while this program waits.
+void Say(const std::string& line)
+{
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL\n");
+    return 3;
+}
+
+// Whether translated texts fit the dialogs' fixed control rectangles. Font
+// handles do not cross processes, so the texts are measured here in a font
+// made like the dialogs' own (the templates ask for Microsoft Sans Serif,
+// 10 point, normal weight); the prefix's substitutions and font links apply
+// to it just as they do in Halvane. The margins are those the stock controls
+// keep around their labels, close enough to flag what the picture then shows.
+class FitCheck {
+public:
+    static constexpr int kTightPixels = 3;
+
+    FitCheck() : screen_(GetDC(nullptr))
+    {
+        int height = -MulDiv(10, GetDeviceCaps(screen_, LOGPIXELSY), 72);
+        dialogFont_ = MakeFont(height);
+        // The Allow/Deny editor draws two units smaller than the dialog.
+        editorFont_ = MakeFont(height + 2);
+    }
+    ~FitCheck()
+    {
+        DeleteObject(dialogFont_);
+        DeleteObject(editorFont_);
+        ReleaseDC(nullptr, screen_);
+    }
+    FitCheck(const FitCheck&) = delete;
+    FitCheck& operator=(const FitCheck&) = delete;
+
+    // A one-line label: its width against the room the control leaves it.
+    void Line(const char* what, const std::wstring& text, int room, bool editorFont = false)
+    {
+        SIZE size = Measure(text, 0, DT_SINGLELINE, editorFont);
+        Report(what, text, size.cx, room);
+    }
+
+    // A word-wrapped static text: the height of its lines against the control's.
+    void Wrapped(const char* what, const std::wstring& text, int width, int height)
+    {
+        SIZE size = Measure(text, width, DT_WORDBREAK, false);
+        Report(what, text, size.cy, height);
+    }
+
+    void Report(const char* what, const std::wstring& text, int need, int have)
+    {
+        // Wine's stand-in font is not Windows' own: a text that fits here with
+        // hardly a pixel to spare may well be cut there.
+        const char* verdict = need > have ? "CLIPPED" : need + kTightPixels > have ? "TIGHT" : "ok";
+        char head[128];
+        snprintf(head, sizeof(head), "FIT %s %s need=%d have=%d ", verdict, what, need, have);
+        Say(head + Utf8(text));
+    }
+
+private:
+    HFONT MakeFont(int height)
+    {
+        return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Microsoft Sans Serif");
+    }
+
+    SIZE Measure(const std::wstring& text, int width, UINT flags, bool editorFont)
+    {
+        HGDIOBJ old = SelectObject(screen_, editorFont ? editorFont_ : dialogFont_);
+        RECT box = {0, 0, width, 0};
+        DrawTextW(screen_, text.c_str(), -1, &box, flags | DT_CALCRECT | DT_LEFT | DT_EXPANDTABS);
+        SelectObject(screen_, old);
+        return SIZE{box.right - box.left, box.bottom - box.top};
+    }
+
+    HDC screen_;
+    HFONT dialogFont_;
+    HFONT editorFont_;
+};
+
+int ClientWidth(HWND window)
+{
+    RECT client = {};
+    GetClientRect(window, &client);
+    return client.right;
+}
+
+// Room for a push button's label: its edges and the focus rectangle take
+// about three pixels a side.
+constexpr int kPushButtonMargin = 2 * 3;
+// Room for a radio button's label: the 13-pixel circle and the gap after it.
+constexpr int kRadioMargin = 13 + 4;
+// A list header item and a report-view cell keep about six pixels a side.
+constexpr int kListCellMargin = 2 * 6;
+// The drop-down keeps its arrow button and a border.
+constexpr int kDropDownMargin = 17 + 2 * 3;
+
+void CheckPromptFit(HWND dialog)
+{
+    FitCheck fit;
+    struct { int id; const char* what; bool radio; } const labels[] = {
+        {IDOK, "ok-button", false},           {IDCANCEL, "cancel-button", false},
+        {IDC_PREFERENCES, "preferences-button", false}, {IDC_ALWAYS, "always-radio", true},
+        {IDC_JUST_THIS_TIME, "just-this-time-radio", true}, {IDC_NEVER, "never-radio", true},
+    };
+    for (const auto& label : labels) {
+        HWND control = GetDlgItem(dialog, label.id);
+        fit.Line(label.what, driver::Text(control),
+                 ClientWidth(control) - (label.radio ? kRadioMargin : kPushButtonMargin));
+    }
+    HWND message = GetDlgItem(dialog, IDC_MESSAGE);
+    RECT client = {};
+    GetClientRect(message, &client);
+    fit.Wrapped("message", driver::Text(message), client.right, client.bottom);
+}
+
+void CheckPreferencesFit(HWND dialog)
+{
+    FitCheck fit;
+    struct { int id; const char* what; } const buttons[] = {
+        {IDOK, "ok-button"}, {IDCANCEL, "cancel-button"}, {IDC_ADD, "add-button"}, {IDC_REMOVE, "remove-button"},
+    };
+    for (const auto& button : buttons) {
+        HWND control = GetDlgItem(dialog, button.id);
+        fit.Line(button.what, driver::Text(control), ClientWidth(control) - kPushButtonMargin);
+    }
+    HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
+    std::vector<std::wstring> columns = driver::ListColumns(list);
+    const char* const columnNames[] = {"domain-column", "decision-column"};
+    for (size_t i = 0; i < columns.size() && i < 2; ++i)
+        fit.Line(columnNames[i], columns[i], driver::ListColumnWidth(list, static_cast<int>(i)) - kListCellMargin);
+    // The decision words, in the list's cells and in the drop-down over them.
+    int cellRoom = driver::ListColumnWidth(list, 1) - kListCellMargin;
+    RECT cell = driver::ListSubItemRect(list, 0, 1);
+    int dropDownRoom = (cell.right - cell.left - 1) - kDropDownMargin;
+    for (const driver::ListRow& row : driver::ListRows(list)) {
+        fit.Line("decision-cell", row.decision, cellRoom);
+        fit.Line("decision-editor", row.decision, dropDownRoom, true);
+    }
+}
+
+// The caller's "done" (any line, or the end of input) arrives on a thread of
+// its own, so the hold can be bounded by a wait on that thread.
+DWORD WINAPI ReadOneLine(void*)
+{
+    char line[256];
+    DWORD read = 0;
+    ReadFile(GetStdHandle(STD_INPUT_HANDLE), line, sizeof(line), &read, nullptr);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::pair<std::wstring, DWORD>> sites;
+    int selectRow = -1;
+    bool checkFit = false;
+    DWORD waitMs = 15000;
+    DWORD holdMs = 60000;
+    std::wstring tail;
+    bool haveTail = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == L"--site" && hasValue) {
+            std::wstring site = argv[++i];
+            size_t equals = site.rfind(L'=');
+            if (equals == std::wstring::npos)
+                return Usage();
+            std::wstring decision = site.substr(equals + 1);
+            if (decision != L"allow" && decision != L"deny")
+                return Usage();
+            sites.emplace_back(site.substr(0, equals), decision == L"allow" ? 1u : 0u);
+        } else if (arg == L"--select" && hasValue) {
+            selectRow = _wtoi(argv[++i]);
+        } else if (arg == L"--fit") {
+            checkFit = true;
+        } else if (arg == L"--wait-ms" && hasValue) {
+            waitMs = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (arg == L"--hold-ms" && hasValue) {
+            holdMs = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (arg == L"--" && hasValue) {
+            tail = argv[++i];
+            haveTail = true;
+        } else {
+            return Usage();
+        }
+    }
+    if (!haveTail)
+        return Usage();
+
+    // Every picture starts from the same remembered sites, whatever ran before.
+    driver::DeleteDecisionsKey();
+    for (const auto& site : sites)
+        driver::WriteDword(site.first, site.second);
+
+    // A copy still on its way out (the previous picture's) would make this
+    // start end at once, as a second instance does.
+    driver::WaitUntil(
+        [] {
+            HANDLE guard = OpenMutexW(SYNCHRONIZE, FALSE, L"HalvaneExe");
+            if (!guard)
+                return true;
+            CloseHandle(guard);
+            return false;
+        },
+        10000, 50);
+
+    driver::ScopedProcess halvane(driver::Launch(tail));
+    if (!halvane.get().handle) {
+        fprintf(stderr, "gallery_shot: cannot start %ls (error %lu)\n", driver::ProgramPath().c_str(),
+                static_cast<unsigned long>(GetLastError()));
+        return 2;
+    }
+    HWND dialog = driver::WaitForDialog(halvane.id(), waitMs);
+    if (!dialog) {
+        DWORD code = halvane.WaitForExit(0);
+        if (code == STILL_ACTIVE)
+            fprintf(stderr, "gallery_shot: no dialog within %lu ms\n", static_cast<unsigned long>(waitMs));
+        else
+            fprintf(stderr, "gallery_shot: halvane ended with 0x%lX before showing a dialog\n",
+                    static_cast<unsigned long>(code));
+        return 2;
+    }
+
+    if (selectRow >= 0) {
+        if (HWND list = GetDlgItem(dialog, IDC_SITE_LIST)) {
+            // Focus first, through the dialog manager of halvane's own thread, so the
+            // selected row is drawn highlighted as a user's click would leave it.
+            PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
+            driver::ListSelect(list, selectRow);
+        }
+    }
+    // A sent message returns only once halvane's thread has worked through
+    // what came before it, so the dialog is laid out when the rectangle is read.
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+
+    RECT frame = driver::WindowRect(dialog);
+    Say("CAPTION " + Utf8(driver::Text(dialog)));
+    char rect[96];
+    snprintf(rect, sizeof(rect), "RECT %ld %ld %ld %ld", frame.left, frame.top, frame.right - frame.left,
+             frame.bottom - frame.top);
+    Say(rect);
+    if (checkFit) {
+        if (GetDlgItem(dialog, IDC_SITE_LIST))
+            CheckPreferencesFit(dialog);
+        else
+            CheckPromptFit(dialog);
+    }
+    Say("READY");
+
+    HANDLE reader = CreateThread(nullptr, 0, ReadOneLine, nullptr, 0, nullptr);
+    DWORD held = reader ? WaitForSingleObject(reader, holdMs) : WAIT_FAILED;
+    // The reader may still block in ReadFile; the process end takes it along.
+    return held == WAIT_OBJECT_0 ? 0 : 4;
+}
