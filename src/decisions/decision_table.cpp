@@ -102,6 +102,8 @@ SiteDecision* UpdateDecision(wchar_t* domain, int32_t decision)
 
 void RemoveDecision(SiteDecision* entry)
 {
+    if (!entry)
+        return;  // would otherwise match the first emptied slot
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
         if (SiteDecisions.slots[i] == entry) {
             ReleaseEntry(entry);

@@ -6,8 +6,10 @@
 
 bool IsDeceptiveCharacter(wchar_t c)
 {
-    return c <= 0x1F || (c >= 0x7F && c <= 0x9F) || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c <= 0x1F || (c >= 0x7F && c <= 0x9F) ||           // controls, line breaks among them
+           c == 0x2028 || c == 0x2029 ||                         // line and paragraph separators
+           c == 0x061C || c == 0x200E || c == 0x200F ||          // bidi marks
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);  // bidi embeddings, isolates
 }
 
 void CopyForDisplay(const wchar_t* text, wchar_t* out, size_t outLength)
@@ -31,6 +33,8 @@ void FormatPromptMessage(const wchar_t* format, const wchar_t* first, const wcha
 {
     const wchar_t* arguments[2] = {first, second};
     int nextArgument = 0;
+    if (!outLength)
+        return;
     size_t used = 0;
     for (const wchar_t* f = format; *f && used + 1 < outLength; ++f) {
         if (f[0] == L'%' && f[1] == L's' && nextArgument < 2) {

@@ -6,7 +6,8 @@
 #include <stddef.h>
 
 // True for characters a web page could use to forge the prompt's message:
-// C0/C1 controls (line breaks among them) and bidirectional formatting marks.
+// C0/C1 controls and line separators (which split the message into lines)
+// and bidirectional formatting characters (which reorder it).
 bool IsDeceptiveCharacter(wchar_t c);
 
 // Copies text into out (of outLength characters, terminator included, at

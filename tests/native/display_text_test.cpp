@@ -1,0 +1,182 @@
+// How page-supplied text reaches the consent prompt: deceptive characters
+// replaced, the two values put into the translated message, the message cut to
+// what the prompt's buffer allows.
+#include "ui/display_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CharacterCase {
+    unsigned code;
+    bool deceptive;
+};
+
+std::ostream& operator<<(std::ostream& out, const CharacterCase& c)
+{
+    return out << "U+" << std::hex << c.code << std::dec << (c.deceptive ? " deceptive" : " harmless");
+}
+
+class DeceptiveCharacter : public testing::TestWithParam<CharacterCase> {};
+
+TEST_P(DeceptiveCharacter, IsRecognisedAtTheEdgesOfEachRange)
+{
+    EXPECT_EQ(IsDeceptiveCharacter(static_cast<wchar_t>(GetParam().code)), GetParam().deceptive);
+}
+
+const CharacterCase Boundaries[] = {
+    // C0 controls and DEL through the C1 controls
+    {0x00, true}, {0x09, true}, {0x0A, true}, {0x0D, true}, {0x1F, true}, {0x20, false},
+    {0x7E, false}, {0x7F, true}, {0x85, true}, {0x9F, true}, {0xA0, false},
+    // left-to-right and right-to-left marks, not the joiners before them
+    {0x200D, false}, {0x200E, true}, {0x200F, true}, {0x2010, false},
+    // the Arabic letter mark
+    {0x061B, false}, {0x061C, true}, {0x061D, false},
+    // line and paragraph separators, then embeddings and overrides
+    {0x2027, false}, {0x2028, true}, {0x2029, true}, {0x202A, true}, {0x202E, true}, {0x202F, false},
+    // isolates
+    {0x2065, false}, {0x2066, true}, {0x2069, true}, {0x206A, false},
+    // ordinary text, and the replacement character itself
+    {L'A', false}, {0x00E4, false}, {0x65E5, false}, {0xFFFD, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, DeceptiveCharacter, testing::ValuesIn(Boundaries),
+                         [](const testing::TestParamInfo<CharacterCase>& info) {
+                             char name[16];
+                             std::snprintf(name, sizeof name, "U%04X", info.param.code);
+                             return std::string(name);
+                         });
+
+const wchar_t Sentinel = L'#';
+
+// A buffer with room to spare, so writes past the allowed length show up.
+std::vector<wchar_t> Guarded(size_t length) { return std::vector<wchar_t>(length + 8, Sentinel); }
+
+void ExpectUntouchedFrom(const std::vector<wchar_t>& buffer, size_t from)
+{
+    for (size_t i = from; i < buffer.size(); ++i)
+        ASSERT_EQ(buffer[i], Sentinel) << "written at " << i;
+}
+
+TEST(CopyForDisplay, ReplacesEachDeceptiveCharacterOneForOne)
+{
+    std::vector<wchar_t> out = Guarded(32);
+    CopyForDisplay(L"a\nb\u202Ec\u2066d\te", out.data(), 32);
+    EXPECT_STREQ(out.data(), L"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe");
+}
+
+TEST(CopyForDisplay, CutsToTheBufferAndAlwaysTerminates)
+{
+    std::vector<wchar_t> out = Guarded(4);
+    CopyForDisplay(L"abcdef", out.data(), 4);
+    EXPECT_STREQ(out.data(), L"abc");
+    ExpectUntouchedFrom(out, 4);
+
+    out = Guarded(4);
+    CopyForDisplay(L"abc", out.data(), 4);  // exactly fits
+    EXPECT_STREQ(out.data(), L"abc");
+    ExpectUntouchedFrom(out, 4);
+
+    out = Guarded(1);
+    CopyForDisplay(L"abc", out.data(), 1);
+    EXPECT_STREQ(out.data(), L"");
+    ExpectUntouchedFrom(out, 1);
+}
+
+TEST(DuplicateForDisplay, GivesAFullLengthReplacedCopy)
+{
+    const wchar_t* title = L"Bank \u202Egnp.exe\r\nOK";
+    wchar_t* copy = DuplicateForDisplay(title);
+    EXPECT_STREQ(copy, L"Bank \uFFFDgnp.exe\uFFFD\uFFFDOK");
+    std::free(copy);
+
+    wchar_t* empty = DuplicateForDisplay(L"");
+    EXPECT_STREQ(empty, L"");
+    std::free(empty);
+}
+
+std::wstring Format(const wchar_t* format, const wchar_t* site, const wchar_t* title, size_t outLength = 510)
+{
+    std::vector<wchar_t> out = Guarded(outLength);
+    FormatPromptMessage(format, site, title, out.data(), outLength);
+    for (size_t i = outLength; i < out.size(); ++i)
+        EXPECT_EQ(out[i], Sentinel) << "written past outLength at " << i;
+    return out.data();
+}
+
+TEST(FormatPromptMessage, PutsTheSiteFirstAndTheTitleSecond)
+{
+    EXPECT_EQ(Format(L"Allow %s to keep \"%s\" on top?", L"site1", L"My Page"),
+              L"Allow site1 to keep \"My Page\" on top?");
+    // A translation may put the placeholders anywhere, even side by side.
+    EXPECT_EQ(Format(L"%s: %s", L"site1", L"My Page"), L"site1: My Page");
+    EXPECT_EQ(Format(L"%s%s", L"site1", L"My Page"), L"site1My Page");
+    EXPECT_EQ(Format(L"\u300C%s\u300D\u300C%s\u300D", L"site1", L"\u65E5\u672C"),
+              L"\u300Csite1\u300D\u300C\u65E5\u672C\u300D");
+    EXPECT_EQ(Format(L"Window %s", L"site1", L"unused"), L"Window site1");
+}
+
+TEST(FormatPromptMessage, KeepsPercentSignsInTheValuesLiteral)
+{
+    EXPECT_EQ(Format(L"[%s] [%s]", L"a%sb%n", L"%d%%%s%"), L"[a%sb%n] [%d%%%s%]");
+    EXPECT_EQ(Format(L"%s|%s", L"%s", L"%s"), L"%s|%s");
+    EXPECT_EQ(Format(L"%s|%s", L"", L""), L"|");
+}
+
+TEST(FormatPromptMessage, LeavesAPercentNotFollowedBySAlone)
+{
+    EXPECT_EQ(Format(L"100% %s, %s %", L"a", L"b"), L"100% a, b %");
+}
+
+TEST(FormatPromptMessage, PlaceholderBeyondTheTwoValuesStaysLiteral)
+{
+    // A faulty translation with a third "%s" must not make us read a third value.
+    EXPECT_EQ(Format(L"%s %s %s", L"a", L"b"), L"a b %s");
+}
+
+TEST(FormatPromptMessage, CutsTheMessageAtOneLessThanTheLimit)
+{
+    // The prompt formats into 512 characters with a limit of 510: at most 509 shown.
+    std::wstring title(1000, L't');
+    std::wstring message = Format(L"Allow %s to keep %s on top?", L"site1", title.c_str(), 510);
+    ASSERT_EQ(message.size(), 509u);
+    EXPECT_EQ(message, (L"Allow site1 to keep " + title).substr(0, 509));
+}
+
+TEST(FormatPromptMessage, MessageOfExactlyTheLimitIsWholeAndOneMoreIsCut)
+{
+    const wchar_t* format = L"<%s|%s>";  // 3 characters of its own
+    std::wstring site(100, L's');
+    std::wstring fits(509 - 3 - 100, L't');
+    EXPECT_EQ(Format(format, site.c_str(), fits.c_str()), L"<" + site + L"|" + fits + L">");
+
+    std::wstring tooLong = fits + L"t";
+    std::wstring cut = Format(format, site.c_str(), tooLong.c_str());
+    EXPECT_EQ(cut, L"<" + site + L"|" + tooLong);  // the closing '>' is what falls off
+}
+
+TEST(FormatPromptMessage, CutInsideTheFirstValueDropsTheRest)
+{
+    EXPECT_EQ(Format(L"ab%scd%sef", L"SITE", L"TITLE", 5), L"abSI");
+    EXPECT_EQ(Format(L"ab%scd%sef", L"SITE", L"TITLE", 3), L"ab");
+    EXPECT_EQ(Format(L"ab%scd%sef", L"SITE", L"TITLE", 1), L"");
+}
+
+TEST(FormatPromptMessage, ValuesPreparedForDisplayCannotBreakTheMessage)
+{
+    // The prompt's own pipeline: page text first made safe, then formatted.
+    wchar_t* site = DuplicateForDisplay(L"evil.example\u202E");
+    wchar_t* title = DuplicateForDisplay(L"line one\nline two");
+    std::wstring message = Format(L"%s wants \"%s\" on top", site, title);
+    EXPECT_EQ(message, L"evil.example\uFFFD wants \"line one\uFFFDline two\" on top");
+    std::free(title);
+    std::free(site);
+}
+
+}  // namespace
