@@ -1,0 +1,336 @@
+// The interface language, on both of its roads, seen from outside as a user sees it.
+//
+// halvane.exe picks its string table through the thread's UI language on Windows 6
+// and later, and through the thread locale before that. Wine ignores the thread UI
+// language, so on the default (6.1) prefix every code shows English, while the
+// locale road really switches tables. Wine reads a per-program Windows version from
+// HKCU\Software\Wine\AppDefaults\<exe>\Version when a process starts; the locale-road
+// tests set it to Windows XP for halvane.exe alone, so this test program itself
+// stays on 6.1.
+//
+// The expected texts are read from halvane.exe's own string table for each LANGID
+// (resources_test holds that table to its rules), so these tests check which table
+// reaches the dialogs, not the wording.
+#include "driver.h"
+#include "app/globals.h"
+#include "app/language.h"
+#include "ui/display_text.h"
+#include "ui/resource_ids.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Language {
+    const wchar_t* code;
+    LANGID id;
+};
+
+const Language kLanguages[] = {
+    {L"en", 1033},     {L"cs", 1029},     {L"da", 1030}, {L"de", 1031}, {L"es", 1034}, {L"es-mx", 2058},
+    {L"fi", 1035},     {L"fr", 1036},     {L"fr-ca", 3084}, {L"hu", 1038}, {L"it", 1040}, {L"ja", 1041},
+    {L"ko", 1042},     {L"nl", 1043},     {L"no", 1044}, {L"pl", 1045}, {L"pt", 2070}, {L"ru", 1049},
+    {L"sv", 1053},     {L"tr", 1055},     {L"zh-chs", 2052}, {L"zh-cht", 1028},
+};
+
+const LANGID kEnglish = 1033;
+const LANGID kGerman = 1031;
+const LANGID kJapanese = 1041;
+
+const DWORD kTimeoutMs = 10000;
+
+// ---- the stored strings -----------------------------------------------------------
+
+HMODULE Exe()
+{
+    static HMODULE module = LoadLibraryExW(driver::ProgramPath().c_str(), nullptr,
+                                           LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    return module;
+}
+
+// One string exactly as stored under this LANGID (bundles of 16 length-prefixed
+// strings), never through the thread's language; empty when absent.
+std::wstring StoredString(LANGID language, UINT id)
+{
+    HRSRC found = FindResourceExW(Exe(), RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    if (!found)
+        return L"";
+    const WORD* words = static_cast<const WORD*>(LockResource(LoadResource(Exe(), found)));
+    const WORD* end = words + SizeofResource(Exe(), found) / 2;
+    for (UINT i = 0; i < id % 16 && words < end; ++i)
+        words += 1 + *words;
+    if (words >= end || words + 1 + *words > end)
+        return L"";
+    return std::wstring(reinterpret_cast<const wchar_t*>(words + 1), *words);
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
+                    '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// Test names and messages show the code, not the bytes of the row.
+void PrintTo(const Language& language, std::ostream* out)
+{
+    *out << Narrow(language.code);
+}
+
+std::string TestName(const testing::TestParamInfo<Language>& info)
+{
+    std::string name = Narrow(info.param.code);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+// ---- the two roads ------------------------------------------------------------------
+
+const wchar_t kAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
+
+// Windows XP for every later start of halvane.exe in this prefix.
+bool SendHalvaneOnTheLocaleRoad()
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaultsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const wchar_t version[] = L"winxp64";
+    LONG result = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+void SendHalvaneOnTheDefaultRoad()
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaultsKey);
+}
+
+// The seeded sites whose decision cells show the Allow and Deny texts.
+const wchar_t kAllowedSite[] = L"allowed.example";
+const wchar_t kDeniedSite[] = L"denied.example";
+
+class LanguageRoadTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SendHalvaneOnTheDefaultRoad();
+        driver::DeleteDecisionsKey();
+    }
+    void TearDown() override
+    {
+        SendHalvaneOnTheDefaultRoad();
+        driver::DeleteDecisionsKey();
+    }
+
+    // Opens Preferences with this command line and checks that every text, the
+    // decision cells of one Allow and one Deny site among them, is the stored text of `language`.
+    void ExpectPreferencesIn(const std::wstring& tail, LANGID language, const std::string& label)
+    {
+        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
+        driver::WriteDword(kAllowedSite, 1);
+        driver::WriteDword(kDeniedSite, 0);
+        driver::ScopedProcess halvane(driver::Launch(tail));
+        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
+        HWND dialog = driver::WaitForDialog(halvane.id(), kTimeoutMs);
+        ASSERT_NE(dialog, nullptr) << "no Preferences dialog";
+
+        auto expect = [&](const std::wstring& shown, UINT id) {
+            EXPECT_EQ(shown, StoredString(language, id))
+                << label << " " << id << ": shows \"" << Narrow(shown) << "\"";
+        };
+        expect(driver::Text(dialog), IDS_PREFERENCES_CAPTION);
+        expect(driver::ItemText(dialog, IDOK), IDS_OK);
+        expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
+        expect(driver::ItemText(dialog, IDC_ADD), IDS_ADD);
+        expect(driver::ItemText(dialog, IDC_REMOVE), IDS_REMOVE);
+
+        HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
+        std::vector<std::wstring> columns = driver::ListColumns(list);
+        ASSERT_EQ(columns.size(), 2u);
+        expect(columns[0], IDS_COLUMN_DOMAIN);
+        expect(columns[1], IDS_COLUMN_DECISION);
+        std::vector<driver::ListRow> rows = driver::ListRows(list);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].domain, kAllowedSite);
+        expect(rows[0].decision, IDS_ALLOW);
+        EXPECT_EQ(rows[1].domain, kDeniedSite);
+        expect(rows[1].decision, IDS_DENY);
+
+        driver::Click(dialog, IDCANCEL);
+        EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+    }
+
+    // Opens the consent prompt for an unknown site and checks its texts, the message
+    // formatted from the stored format with the site first and the title second.
+    void ExpectPromptIn(const std::wstring& tail, const wchar_t* site, const wchar_t* title, LANGID language,
+                        const std::string& label)
+    {
+        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
+        driver::ScopedProcess halvane(driver::Launch(tail));
+        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
+        HWND dialog = driver::WaitForDialog(halvane.id(), kTimeoutMs);
+        ASSERT_NE(dialog, nullptr) << "no prompt";
+
+        auto expect = [&](const std::wstring& shown, UINT id) {
+            EXPECT_EQ(shown, StoredString(language, id))
+                << label << " " << id << ": shows \"" << Narrow(shown) << "\"";
+        };
+        expect(driver::Text(dialog), IDS_PROMPT_CAPTION);
+        expect(driver::ItemText(dialog, IDOK), IDS_OK);
+        expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
+        expect(driver::ItemText(dialog, IDC_ALWAYS), IDS_ALWAYS);
+        expect(driver::ItemText(dialog, IDC_JUST_THIS_TIME), IDS_JUST_THIS_TIME);
+        expect(driver::ItemText(dialog, IDC_NEVER), IDS_NEVER);
+        expect(driver::ItemText(dialog, IDC_PREFERENCES), IDS_PREFERENCES_BUTTON);
+
+        wchar_t message[1024];
+        FormatPromptMessage(StoredString(language, IDS_PROMPT_MESSAGE).c_str(), site, title, message, 1024);
+        EXPECT_EQ(driver::ItemText(dialog, IDC_MESSAGE), message) << label << " " << IDS_PROMPT_MESSAGE;
+
+        driver::Click(dialog, IDCANCEL);
+        EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+    }
+};
+
+// ---- the locale road (Windows XP): the code chooses the table ------------------------------
+
+class LocaleRoadTest : public LanguageRoadTest {
+protected:
+    void SetUp() override
+    {
+        LanguageRoadTest::SetUp();
+        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(kAppDefaultsKey);
+    }
+};
+
+class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithParamInterface<Language> {};
+
+// Both dialogs in one test: every start spends more on Wine's process set-up than on the dialog.
+TEST_P(LocaleRoadPerLanguageTest, DialogsShowTheChosenLanguage)
+{
+    const Language& language = GetParam();
+    ExpectPreferencesIn(language.code, language.id, Narrow(language.code));
+    ExpectPromptIn(std::wstring(language.code) + L" example.org \"T\"", L"example.org", L"T", language.id,
+                   Narrow(language.code));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(kLanguages), TestName);
+
+TEST_F(LocaleRoadTest, CodesOutsideTheTableShowEnglish)
+{
+    for (const wchar_t* code : {L"xx", L"fr-fr", L"en-us", L"pt-br", L"zh-cn", L"de-"})
+        ExpectPreferencesIn(code, kEnglish, "en");
+    ExpectPromptIn(L"xx example.org T", L"example.org", L"T", kEnglish, "en");
+}
+
+TEST_F(LocaleRoadTest, LoneQuotedCodeKeepsItsQuotesAndShowsEnglish)
+{
+    ExpectPreferencesIn(L"\"fr\"", kEnglish, "en");
+    ExpectPreferencesIn(L"\"de\"", kEnglish, "en");
+}
+
+TEST_F(LocaleRoadTest, QuotedCodeBeforeASiteLosesItsQuotes)
+{
+    ExpectPromptIn(L"\"ja\" example.org \"T\"", L"example.org", L"T", kJapanese, "ja");
+}
+
+TEST_F(LocaleRoadTest, CodeCaseIsIgnored)
+{
+    ExpectPreferencesIn(L"DE", kGerman, "de");
+    ExpectPromptIn(L"Ja Example.ORG T", L"example.org", L"T", kJapanese, "ja");
+}
+
+// ---- the UI-language road (Windows 6.1, Wine's default): English whatever the code -----------
+
+// One test for all codes: here they all expect the same, and each test program
+// start under Wine costs more than the dialogs it opens.
+class UiLanguageRoadTest : public LanguageRoadTest {
+protected:
+    void SetUp() override
+    {
+        LanguageRoadTest::SetUp();
+        // Wine then loads the user's own language, which this test takes to be English.
+        if (PRIMARYLANGID(GetUserDefaultLangID()) != LANG_ENGLISH)
+            GTEST_SKIP() << "the prefix's user language is not English (LANG=" << (getenv("LANG") ? getenv("LANG") : "")
+                         << ")";
+    }
+};
+
+TEST_F(UiLanguageRoadTest, DialogsStayEnglishWhateverTheCode)
+{
+    for (const Language& language : kLanguages) {
+        ExpectPreferencesIn(language.code, kEnglish, "en");
+        ExpectPromptIn(std::wstring(language.code) + L" example.org \"T\"", L"example.org", L"T", kEnglish, "en");
+    }
+}
+
+// ---- SelectInterfaceLanguage in this process (Windows 6.1) ----------------------------------
+
+class SelectInterfaceLanguageTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(Exe(), nullptr);
+        savedInstance_ = AppInstance;
+        savedLocale_ = GetThreadLocale();
+        savedUiLanguage_ = GetThreadUILanguage();
+        AppInstance = Exe();  // the strings come from halvane.exe's table
+    }
+    void TearDown() override
+    {
+        AppInstance = savedInstance_;
+        SetThreadLocale(savedLocale_);
+        SetThreadUILanguage(savedUiLanguage_);
+    }
+
+private:
+    HINSTANCE savedInstance_ = nullptr;
+    LCID savedLocale_ = 0;
+    LANGID savedUiLanguage_ = 0;
+};
+
+// The road is chosen by the version the system reports; this prefix is the 6.x one.
+TEST_F(SelectInterfaceLanguageTest, DefaultPrefixReportsWindows6OrLater)
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_TRUE(GetVersionExW(&version));
+    EXPECT_EQ(version.dwPlatformId, DWORD(VER_PLATFORM_WIN32_NT));
+    EXPECT_GE(version.dwMajorVersion, 6u);
+}
+
+// On 6.x the UI language is the switch. The thread locale must stay the user's:
+// it steers comparisons such as the site list's sort, and the page chooses the code.
+TEST_F(SelectInterfaceLanguageTest, LeavesTheThreadLocaleAloneOnWindows6)
+{
+    LCID before = GetThreadLocale();
+    for (const Language& language : kLanguages) {
+        SelectInterfaceLanguage(language.code);
+        EXPECT_EQ(GetThreadLocale(), before) << Narrow(language.code);
+    }
+}
+
+TEST_F(SelectInterfaceLanguageTest, DecisionWordsAreEnglishWhateverTheCode)
+{
+    if (PRIMARYLANGID(GetUserDefaultLangID()) != LANG_ENGLISH)
+        GTEST_SKIP() << "the prefix's user language is not English";
+    for (const Language& language : kLanguages) {
+        AllowText[0] = DenyText[0] = L'\0';
+        SelectInterfaceLanguage(language.code);
+        EXPECT_STREQ(AllowText, L"Allow") << Narrow(language.code);
+        EXPECT_STREQ(DenyText, L"Deny") << Narrow(language.code);
+    }
+}
+
+}  // namespace
