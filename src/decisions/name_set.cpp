@@ -74,9 +74,14 @@ void AddName(NameSet* set, const wchar_t* name)
     }
 }
 
+const wchar_t* FindName(const NameSet* set, const wchar_t* name)
+{
+    return set->buckets[FindBucket(set, name)];
+}
+
 bool ContainsName(const NameSet* set, const wchar_t* name)
 {
-    return set->buckets[FindBucket(set, name)] != nullptr;
+    return FindName(set, name) != nullptr;
 }
 
 void FreeNameSet(NameSet* set)

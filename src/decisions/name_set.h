@@ -18,6 +18,8 @@ struct NameSet {
 void InitNameSet(NameSet* set, uint32_t expectedNames, CharacterFold fold);
 void AddName(NameSet* set, const wchar_t* name);
 bool ContainsName(const NameSet* set, const wchar_t* name);
+// The name as it was added that matches this one, or null.
+const wchar_t* FindName(const NameSet* set, const wchar_t* name);
 void FreeNameSet(NameSet* set);
 
 #endif

@@ -5,6 +5,7 @@
 #include "decisions/name_set.h"
 
 #include <stdlib.h>
+#include <wchar.h>
 
 RegistryCalls Registry = {
     RegOpenKeyExW, RegCreateKeyExW, RegQueryInfoKeyW, RegEnumValueW,
@@ -69,32 +70,59 @@ static CharacterFold RegistryNameFold()
     return RegistryUpcase ? RegistryFold : CharUpperFold;
 }
 
+// The registry keeps a value's name as first written: setting "example.org"
+// over "Example.ORG" changes the data, not the name. Such a name (which only
+// another program can have written) is renamed by deleting it and writing it
+// again; should that write fail, the old name gets its data back.
+static void LowerCaseStoredName(HKEY key, const wchar_t* storedName, const wchar_t* domain)
+{
+    int32_t decision = 0;
+    DWORD size = sizeof(decision);
+    if (Registry.QueryValueEx(key, storedName, nullptr, nullptr, reinterpret_cast<BYTE*>(&decision), &size) !=
+            ERROR_SUCCESS ||
+        size != sizeof(decision) || Registry.DeleteValue(key, storedName) != ERROR_SUCCESS)
+        return;
+    const BYTE* data = reinterpret_cast<const BYTE*>(&decision);
+    if (Registry.SetValueEx(key, domain, 0, REG_DWORD, data, sizeof(decision)) != ERROR_SUCCESS)
+        Registry.SetValueEx(key, storedName, 0, REG_DWORD, data, sizeof(decision));
+}
+
 // Deletes every value whose name is none of the table's domains: the ones the
 // table dropped, and junk such as the default value or names too long to load.
-static void DeleteStaleValues(HKEY key, const NameSet* tableNames)
+// Names that match a domain only without regard to case are lower-cased, but
+// only after a save whose every write went through.
+static void TidyStoredValues(HKEY key, const NameSet* tableNames, bool everyWriteDone)
 {
     DWORD valueCount = 0, longestName = 0;
     if (Registry.QueryInfoKey(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
                               &longestName, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return;
 
-    // Collect first, delete afterwards: deleting while enumerating would shift the indices.
-    wchar_t** stale = static_cast<wchar_t**>(AllocateOrDie(uint64_t(valueCount) * sizeof(wchar_t*)));
-    DWORD staleCount = 0;
+    // Collect first, change afterwards: deleting while enumerating would shift the indices.
+    struct StoredName {
+        wchar_t* name;
+        const wchar_t* domain;  // null: stale
+    };
+    StoredName* changes = static_cast<StoredName*>(AllocateOrDie(uint64_t(valueCount) * sizeof(StoredName)));
+    DWORD changeCount = 0;
     wchar_t* name = static_cast<wchar_t*>(AllocateOrDie((uint64_t(longestName) + 1) * sizeof(wchar_t)));
     for (DWORD i = 0; i < valueCount; ++i) {
         DWORD nameLength = longestName + 1;
         if (Registry.EnumValue(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             continue;
-        if (!ContainsName(tableNames, name))
-            stale[staleCount++] = DuplicateText(name, nameLength);
+        const wchar_t* domain = FindName(tableNames, name);
+        if (!domain || (everyWriteDone && wcscmp(domain, name) != 0))
+            changes[changeCount++] = {DuplicateText(name, nameLength), domain};
     }
-    for (DWORD i = 0; i < staleCount; ++i) {
-        Registry.DeleteValue(key, stale[i]);
-        free(stale[i]);
+    for (DWORD i = 0; i < changeCount; ++i) {
+        if (changes[i].domain)
+            LowerCaseStoredName(key, changes[i].name, changes[i].domain);
+        else
+            Registry.DeleteValue(key, changes[i].name);
+        free(changes[i].name);
     }
     free(name);
-    free(stale);
+    free(changes);
 }
 
 // Writes every entry first and only then removes what the table no longer
@@ -106,6 +134,7 @@ void SaveDecisions()
                              KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
 
+    bool everyWriteDone = true;
     NameSet tableNames;
     InitNameSet(&tableNames, SiteDecisions.slotCount, RegistryNameFold());
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
@@ -115,11 +144,12 @@ void SaveDecisions()
         LowerCaseAscii(entry->domain);
         // A later entry of the same domain overwrites an earlier one. A failed
         // write still counts as the table's: whatever the key held for it stays.
-        Registry.SetValueEx(key, entry->domain, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&entry->decision),
-                            sizeof(entry->decision));
+        if (Registry.SetValueEx(key, entry->domain, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&entry->decision),
+                                sizeof(entry->decision)) != ERROR_SUCCESS)
+            everyWriteDone = false;
         AddName(&tableNames, entry->domain);
     }
-    DeleteStaleValues(key, &tableNames);
+    TidyStoredValues(key, &tableNames, everyWriteDone);
     FreeNameSet(&tableNames);
     Registry.CloseKey(key);
 }

@@ -1,6 +1,9 @@
 #include "driver.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
+#include <stddef.h>
+#include <string.h>
 
 namespace driver {
 
@@ -365,6 +368,154 @@ std::map<std::wstring, StoredValue> ReadDecisionsKey()
     }
     RegCloseKey(key);
     return values;
+}
+
+// ---- keyboard focus and the caption -----------------------------------------
+
+HWND FocusedWindow(HWND window)
+{
+    // GetFocus only sees the caller's own thread; another process's focus comes from its thread.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+void PressCloseBox(HWND window)
+{
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+namespace {
+
+// What the probe thread reads and writes, in the other process's memory.
+struct ProbeBlock {
+    void* sendMessage;
+    HWND window;
+    UINT64 message;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT result;
+    BYTE code[64];
+};
+
+// x64: block = rcx; block->result = block->sendMessage(window, message, wParam, lParam); return 0.
+const BYTE kProbeCode[] = {
+    0x53,                    // push rbx
+    0x48, 0x83, 0xEC, 0x20,  // sub rsp, 32 (shadow space; keeps rsp 16-aligned at the call)
+    0x48, 0x89, 0xCB,        // mov rbx, rcx
+    0x48, 0x8B, 0x53, 0x10,  // mov rdx, [rbx+16]  message
+    0x4C, 0x8B, 0x43, 0x18,  // mov r8, [rbx+24]   wParam
+    0x4C, 0x8B, 0x4B, 0x20,  // mov r9, [rbx+32]   lParam
+    0x48, 0x8B, 0x4B, 0x08,  // mov rcx, [rbx+8]   window
+    0xFF, 0x13,              // call [rbx]
+    0x48, 0x89, 0x43, 0x28,  // mov [rbx+40], rax  result
+    0x31, 0xC0,              // xor eax, eax
+    0x48, 0x83, 0xC4, 0x20,  // add rsp, 32
+    0x5B,                    // pop rbx
+    0xC3,                    // ret
+};
+
+}  // namespace
+
+bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result, DWORD timeoutMs)
+{
+    static_assert(sizeof(void*) == 8, "the probe code is x64");
+    static_assert(offsetof(ProbeBlock, result) == 40 && offsetof(ProbeBlock, code) == 48, "probe layout");
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                                     PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                 FALSE, processId);
+    if (!process)
+        return false;
+    // user32 sits at the same address in every process; make sure before calling into it.
+    void* sendMessage = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SendMessageW"));
+    BYTE local[16], remote[16];
+    if (!sendMessage) {
+        CloseHandle(process);
+        return false;
+    }
+    memcpy(local, sendMessage, sizeof(local));
+    bool ok = ReadProcessMemory(process, sendMessage, remote, sizeof(remote), nullptr) &&
+              memcmp(local, remote, sizeof(local)) == 0;
+    auto* block = ok ? static_cast<ProbeBlock*>(VirtualAllocEx(process, nullptr, sizeof(ProbeBlock),
+                                                               MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE))
+                     : nullptr;
+    bool finished = false;
+    if (block) {
+        ProbeBlock probe = {sendMessage, window, message, wParam, lParam, 0, {}};
+        memcpy(probe.code, kProbeCode, sizeof(kProbeCode));
+        HANDLE thread = nullptr;
+        if (WriteProcessMemory(process, block, &probe, sizeof(probe), nullptr) &&
+            FlushInstructionCache(process, block->code, sizeof(kProbeCode)))
+            thread = CreateRemoteThread(process, nullptr, 0,
+                                        reinterpret_cast<LPTHREAD_START_ROUTINE>(block->code), block, 0, nullptr);
+        if (thread) {
+            finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 &&
+                       ReadProcessMemory(process, &block->result, result, sizeof(*result), nullptr);
+            CloseHandle(thread);
+        }
+        // A probe still running keeps its block; the process ends with the test anyway.
+        if (finished || !thread)
+            VirtualFreeEx(process, block, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return finished;
+}
+
+
+// ---- selection, focus and one-argument calls inside another process ----------
+
+void ListClearSelection(HWND list)
+{
+    RemoteBuffer remote(list, sizeof(LVITEMW));
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    remote.Write(0, &item, sizeof(item));
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote.at(0)));
+}
+
+void FocusControl(HWND dialog, HWND control)
+{
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
+                    DWORD timeoutMs)
+{
+    // The same module at the same offset in the other process; the export may be
+    // forwarded, so take the module that really holds the code.
+    HMODULE ours = nullptr;
+    FARPROC local = GetProcAddress(GetModuleHandleW(dll), function);
+    if (!local || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                          GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                      reinterpret_cast<LPCWSTR>(local), &ours))
+        return false;
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(ours, path, MAX_PATH);
+    std::wstring name(path, length);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    BYTE* start = nullptr;
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof(module);
+    for (BOOL more = Module32FirstW(snapshot, &module); more && !start; more = Module32NextW(snapshot, &module)) {
+        if (_wcsicmp(module.szModule, name.c_str()) == 0)
+            start = module.modBaseAddr + (reinterpret_cast<BYTE*>(local) - reinterpret_cast<BYTE*>(ours));
+    }
+    CloseHandle(snapshot);
+    HANDLE thread = start ? CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start),
+                                               reinterpret_cast<void*>(argument), 0, nullptr)
+                          : nullptr;
+    if (!thread)
+        return false;
+    bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeThread(thread, result);
+    CloseHandle(thread);
+    return finished;
 }
 
 }  // namespace driver

@@ -121,6 +121,33 @@ bool DecisionsKeyExists();
 // A REG_DWORD of 4 bytes holding value.
 StoredValue Dword(DWORD value);
 
+// ---- keyboard focus and the caption -----------------------------------------
+
+// The window that has the keyboard focus in the thread owning window (null if none).
+HWND FocusedWindow(HWND window);
+// The caption's close box, as the window manager reports it (WM_SYSCOMMAND SC_CLOSE, posted).
+void PressCloseBox(HWND window);
+
+// Sends a message to a window from a thread started inside the window's own
+// process, for the messages Wine 8 cannot carry between processes (WM_GETICON,
+// WM_SETICON and WM_GETFONT arrive as 0 there). Only for messages without
+// pointers. False when the probe could not run or did not finish in time.
+bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
+                    DWORD timeoutMs = 5000);
+
+// ---- selection, focus and one-argument calls inside another process ----------
+
+// Takes selection and focus away from every row (LVM_SETITEMSTATE on row -1).
+void ListClearSelection(HWND list);
+// Gives the keyboard focus to a control of a dialog, as Tab would (WM_NEXTDLGCTL).
+void FocusControl(HWND dialog, HWND control);
+// Runs function(argument), a one-argument export of a system DLL, as the start of a
+// new thread inside the process and gives its 32-bit result (the thread's exit code).
+// For what only that process can answer, such as GetObjectType on one of its GDI
+// handles. False when it could not run or did not finish in time.
+bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
+                    DWORD timeoutMs = 5000);
+
 }  // namespace driver
 
 #endif
