@@ -21,6 +21,9 @@ wine_prefix_start() {
     # Without a window manager every show and destroy stalls; let Wine manage its windows.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   fi
+  # A program that crashes ends at once instead of waiting under Wine's debugger,
+  # so a test sees the crash rather than a hang until its time-out.
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
   # Restart the server so the driver setting holds, and keep it alive for the run:
   # every later start is then fast and no test waits on a lingering server.
   timeout 30 wineserver -k 2>/dev/null || true

@@ -1,0 +1,774 @@
+// The Preferences dialog and its Allow/Deny cell editor, end to end: the real
+// halvane.exe runs as its own process, and these tests drive its windows from
+// outside (selection, keyboard, buttons) and read the outcome where a user or the
+// browser side would see it: the list on screen and the registry key.
+//
+// Timing-free: every wait polls a visible outcome with a timeout.
+#include "driver.h"
+#include "ui/resource_ids.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const wchar_t kPreferencesCaption[] = L"Halvane Preferences";
+const wchar_t kAllow[] = L"Allow";
+const wchar_t kDeny[] = L"Deny";
+const DWORD kWait = 5000;
+
+// ---- reading the dialog -------------------------------------------------------
+
+HWND SiteList(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_SITE_LIST);
+}
+
+// The editor is a child of the list view, not of the dialog.
+HWND Editor(HWND list)
+{
+    return FindWindowExW(list, nullptr, L"ComboBox", nullptr);
+}
+
+HWND LabelEdit(HWND list)
+{
+    return FindWindowExW(list, nullptr, L"Edit", nullptr);
+}
+
+using Rows = std::vector<std::pair<std::wstring, std::wstring>>;  // label, decision text
+
+Rows RowsOf(HWND list)
+{
+    Rows rows;
+    for (const driver::ListRow& row : driver::ListRows(list))
+        rows.emplace_back(row.domain, row.decision);
+    return rows;
+}
+
+int RowWithData(HWND list, LPARAM data)
+{
+    std::vector<driver::ListRow> rows = driver::ListRows(list);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].data == data)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// A window's rectangle in the client coordinates of its parent.
+RECT RectInParent(HWND window)
+{
+    RECT rect = driver::WindowRect(window);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+int Selection(HWND editor)
+{
+    return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0));
+}
+
+std::vector<std::wstring> EditorItems(HWND editor)
+{
+    std::vector<std::wstring> items;
+    for (int i = 0, count = static_cast<int>(SendMessageW(editor, CB_GETCOUNT, 0, 0)); i < count; ++i) {
+        std::wstring text(static_cast<size_t>(SendMessageW(editor, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
+        LRESULT length = SendMessageW(editor, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+        items.push_back(text);
+    }
+    return items;
+}
+
+// Sent from another process, WM_GETICON comes back 0 under Wine: ask from inside.
+LRESULT BigIcon(HWND window)
+{
+    LRESULT icon = -1;
+    EXPECT_TRUE(driver::SendFromInside(window, WM_GETICON, ICON_BIG, 0, &icon));
+    return icon;
+}
+
+// ---- acting as the user ---------------------------------------------------------
+
+// Picks an item of the editor with the arrow keys, as a user with the keyboard would;
+// the combo box reports the choice to its parent, the list view.
+void Choose(HWND dialog, HWND editor, const std::wstring& text)
+{
+    std::vector<std::wstring> items = EditorItems(editor);
+    int target = -1;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == text)
+            target = static_cast<int>(i);
+    }
+    ASSERT_NE(target, -1) << "no item " << testing::PrintToString(text);
+    int current = Selection(editor);
+    ASSERT_NE(current, target) << "already chosen";
+    driver::FocusControl(dialog, editor);
+    for (int i = current; i != target; i += target > current ? 1 : -1)
+        driver::PressKey(editor, target > current ? VK_DOWN : VK_UP);
+    ASSERT_TRUE(driver::WaitUntil([&] { return Selection(editor) == target; }, kWait));
+}
+
+HWND StartLabelEdit(HWND dialog, int row)
+{
+    HWND list = SiteList(dialog);
+    driver::FocusControl(dialog, list);
+    return driver::ListEditLabel(list, row);
+}
+
+// Ends a label edit with Enter (after typing text) or Esc, and waits until it is over.
+void EndLabelEdit(HWND edit, UINT key, const std::wstring& text = L"")
+{
+    if (key == VK_RETURN)
+        driver::TypeText(edit, text);
+    driver::PressKey(edit, key);
+    EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindow(edit); }, kWait));
+}
+
+HWND ClickAdd(HWND dialog)
+{
+    driver::Click(dialog, IDC_ADD);
+    HWND edit = nullptr;
+    EXPECT_TRUE(driver::WaitUntil([&] { return (edit = LabelEdit(SiteList(dialog))) != nullptr; }, kWait));
+    return edit;
+}
+
+void SelectRow(HWND list, int row)
+{
+    driver::ListSelect(list, row);
+    EXPECT_TRUE(driver::WaitUntil([&] { return driver::ListSelectedRow(list) == row; }, kWait));
+}
+
+void Remove(HWND dialog)
+{
+    HWND list = SiteList(dialog);
+    int before = driver::ListCount(list);
+    driver::Click(dialog, IDC_REMOVE);
+    EXPECT_TRUE(driver::WaitUntil([&] { return driver::ListCount(list) == before - 1; }, kWait));
+}
+
+// ---- the registry key ---------------------------------------------------------
+
+using Decisions = std::map<std::wstring, DWORD>;
+
+// The key as the program wrote it: every value a 4-byte REG_DWORD.
+Decisions StoredDecisions()
+{
+    Decisions decisions;
+    for (const auto& [name, value] : driver::ReadDecisionsKey()) {
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD)) << testing::PrintToString(name);
+        EXPECT_EQ(value.data.size(), 4u) << testing::PrintToString(name);
+        DWORD number = 0;
+        memcpy(&number, value.data.data(), value.data.size() < 4 ? value.data.size() : 4);
+        decisions[name] = number;
+    }
+    return decisions;
+}
+
+// The key byte for byte, to show that nothing was written.
+std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> RawKey()
+{
+    std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> raw;
+    for (const auto& [name, value] : driver::ReadDecisionsKey())
+        raw[name] = {value.type, value.data};
+    return raw;
+}
+
+// ---- the process ----------------------------------------------------------------
+
+class PreferencesTest : public testing::Test {
+protected:
+    void SetUp() override { driver::DeleteDecisionsKey(); }
+    void TearDown() override
+    {
+        halvane_.reset();  // ends it if a failed test left it running
+        driver::DeleteDecisionsKey();
+    }
+
+    void Start(const std::wstring& tail)
+    {
+        halvane_ = std::make_unique<driver::ScopedProcess>(driver::Launch(tail));
+        ASSERT_TRUE(halvane_->get().handle) << "halvane.exe did not start";
+    }
+
+    // `halvane.exe en`: the language code alone opens Preferences with no owner.
+    HWND OpenAlone()
+    {
+        Start(L"en");
+        return WaitForPreferences();
+    }
+
+    // A site with no decision: the consent prompt, which can open Preferences.
+    HWND OpenPrompt()
+    {
+        Start(L"en example.org \"T\"");
+        return halvane_ ? driver::WaitForDialog(halvane_->id(), kWait, L"Halvane") : nullptr;
+    }
+
+    HWND OpenFromPrompt(HWND prompt)
+    {
+        driver::Click(prompt, IDC_PREFERENCES);
+        return WaitForPreferences();
+    }
+
+    HWND WaitForPreferences()
+    {
+        return halvane_ ? driver::WaitForDialog(halvane_->id(), kWait, kPreferencesCaption) : nullptr;
+    }
+
+    // Ends Preferences opened alone: the process ends with it, with 0.
+    void FinishAlone(HWND dialog, int button)
+    {
+        driver::Click(dialog, button);
+        EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    }
+
+    // EndDialog hides a dialog before it is destroyed; wait for the destruction,
+    // which is when the dialog lets go of what it made.
+    void CloseNested(HWND dialog, int button)
+    {
+        driver::Click(dialog, button);
+        EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindow(dialog); }, kWait));
+    }
+
+    bool Running() const { return halvane_->WaitForExit(0) == STILL_ACTIVE; }
+    HANDLE Handle() const { return halvane_->get().handle; }
+    DWORD Id() const { return halvane_->id(); }
+
+    std::unique_ptr<driver::ScopedProcess> halvane_;
+};
+
+// ---- opened alone: what the dialog shows ----------------------------------------
+
+using PreferencesOpenedAlone = PreferencesTest;
+
+TEST_F(PreferencesOpenedAlone, ShowsItsTextsColumnsAndPlacement)
+{
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    EXPECT_EQ(driver::Text(dialog), kPreferencesCaption);
+    EXPECT_EQ(driver::ItemText(dialog, IDOK), L"OK");
+    EXPECT_EQ(driver::ItemText(dialog, IDCANCEL), L"Cancel");
+    EXPECT_EQ(driver::ItemText(dialog, IDC_ADD), L"Add");
+    EXPECT_EQ(driver::ItemText(dialog, IDC_REMOVE), L"Remove");
+    EXPECT_EQ(driver::ListColumns(list), (std::vector<std::wstring>{L"Domain", L"Halvane"}));
+    EXPECT_EQ(driver::ListCount(list), 0);
+
+    // Three fifths and two fifths of the client width, each rounded down.
+    RECT client = {};
+    GetClientRect(list, &client);
+    EXPECT_EQ(driver::ListColumnWidth(list, 0), 3 * client.right / 5);
+    EXPECT_EQ(driver::ListColumnWidth(list, 1), 2 * client.right / 5);
+    EXPECT_EQ(driver::ListExtendedStyle(list), static_cast<DWORD>(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT));
+
+    // Above the browser, centred on the primary screen, with nothing to borrow an icon from.
+    EXPECT_TRUE(driver::IsTopmost(dialog));
+    RECT frame = driver::WindowRect(dialog);
+    EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2);
+    EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+    EXPECT_EQ(BigIcon(dialog), 0);
+
+    FinishAlone(dialog, IDCANCEL);
+}
+
+TEST_F(PreferencesOpenedAlone, ListsTheStoredSitesInAscendingOrder)
+{
+    driver::WriteDword(L"zeta.org", 0);
+    driver::WriteDword(L"Alpha.org", 1);
+    driver::WriteDword(L"mid.org", 5);                              // any non-zero value reads as Allow
+    driver::WriteRaw(L"bin.org", REG_BINARY, {0, 0, 0, 0});         // 4 bytes of any type count
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});  // 8 bytes: not a decision
+    auto seeded = RawKey();
+
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(RowsOf(SiteList(dialog)), (Rows{{L"alpha.org", kAllow},
+                                              {L"bin.org", kDeny},
+                                              {L"mid.org", kAllow},
+                                              {L"zeta.org", kDeny}}));
+    EXPECT_FALSE(IsWindowVisible(Editor(SiteList(dialog))));
+
+    FinishAlone(dialog, IDCANCEL);
+    EXPECT_EQ(RawKey(), seeded);
+}
+
+TEST_F(PreferencesOpenedAlone, OkRewritesTheKeyFromTheTable)
+{
+    driver::WriteDword(L"Alpha.org", 1);
+    driver::WriteDword(L"mid.org", 5);
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});
+
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    FinishAlone(dialog, IDOK);
+
+    // Saved as the table holds it: lower-cased names, values kept, the junk gone.
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"alpha.org", 1}, {L"mid.org", 5}}));
+}
+
+// ---- the decision cell editor ----------------------------------------------------
+
+using DecisionCellEditor = PreferencesTest;
+
+TEST_F(DecisionCellEditor, ExistsHiddenWithDenyBeforeAnyRowIsSelected)
+{
+    driver::WriteDword(L"a.org", 1);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND editor = Editor(SiteList(dialog));
+    ASSERT_TRUE(editor);
+
+    EXPECT_FALSE(IsWindowVisible(editor));
+    EXPECT_EQ(EditorItems(editor), (std::vector<std::wstring>{kAllow, kDeny}));  // unsorted: Allow first
+    EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, 1, 0), 0);
+    EXPECT_EQ(driver::Text(editor), kDeny);
+    LONG style = GetWindowLongW(editor, GWL_STYLE);
+    EXPECT_EQ(style & 0x3, CBS_DROPDOWNLIST);
+    EXPECT_EQ(style & CBS_SORT, 0);
+    RECT rect = RectInParent(editor);
+    EXPECT_EQ(rect.left, 100);
+    EXPECT_EQ(rect.top, 100);
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+
+    FinishAlone(dialog, IDCANCEL);
+}
+
+TEST_F(DecisionCellEditor, FollowsTheSelectedRowOverItsDecisionCell)
+{
+    driver::WriteDword(L"a.org", 0);
+    driver::WriteDword(L"b.org", 1);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    HWND editor = Editor(list);
+    ASSERT_TRUE(editor);
+    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kAllow}}));
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+
+    for (int row : {1, 0}) {
+        SCOPED_TRACE(row);
+        SelectRow(list, row);
+        EXPECT_TRUE(driver::IsEnabled(dialog, IDC_REMOVE));
+        EXPECT_TRUE(IsWindowVisible(editor));
+        EXPECT_EQ(driver::Text(editor), driver::ListText(list, row, 1));
+        // One pixel inside the cell's left edge, two above the row, to the cell's right
+        // edge. A drop-down list sizes its own field, so its bottom need only cover the cell.
+        RECT cell = driver::ListSubItemRect(list, row, 1);
+        RECT placed = RectInParent(editor);
+        EXPECT_EQ(placed.left, cell.left + 1);
+        EXPECT_EQ(placed.top, cell.top - 2);
+        EXPECT_EQ(placed.right, cell.right);
+        EXPECT_GE(placed.bottom, cell.bottom);
+    }
+    EXPECT_EQ(driver::Text(editor), kDeny);
+
+    driver::ListClearSelection(list);
+    EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindowVisible(editor); }, kWait));
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+
+    FinishAlone(dialog, IDCANCEL);
+}
+
+TEST_F(DecisionCellEditor, AChoiceShowsInTheCellAndOkStoresIt)
+{
+    driver::WriteDword(L"a.org", 0);
+    driver::WriteDword(L"b.org", 1);
+    driver::WriteDword(L"c.org", 0);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    HWND editor = Editor(list);
+
+    SelectRow(list, 0);
+    Choose(dialog, editor, kAllow);
+    SelectRow(list, 1);
+    Choose(dialog, editor, kDeny);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"b.org", kDeny}, {L"c.org", kDeny}}));
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}}));  // not yet
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"b.org", 0}, {L"c.org", 0}}));
+}
+
+TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
+{
+    driver::WriteDword(L"a.org", 0);
+    driver::WriteDword(L"b.org", 1);
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2, 3});  // a save would drop it
+    auto seeded = RawKey();
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    SelectRow(list, 0);
+    Choose(dialog, Editor(list), kAllow);
+    EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"renamed.org");
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"added.org");
+    SelectRow(list, 0);
+    Remove(dialog);
+    ASSERT_EQ(RowsOf(list), (Rows{{L"renamed.org", kAllow}, {L"added.org", kDeny}}));
+
+    FinishAlone(dialog, IDCANCEL);
+    EXPECT_EQ(RawKey(), seeded);
+}
+
+// The choice goes to the recorded row's own entry, so a row and the table never
+// disagree even when two rows carry the same domain. Opened from the prompt, the
+// table outlives the dialog, and a second opening shows each entry's decision.
+TEST_F(DecisionCellEditor, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
+{
+    driver::WriteDword(L"a.org", 0);  // the only value: slot 0
+    HWND prompt = OpenPrompt();
+    ASSERT_TRUE(prompt);
+    HWND dialog = OpenFromPrompt(prompt);
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    const LPARAM original = driver::ListRows(list).at(0).data;
+
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"A.org");  // a second entry, in slot 1
+    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kDeny}}));
+    const LPARAM added = driver::ListRows(list).at(1).data;
+    ASSERT_NE(added, original);
+
+    SelectRow(list, 1);
+    Choose(dialog, Editor(list), kAllow);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kAllow}}));
+    CloseNested(dialog, IDCANCEL);
+
+    // The list is rebuilt from the table: the added entry changed, the first did not.
+    dialog = OpenFromPrompt(prompt);
+    ASSERT_TRUE(dialog);
+    list = SiteList(dialog);
+    int originalRow = RowWithData(list, original);
+    int addedRow = RowWithData(list, added);
+    ASSERT_NE(originalRow, -1);
+    ASSERT_NE(addedRow, -1);
+    EXPECT_EQ(driver::ListText(list, originalRow, 1), kDeny);
+    EXPECT_EQ(driver::ListText(list, addedRow, 1), kAllow);
+
+    // Now the other way round. The save writes slots in order, so slot 1 has the last word.
+    SelectRow(list, originalRow);
+    Choose(dialog, Editor(list), kAllow);
+    SelectRow(list, addedRow);
+    Choose(dialog, Editor(list), kDeny);
+    EXPECT_EQ(driver::ListText(list, originalRow, 1), kAllow);
+    CloseNested(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
+
+    dialog = OpenFromPrompt(prompt);
+    ASSERT_TRUE(dialog);
+    list = SiteList(dialog);
+    EXPECT_EQ(driver::ListText(list, RowWithData(list, original), 1), kAllow);
+    EXPECT_EQ(driver::ListText(list, RowWithData(list, added), 1), kDeny);
+    CloseNested(dialog, IDCANCEL);
+    CloseNested(prompt, IDCANCEL);
+    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+}
+
+TEST_F(DecisionCellEditor, AChoiceWithNoRecordedRowIsIgnored)
+{
+    driver::WriteDword(L"a.org", 0);
+    driver::WriteDword(L"b.org", 0);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    HWND editor = Editor(list);
+
+    // Nothing selected yet: the hidden editor still takes the keyboard.
+    Choose(dialog, editor, kAllow);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kDeny}}));
+
+    // A label change reported while nothing is recorded shows the editor where it
+    // last stood, over a row that is no longer selected.
+    HWND edit = StartLabelEdit(dialog, 0);
+    ASSERT_TRUE(edit);
+    driver::ListClearSelection(list);
+    ASSERT_TRUE(driver::WaitUntil([&] { return !driver::IsEnabled(dialog, IDC_REMOVE); }, kWait));
+    EndLabelEdit(edit, VK_RETURN, L"c.org");
+    EXPECT_TRUE(IsWindowVisible(editor));
+    EXPECT_EQ(driver::ListSelectedRow(list), -1);
+    Choose(dialog, editor, driver::Text(editor) == kDeny ? kAllow : kDeny);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}}));
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"b.org", 0}, {L"c.org", 0}}));
+}
+
+// ---- adding, renaming and removing rows --------------------------------------------
+
+using SiteRows = PreferencesTest;
+
+TEST_F(SiteRows, AddOpensTheNewRowsLabelAndOkSavesItLowerCasedAsDeny)
+{
+    driver::WriteDword(L"b.org", 1);
+    driver::WriteDword(L"zeta.org", 1);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    HWND edit = ClickAdd(dialog);
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(driver::Text(edit), L"");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"zeta.org", kAllow}, {L"", kDeny}}));
+
+    EndLabelEdit(edit, VK_RETURN, L"MixedCase.Org");
+    // Lower-cased, and left where it was put although it now sorts earlier.
+    EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"b.org", 1}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
+}
+
+TEST_F(SiteRows, AnEmptyTableStillTakesAnAddedSite)
+{
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(driver::ListCount(SiteList(dialog)), 0);
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"first.org");
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"first.org", 0}}));
+}
+
+TEST_F(SiteRows, RenameThenOkSavesTheNewNameAndDropsTheOld)
+{
+    driver::WriteDword(L"old.org", 1);
+    driver::WriteDword(L"keep.org", 0);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    ASSERT_EQ(driver::ListText(list, 1, 0), L"old.org");
+
+    // Only A to Z fold: Ä keeps its case.
+    EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"\u00C4BC.Org");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"keep.org", kDeny}, {L"\u00C4bc.org", kAllow}}));
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"keep.org", 0}, {L"\u00C4bc.org", 1}}));
+}
+
+TEST_F(SiteRows, ACancelledOrEmptiedEditKeepsTheOldLabel)
+{
+    driver::WriteDword(L"a.org", 1);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    HWND edit = StartLabelEdit(dialog, 0);
+    ASSERT_TRUE(edit);
+    driver::TypeText(edit, L"escaped.org");
+    EndLabelEdit(edit, VK_ESCAPE);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}}));
+
+    // Wine's list view reports an emptied edit as a cancelled one (no text at all);
+    // Windows hands over the empty string, which the dialog must refuse as well.
+    edit = StartLabelEdit(dialog, 0);
+    ASSERT_TRUE(edit);
+    EndLabelEdit(edit, VK_RETURN, L"");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}}));
+
+    // A new row keeps its empty label either way, and an empty domain is never saved.
+    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"", kDeny}, {L"", kDeny}}));
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));
+}
+
+TEST_F(SiteRows, RemoveThenOkDeletesTheValue)
+{
+    driver::WriteDword(L"a.org", 1);
+    driver::WriteDword(L"b.org", 0);
+    driver::WriteDword(L"c.org", 1);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    SelectRow(list, 1);
+    Remove(dialog);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"c.org", kAllow}}));
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+    EXPECT_FALSE(IsWindowVisible(Editor(list)));
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"c.org", 1}}));
+}
+
+TEST_F(SiteRows, RemoveWithNoRecordedRowDoesNothing)
+{
+    driver::WriteDword(L"a.org", 1);
+    driver::WriteDword(L"b.org", 0);
+    HWND dialog = OpenAlone();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    // Under Wine a click reaches a disabled button too; the record guards the removal.
+    // Each click is followed by Add, which is handled after it: its edit shows the
+    // click is over.
+    driver::Click(dialog, IDC_REMOVE);
+    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
+    SelectRow(list, 0);
+    driver::ListClearSelection(list);
+    ASSERT_TRUE(driver::WaitUntil([&] { return !driver::IsEnabled(dialog, IDC_REMOVE); }, kWait));
+    driver::Click(dialog, IDC_REMOVE);
+    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"b.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
+
+    FinishAlone(dialog, IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"b.org", 0}}));
+}
+
+// ---- opened from the consent prompt ------------------------------------------------
+
+using PreferencesFromPrompt = PreferencesTest;
+
+TEST_F(PreferencesFromPrompt, IsOwnedByThePromptWithItsIconAndOkSavesAtOnce)
+{
+    driver::WriteDword(L"a.org", 0);
+    HWND prompt = OpenPrompt();
+    ASSERT_TRUE(prompt);
+    HWND dialog = OpenFromPrompt(prompt);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), prompt);
+    EXPECT_TRUE(driver::IsTopmost(dialog));
+    LRESULT promptIcon = BigIcon(prompt);
+    EXPECT_NE(promptIcon, 0);
+    EXPECT_EQ(BigIcon(dialog), promptIcon);
+
+    HWND list = SiteList(dialog);
+    SelectRow(list, 0);
+    Choose(dialog, Editor(list), kAllow);
+    CloseNested(dialog, IDOK);
+
+    // Written while the prompt still waits for its answer.
+    EXPECT_TRUE(driver::WaitUntil([] { return StoredDecisions() == Decisions{{L"a.org", 1}}; }, kWait));
+    EXPECT_TRUE(Running());
+    EXPECT_TRUE(IsWindowVisible(prompt));
+
+    CloseNested(prompt, IDCANCEL);
+    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));
+}
+
+TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithAlways)
+{
+    driver::WriteDword(L"a.org", 0);
+    driver::WriteDword(L"b.org", 1);
+    HWND prompt = OpenPrompt();
+    ASSERT_TRUE(prompt);
+    HWND dialog = OpenFromPrompt(prompt);
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    SelectRow(list, 0);
+    Choose(dialog, Editor(list), kAllow);
+    SelectRow(list, 1);
+    Remove(dialog);
+    CloseNested(dialog, IDCANCEL);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}}));
+
+    // No browser window is titled "T", so the keeper ends at once.
+    driver::Click(prompt, IDC_ALWAYS);
+    driver::Click(prompt, IDOK);
+    EXPECT_EQ(halvane_->WaitForExit(10000), 0u);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"example.org", 1}}));
+}
+
+// ---- resources over many openings --------------------------------------------------
+
+BOOL CALLBACK CountWindow(HWND, LPARAM count)
+{
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+struct WindowCount {
+    DWORD processId;
+    int count;
+};
+
+BOOL CALLBACK CountProcessWindows(HWND window, LPARAM param)
+{
+    auto* windows = reinterpret_cast<WindowCount*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == windows->processId) {
+        ++windows->count;
+        EnumChildWindows(window, CountWindow, reinterpret_cast<LPARAM>(&windows->count));
+    }
+    return TRUE;
+}
+
+// Every window of a process, hidden ones and children included.
+int WindowsOf(DWORD processId)
+{
+    WindowCount windows = {processId, 0};
+    EnumWindows(CountProcessWindows, reinterpret_cast<LPARAM>(&windows));
+    return windows.count;
+}
+
+DWORD GdiObjectType(HANDLE process, LRESULT handle)
+{
+    DWORD type = 0xFFFFFFFF;
+    EXPECT_TRUE(driver::CallFromInside(process, L"gdi32.dll", "GetObjectType", static_cast<ULONG_PTR>(handle), &type));
+    return type;
+}
+
+// Each opening makes an editor and its own font; each closing must destroy both.
+// GetGuiResources counts GDI and USER objects where the platform keeps count (Wine 8
+// answers 0); the editor's font is also checked from inside the process: gone once
+// its dialog is closed.
+TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
+{
+    driver::WriteDword(L"a.org", 1);
+    HWND prompt = OpenPrompt();
+    ASSERT_TRUE(prompt);
+    auto openAndCancel = [&](LRESULT* editorFont) {
+        HWND dialog = OpenFromPrompt(prompt);
+        ASSERT_TRUE(dialog);
+        HWND editor = Editor(SiteList(dialog));
+        ASSERT_TRUE(editor) << "each opening makes a new editor";
+        ASSERT_TRUE(driver::SendFromInside(editor, WM_GETFONT, 0, 0, editorFont));
+        ASSERT_EQ(GdiObjectType(Handle(), *editorFont), static_cast<DWORD>(OBJ_FONT));
+        CloseNested(dialog, IDCANCEL);
+    };
+
+    LRESULT font = 0;
+    openAndCancel(&font);  // first use may load and keep what later ones share
+    const DWORD gdiBefore = GetGuiResources(Handle(), GR_GDIOBJECTS);
+    const DWORD userBefore = GetGuiResources(Handle(), GR_USEROBJECTS);
+    const int windowsBefore = WindowsOf(Id());
+
+    std::vector<LRESULT> fonts;
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_NO_FATAL_FAILURE(openAndCancel(&font));
+        fonts.push_back(font);
+        ASSERT_EQ(GdiObjectType(Handle(), font), 0u) << "the editor's font outlived its dialog";
+    }
+
+    EXPECT_EQ(GetGuiResources(Handle(), GR_GDIOBJECTS), gdiBefore);
+    EXPECT_EQ(GetGuiResources(Handle(), GR_USEROBJECTS), userBefore);
+    EXPECT_EQ(WindowsOf(Id()), windowsBefore);
+    for (LRESULT old : fonts)
+        EXPECT_EQ(GdiObjectType(Handle(), old), 0u);
+    EXPECT_TRUE(IsWindowVisible(prompt));
+
+    CloseNested(prompt, IDCANCEL);
+    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
+}
+
+}  // namespace
