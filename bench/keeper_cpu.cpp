@@ -1,0 +1,240 @@
+// Benchmark: the CPU time halvane.exe spends keeping one window on top. A
+// stand-in browser window is opened, halvane.exe is started for it with a
+// remembered Allow, and once the window is topmost the program's CPU time is
+// read at the start and the end of the measured span, while the window is
+// still open. The baseline is a process that only sleeps, read over the same span.
+//
+//   halvane_bench_keeper_cpu [--seconds S]   (default 60)
+//
+// Two clocks are read. GetProcessTimes (kernel + user) is the platform's own
+// figure, but Wine fills it from the kernel's tick counts, 10 ms apart, which is
+// as coarse as the whole target. Under Wine the same process is also a Linux
+// process whose scheduler statistics count nanoseconds; they are read through
+// Wine's Z: drive, and the target is judged on them when they can be read.
+//
+// Wine also does in its server much of what Windows does in the caller's
+// kernel time (finding windows, reading their styles), so the server's CPU
+// time is shown too, over an idle span before the program starts and over the
+// measured span. The server has background work of its own of about the same
+// size, so that difference is an indication, not a measurement.
+#include "bench_common.h"
+#include "browser_windows.h"
+#include "driver.h"
+
+namespace {
+
+const wchar_t kTitle[] = L"Halvane keeper benchmark";
+
+double FiletimeMs(const FILETIME& t)
+{
+    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
+}
+
+double ProcessTimesMs(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        bench::Fail("GetProcessTimes failed (error %lu)", GetLastError());
+    return FiletimeMs(kernel) + FiletimeMs(user);
+}
+
+// ---- Linux's accounting, seen through Wine ---------------------------------
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    return narrow;
+}
+
+// The Linux process whose command line contains `needle` and which belongs to
+// this Wine prefix (other prefixes on the machine run the same programs).
+// 0 when there is none, or when this is not Wine.
+unsigned long FindLinuxProcess(const std::string& needle)
+{
+    wchar_t prefix[1024];
+    DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1024);
+    if (!length || length >= 1024)
+        return 0;
+    std::string prefixEntry = std::string("WINEPREFIX=") + Narrow(prefix) + '\0';
+
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    unsigned long found = 0;
+    do {
+        wchar_t* end = nullptr;
+        unsigned long pid = wcstoul(entry.cFileName, &end, 10);
+        if (!pid || *end)
+            continue;
+        std::wstring folder = std::wstring(L"Z:\\proc\\") + entry.cFileName;
+        std::string commandLine = ReadWholeFile(folder + L"\\cmdline");
+        for (char& c : commandLine)
+            c = c ? c : ' ';
+        if (commandLine.find(needle) == std::string::npos)
+            continue;
+        std::string environment = ReadWholeFile(folder + L"\\environ") + '\0';
+        if (environment.find(prefixEntry) == std::string::npos)
+            continue;
+        found = pid;
+        break;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+// Time on a CPU, all threads, in ms at nanosecond resolution; -1 if unreadable.
+double LinuxCpuMs(unsigned long pid)
+{
+    if (!pid)
+        return -1;
+    std::wstring tasks = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\task\\";
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((tasks + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return -1;
+    double total = 0;
+    bool any = false;
+    do {
+        if (entry.cFileName[0] < L'0' || entry.cFileName[0] > L'9')
+            continue;
+        std::string stats = ReadWholeFile(tasks + entry.cFileName + L"\\schedstat");
+        if (stats.empty())
+            continue;
+        total += static_cast<double>(_strtoui64(stats.c_str(), nullptr, 10)) / 1e6;
+        any = true;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return any ? total : -1;
+}
+
+struct Reading {
+    double windowsMs;  // GetProcessTimes
+    double linuxMs;    // scheduler statistics, -1 when not available
+};
+
+Reading Read(HANDLE process, unsigned long linuxPid)
+{
+    return {ProcessTimesMs(process), LinuxCpuMs(linuxPid)};
+}
+
+}  // namespace
+
+static int Measure(int argc, wchar_t** argv)
+{
+    int seconds = bench::IntOption(argc, argv, L"--seconds", 60);
+    if (seconds < 1)
+        bench::Fail("--seconds must be at least 1");
+    int idleSeconds = seconds / 12 < 2 ? 2 : seconds / 12;
+
+    driver::DeleteDecisionsKey();
+    driver::WriteDword(L"example.org", 1);
+
+    StandInBrowser browser;
+    HWND window = browser.Open(L"MozillaWindowClass", kTitle);
+    if (!window)
+        bench::Fail("cannot open the stand-in browser window");
+
+    // The sleeper outlives the span by a margin; ScopedProcess ends it.
+    driver::ScopedProcess sleeper(driver::Launch(std::to_wstring((idleSeconds + seconds + 60) * 1000),
+                                                 driver::ProgramPath(L"halvane_bench_sleeper.exe")));
+    if (!sleeper.get().handle)
+        bench::Fail("cannot start the sleeper");
+
+    // The server's own pace with the window open and nobody keeping it, once
+    // the sleeper's start-up has settled.
+    Sleep(1000);
+    unsigned long serverPid = FindLinuxProcess("wineserver");
+    double serverIdleStart = LinuxCpuMs(serverPid);
+    double idleStart = bench::NowMs();
+    Sleep(static_cast<DWORD>(idleSeconds) * 1000);
+    double serverIdle = LinuxCpuMs(serverPid) - serverIdleStart;
+    double idleSpan = bench::NowMs() - idleStart;
+
+    std::wstring tail = std::wstring(L"en example.org ") + kTitle;
+    driver::ScopedProcess halvane(driver::Launch(tail));
+    if (!halvane.get().handle)
+        bench::Fail("cannot start halvane.exe");
+    if (!driver::WaitUntil([&] { return StandInBrowser::IsTopmost(window); }, 10000))
+        bench::Fail("the window did not become topmost within 10 s");
+
+    unsigned long halvanePid = FindLinuxProcess(Narrow(L"halvane.exe " + tail));
+    unsigned long sleeperPid = FindLinuxProcess("halvane_bench_sleeper.exe");
+    Reading halvaneStart = Read(halvane.get().handle, halvanePid);
+    Reading sleeperStart = Read(sleeper.get().handle, sleeperPid);
+    double serverStart = LinuxCpuMs(serverPid);
+    double spanStart = bench::NowMs();
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    Reading halvaneEnd = Read(halvane.get().handle, halvanePid);
+    Reading sleeperEnd = Read(sleeper.get().handle, sleeperPid);
+    double serverEnd = LinuxCpuMs(serverPid);
+    double span = bench::NowMs() - spanStart;
+
+    bool stillKept = StandInBrowser::IsTopmost(window) && halvane.WaitForExit(0) == STILL_ACTIVE;
+    browser.Close(window);
+    DWORD code = halvane.WaitForExit(10000);
+    if (!stillKept)
+        bench::Fail("halvane.exe stopped keeping the window during the span");
+    if (code != 0)
+        bench::Fail("halvane.exe did not end with 0 after its window closed (%lu)", code);
+    driver::DeleteDecisionsKey();
+
+    double perMinute = 60000.0 / span;
+    double keptWindows = (halvaneEnd.windowsMs - halvaneStart.windowsMs) * perMinute;
+    double sleptWindows = (sleeperEnd.windowsMs - sleeperStart.windowsMs) * perMinute;
+    bench::Say("span %.1f s after the window became topmost; halvane.exe had used %.0f ms getting there", span / 1000.0,
+               halvaneStart.windowsMs);
+    bench::Say("GetProcessTimes (10 ms steps under Wine): halvane.exe %.1f ms/min, sleeper %.1f ms/min", keptWindows,
+               sleptWindows);
+
+    bool precise = halvaneStart.linuxMs >= 0 && halvaneEnd.linuxMs >= 0 && sleeperStart.linuxMs >= 0 &&
+                   sleeperEnd.linuxMs >= 0;
+    double kept = keptWindows, slept = sleptWindows;
+    std::string serverNote = "server n/a";
+    if (precise) {
+        kept = (halvaneEnd.linuxMs - halvaneStart.linuxMs) * perMinute;
+        slept = (sleeperEnd.linuxMs - sleeperStart.linuxMs) * perMinute;
+        bench::Say("Linux scheduler (ns):                     halvane.exe %.2f ms/min, sleeper %.2f ms/min", kept,
+                   slept);
+        if (serverPid && serverIdleStart >= 0 && serverStart >= 0 && serverEnd >= 0) {
+            double serverKeeping = (serverEnd - serverStart) * perMinute;
+            double serverResting = serverIdle * 60000.0 / idleSpan;
+            bench::Say("wineserver: %.2f ms/min while keeping, %.2f ms/min idle before (%d s), difference %+.2f "
+                       "ms/min (an indication only: the server's own background work varies as much)",
+                       serverKeeping, serverResting, idleSeconds, serverKeeping - serverResting);
+            serverNote = bench::Format("server %+.1f", serverKeeping - serverResting);
+        }
+    } else {
+        bench::Say("(no Linux process statistics: the figures are GetProcessTimes alone, in 10 ms steps)");
+    }
+    bench::Say("keeper CPU: %.2f ms per minute vs sleeping process %.2f ms per minute (target <= 10 ms per minute)",
+               kept, slept);
+    bench::Summary("keeper CPU while keeping a window", bench::Format("%.2f ms/min", kept),
+                   bench::Format("sleeper %.2f ms/min", slept),
+                   bench::Format("excess %.2f ms/min (%s)", kept - slept, serverNote.c_str()), "<= 10 ms/min",
+                   kept <= 10.0);
+    return 0;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    return bench::Guarded([&] { return Measure(argc, argv); });
+}

@@ -1,0 +1,83 @@
+// Benchmark: start->exit of halvane.exe on a remembered Deny, against a
+// do-nothing static GUI program, both timed from CreateProcess until the
+// process has ended. A remembered Deny is the shortest road through the
+// program (mutex, registry load, command line, language, one lookup), so the
+// ratio shows what the program adds to a bare start.
+//
+// A second, informative baseline imports the same system DLLs as halvane.exe
+// and does nothing either: the difference between the two baselines is the
+// platform's price for those DLLs, the rest is the program's own work.
+//
+//   halvane_bench_start_exit [--reps N]    (default 60 of each, interleaved)
+#include "bench_common.h"
+#include "driver.h"
+
+namespace {
+
+const wchar_t kDeniedTail[] = L"en example.org T";
+
+// One start of exe, timed until it has ended; fails the benchmark on a hang or
+// an unexpected exit code, since either would make the figure meaningless.
+double TimeOneStart(const std::wstring& exe, const wchar_t* tail)
+{
+    double start = bench::NowMs();
+    driver::ScopedProcess process(driver::Launch(tail, exe));
+    if (!process.get().handle)
+        bench::Fail("cannot start %ls (error %lu)", exe.c_str(), GetLastError());
+    DWORD code = process.WaitForExit(10000);
+    double elapsed = bench::NowMs() - start;
+    if (code == STILL_ACTIVE)
+        bench::Fail("%ls %ls did not end within 10 s (a prompt instead of the remembered Deny?)", exe.c_str(), tail);
+    if (code != 0)
+        bench::Fail("%ls %ls ended with %lu, expected 0", exe.c_str(), tail, code);
+    return elapsed;
+}
+
+}  // namespace
+
+static int Measure(int argc, wchar_t** argv)
+{
+    int reps = bench::IntOption(argc, argv, L"--reps", 60);
+    std::wstring halvane = driver::ProgramPath(L"halvane.exe");
+    std::wstring bare = driver::ProgramPath(L"halvane_bench_bare.exe");
+    std::wstring bareImports = driver::ProgramPath(L"halvane_bench_bare_imports.exe");
+
+    driver::DeleteDecisionsKey();
+    driver::WriteDword(L"example.org", 0);
+
+    std::vector<std::function<double()>> measure = {
+        [&] { return TimeOneStart(halvane, kDeniedTail); },
+        [&] { return TimeOneStart(bare, L""); },
+        [&] { return TimeOneStart(bareImports, L""); },
+    };
+    bench::Interleave(3, measure);  // warms the file cache and the server
+    std::vector<std::vector<double>> times = bench::Interleave(reps, measure);
+    driver::DeleteDecisionsKey();
+    const std::vector<double>& halvaneTimes = times[0];
+    const std::vector<double>& bareTimes = times[1];
+    const std::vector<double>& importTimes = times[2];
+
+    double ratio = bench::Median(halvaneTimes) / bench::Median(bareTimes);
+    bench::Say("halvane.exe en example.org T (remembered Deny): %s", bench::Spread(halvaneTimes).c_str());
+    bench::Say("bare static GUI exe:                            %s", bench::Spread(bareTimes).c_str());
+    bench::Say("bare exe with halvane.exe's DLL imports:        %s", bench::Spread(importTimes).c_str());
+    bench::Say("per-round ratios (median): halvane/bare %.2fx, halvane/bare-with-imports %.2fx, "
+               "bare-with-imports/bare %.2fx",
+               bench::MedianRatio(halvaneTimes, bareTimes), bench::MedianRatio(halvaneTimes, importTimes),
+               bench::MedianRatio(importTimes, bareTimes));
+    bench::Say("start->exit (remembered Deny): %.1f ms vs bare exe %.1f ms = %.2fx (target <= 1.10x); "
+               "vs bare exe with the same imports %.1f ms = %.2fx",
+               bench::Median(halvaneTimes), bench::Median(bareTimes), ratio, bench::Median(importTimes),
+               bench::Median(halvaneTimes) / bench::Median(importTimes));
+    bench::Summary("start->exit, remembered Deny", bench::Format("%.1f ms", bench::Median(halvaneTimes)),
+                   bench::Format("bare exe %.1f ms (same imports %.1f)", bench::Median(bareTimes),
+                                 bench::Median(importTimes)),
+                   bench::Format("%.2fx (%.2fx)", ratio, bench::Median(halvaneTimes) / bench::Median(importTimes)),
+                   "<= 1.10x", ratio <= 1.10);
+    return 0;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    return bench::Guarded([&] { return Measure(argc, argv); });
+}
