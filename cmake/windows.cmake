@@ -17,7 +17,7 @@ add_library(halvane_win32 STATIC
   src/ui/decision_editor.cpp
 )
 target_compile_options(halvane_win32 PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
-target_link_libraries(halvane_win32 PUBLIC halvane_logic comctl32 advapi32 user32 gdi32 kernel32)
+target_link_libraries(halvane_win32 PUBLIC halvane_logic advapi32 user32 gdi32 kernel32)
 
 # The icon is generated from its editable pixel sources.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

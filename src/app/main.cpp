@@ -14,20 +14,11 @@ enum {
     ExitDone = 0,
 };
 
-// The Preferences dialog's site list is a list view. Registering its class is
-// harmless where the common controls have done so already, and needed where not.
-static void RegisterListViewClass()
-{
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-}
-
 // The language code alone: the Preferences dialog, saved when it ends with OK.
 static int RunPreferencesAlone()
 {
     SelectInterfaceLanguage(LaunchRequest.languageCode);
-    RegisterListViewClass();
-    if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), nullptr, PreferencesDialogProc, 0) == IDOK)
+    if (RunPreferences(nullptr) == IDOK)
         SaveDecisions();
     return ExitDone;
 }
@@ -58,8 +49,6 @@ static void ActOnPromptChoice()
 static void HandleRequest()
 {
     SelectInterfaceLanguage(LaunchRequest.languageCode);
-
-    RegisterListViewClass();  // the prompt can open Preferences
 
     int32_t decision = FindDecision(LaunchRequest.site);
     if (decision == NoDecision) {

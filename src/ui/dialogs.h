@@ -6,6 +6,9 @@
 
 INT_PTR CALLBACK PromptDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Runs the Preferences dialog modally over owner (or alone); its result is
+// IDOK, IDCANCEL, or -1 when it cannot be created. Saving is the caller's task.
+INT_PTR RunPreferences(HWND owner);
 
 // Both dialogs open centred on the primary screen and above every normal window.
 void CentreAndRaise(HWND dialog);

@@ -191,6 +191,31 @@ static BOOL OnPreferencesCommand(HWND dialog, WPARAM wParam)
     return TRUE;
 }
 
+// The site list is a common-controls list view. The library is loaded and its
+// class registered only when the dialog is about to open: most runs never show
+// it, and loading the library costs a remembered Deny and the prompt a good
+// share of their start-up time.
+static void RegisterListViewClass()
+{
+    typedef BOOL(WINAPI * InitCall)(const INITCOMMONCONTROLSEX*);
+    static InitCall initCommonControls;
+    if (!initCommonControls) {
+        HMODULE library = LoadLibraryW(L"comctl32.dll");
+        initCommonControls = library ? reinterpret_cast<InitCall>(reinterpret_cast<void*>(
+                                           GetProcAddress(library, "InitCommonControlsEx")))
+                                     : nullptr;
+    }
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    if (initCommonControls)
+        initCommonControls(&controls);
+}
+
+INT_PTR RunPreferences(HWND owner)
+{
+    RegisterListViewClass();
+    return DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), owner, PreferencesDialogProc, 0);
+}
+
 INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {

@@ -67,8 +67,7 @@ static void OnPromptCommand(HWND dialog, int id)
         break;
     case IDC_PREFERENCES:
         // The prompt stays open as it was; only a confirmed Preferences dialog is saved.
-        if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), dialog, PreferencesDialogProc, 0) ==
-            IDOK)
+        if (RunPreferences(dialog) == IDOK)
             SaveDecisions();
         break;
     }
