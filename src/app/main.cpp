@@ -48,10 +48,11 @@ static void ActOnPromptChoice()
 
 static void HandleRequest()
 {
-    SelectInterfaceLanguage(LaunchRequest.languageCode);
-
     int32_t decision = FindDecision(LaunchRequest.site);
     if (decision == NoDecision) {
+        // The language matters only to the dialogs; a remembered decision shows
+        // none, and then USER32 need never be loaded at all.
+        SelectInterfaceLanguage(LaunchRequest.languageCode);
         // A prompt that cannot be created (-1) or is cancelled counts as no answer.
         if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_CONSENT_PROMPT), nullptr, PromptDialogProc, 0) == IDOK)
             ActOnPromptChoice();
@@ -82,6 +83,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int)
     HandleRequest();
     ReleaseMutex(guard);
     CloseHandle(guard);
-    PostQuitMessage(0);
+    // Without USER32 this thread never had a message queue to post to.
+    if (GetModuleHandleW(L"user32.dll"))
+        PostQuitMessage(0);
     return ExitDone;
 }
