@@ -77,7 +77,8 @@ static void ApplyDecisionChoice(HWND list)
     SendMessageW(list, LVM_SETITEMTEXTW, SelectedRow.iItem, reinterpret_cast<LPARAM>(&cell));
 
     LRESULT index = SendMessageW(DecisionEditor, CB_FINDSTRINGEXACT, 0, reinterpret_cast<LPARAM>(text));
-    entry->decision = static_cast<int32_t>(SendMessageW(DecisionEditor, CB_GETITEMDATA, index, 0));
+    if (index != CB_ERR)  // CB_GETITEMDATA would give CB_ERR, -1, as if it were a decision
+        entry->decision = static_cast<int32_t>(SendMessageW(DecisionEditor, CB_GETITEMDATA, index, 0));
 }
 
 LRESULT CALLBACK SiteListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
