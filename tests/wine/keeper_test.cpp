@@ -90,10 +90,23 @@ bool SameRect(const RECT& a, const RECT& b)
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
-TEST(Keeper, AHiddenWindowWithThePlainTitleIsRaisedAndShownWhereItIs)
-{
+// Most cases need one keeper and one stand-in browser, in this order (see KeeperRun).
+class Keeper : public testing::Test {
+protected:
+    // Opens a browser window under this title and starts the keeper on the same title.
+    HWND OpenAndKeep(const wchar_t* className, const std::wstring& title)
+    {
+        HWND window = browser.Open(className, title);
+        keeper.Start(title);
+        return window;
+    }
+
     KeeperRun keeper;
     StandInBrowser browser;
+};
+
+TEST_F(Keeper, AHiddenWindowWithThePlainTitleIsRaisedAndShownWhereItIs)
+{
     HWND window = browser.Open(kUiClass, kTitle, /*visible=*/false);
     ASSERT_NE(window, nullptr);
     RECT before = driver::WindowRect(window);
@@ -104,12 +117,9 @@ TEST(Keeper, AHiddenWindowWithThePlainTitleIsRaisedAndShownWhereItIs)
     EXPECT_FALSE(keeper.Returned(0));
 }
 
-TEST(Keeper, TheTitleSteersTheWindowUntilItCloses)
+TEST_F(Keeper, TheTitleSteersTheWindowUntilItCloses)
 {
-    KeeperRun keeper;
-    StandInBrowser browser;
-    HWND window = browser.Open(kUiClass, kTitle);
-    keeper.Start(kTitle);
+    HWND window = OpenAndKeep(kUiClass, kTitle);
     ASSERT_TRUE(WaitRaised(window));
 
     browser.Retitle(window, kHiddenTitle);
@@ -125,12 +135,9 @@ TEST(Keeper, TheTitleSteersTheWindowUntilItCloses)
     EXPECT_TRUE(keeper.Returned()) << "closing the window ends the keeper";
 }
 
-TEST(Keeper, AThirdTitleEndsTheKeeper)
+TEST_F(Keeper, AThirdTitleEndsTheKeeper)
 {
-    KeeperRun keeper;
-    StandInBrowser browser;
-    HWND window = browser.Open(kWindowClass, kTitle);
-    keeper.Start(kTitle);
+    HWND window = OpenAndKeep(kWindowClass, kTitle);
     ASSERT_TRUE(WaitRaised(window));
 
     browser.Retitle(window, L"Another Page");
@@ -139,10 +146,8 @@ TEST(Keeper, AThirdTitleEndsTheKeeper)
 
 // Found first under the underscore title, the window is kept (the keeper goes
 // on) but, not being topmost, is left shown.
-TEST(Keeper, AWindowFirstFoundUnderTheUnderscoreTitleIsKeptButNotHidden)
+TEST_F(Keeper, AWindowFirstFoundUnderTheUnderscoreTitleIsKeptButNotHidden)
 {
-    KeeperRun keeper;
-    StandInBrowser browser;
     HWND window = browser.Open(kUiClass, kHiddenTitle);
     keeper.Start(kTitle);
     EXPECT_FALSE(keeper.Returned(1500)) << "the keeper gave up on a window it had found";
@@ -153,28 +158,26 @@ TEST(Keeper, AWindowFirstFoundUnderTheUnderscoreTitleIsKeptButNotHidden)
     EXPECT_TRUE(WaitRaised(window));
 }
 
-TEST(Keeper, AWindowOfEachBrowserClassIsKept)
+// A fresh keeper and browser for each class, so no class sees another's window.
+TEST_F(Keeper, AWindowOfEachBrowserClassIsKept)
 {
     for (const wchar_t* className : {kUiClass, kDialogClass, kWindowClass}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(className)));
-        KeeperRun keeper;
-        StandInBrowser browser;
-        HWND window = browser.Open(className, kTitle);
-        keeper.Start(kTitle);
+        KeeperRun classKeeper;
+        StandInBrowser classBrowser;
+        HWND window = classBrowser.Open(className, kTitle);
+        classKeeper.Start(kTitle);
         EXPECT_TRUE(WaitRaised(window));
-        browser.Close(window);
-        EXPECT_TRUE(keeper.Returned());
+        classBrowser.Close(window);
+        EXPECT_TRUE(classKeeper.Returned());
     }
 }
 
 // The first pass settles on the class it found the window in; a same-titled
 // window of an earlier class that turns up later is never looked at.
-TEST(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
+TEST_F(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
 {
-    KeeperRun keeper;
-    StandInBrowser browser;
-    HWND dialogWindow = browser.Open(kDialogClass, kTitle);
-    keeper.Start(kTitle);
+    HWND dialogWindow = OpenAndKeep(kDialogClass, kTitle);
     ASSERT_TRUE(WaitRaised(dialogWindow));
 
     HWND uiWindow = browser.Open(kUiClass, kTitle);
@@ -183,10 +186,8 @@ TEST(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
     EXPECT_FALSE(StandInBrowser::IsTopmost(uiWindow));
 }
 
-TEST(Keeper, WithinTheClassThePlainTitleWinsOverTheUnderscoreTitle)
+TEST_F(Keeper, WithinTheClassThePlainTitleWinsOverTheUnderscoreTitle)
 {
-    KeeperRun keeper;
-    StandInBrowser browser;
     HWND plain = browser.Open(kUiClass, kTitle);
     HWND prefixed = browser.Open(kUiClass, kHiddenTitle);
     MakeTopmost(prefixed);
@@ -203,10 +204,8 @@ TEST(Keeper, WithinTheClassThePlainTitleWinsOverTheUnderscoreTitle)
     EXPECT_TRUE(keeper.Returned());
 }
 
-TEST(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing)
+TEST_F(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing)
 {
-    KeeperRun keeper;
-    StandInBrowser browser;
     HWND otherTitle = browser.Open(kUiClass, L"Some Other Page", /*visible=*/false);
     HWND longerTitle = browser.Open(kWindowClass, kTitle + L" (2)", /*visible=*/false);
     HWND doublePrefix = browser.Open(kDialogClass, L"__" + kTitle, /*visible=*/false);
@@ -221,13 +220,10 @@ TEST(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing)
     }
 }
 
-TEST(Keeper, ATitleThatBeginsWithAnUnderscoreIsHiddenByTwo)
+TEST_F(Keeper, ATitleThatBeginsWithAnUnderscoreIsHiddenByTwo)
 {
     const std::wstring title = L"_draft";
-    KeeperRun keeper;
-    StandInBrowser browser;
-    HWND window = browser.Open(kUiClass, title);
-    keeper.Start(title);
+    HWND window = OpenAndKeep(kUiClass, title);
     ASSERT_TRUE(WaitRaised(window));
     browser.Retitle(window, L"_" + title);
     EXPECT_TRUE(WaitLowered(window));

@@ -12,6 +12,7 @@
 // (resources_test holds that table to its rules), so these tests check which table
 // reaches the dialogs, not the wording.
 #include "driver.h"
+#include "string_tables.h"
 #include "app/globals.h"
 #include "app/language.h"
 #include "ui/display_text.h"
@@ -47,39 +48,8 @@ const LANGID kJapanese = 1041;
 
 const DWORD kTimeoutMs = 10000;
 
-// ---- the stored strings -----------------------------------------------------------
-
-HMODULE Exe()
-{
-    static HMODULE module = LoadLibraryExW(driver::ProgramPath().c_str(), nullptr,
-                                           LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    return module;
-}
-
-// One string exactly as stored under this LANGID (bundles of 16 length-prefixed
-// strings), never through the thread's language; empty when absent.
-std::wstring StoredString(LANGID language, UINT id)
-{
-    HRSRC found = FindResourceExW(Exe(), RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
-    if (!found)
-        return L"";
-    const WORD* words = static_cast<const WORD*>(LockResource(LoadResource(Exe(), found)));
-    const WORD* end = words + SizeofResource(Exe(), found) / 2;
-    for (UINT i = 0; i < id % 16 && words < end; ++i)
-        words += 1 + *words;
-    if (words >= end || words + 1 + *words > end)
-        return L"";
-    return std::wstring(reinterpret_cast<const wchar_t*>(words + 1), *words);
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
-                    '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
+using string_tables::Narrow;
+using string_tables::StringsOf;
 
 // Test names and messages show the code, not the bytes of the row.
 void PrintTo(const Language& language, std::ostream* out)
@@ -120,86 +90,97 @@ void SendHalvaneOnTheDefaultRoad()
 const wchar_t kAllowedSite[] = L"allowed.example";
 const wchar_t kDeniedSite[] = L"denied.example";
 
+// The prompt's site and title, as every prompt tail below names them.
+const wchar_t kPromptSite[] = L"example.org";
+const wchar_t kPromptTitle[] = L"T";
+
+// The code, then the site and the quoted title, as a page passes them.
+std::wstring PromptTail(const wchar_t* code)
+{
+    return std::wstring(code) + L" example.org \"T\"";
+}
+
 class LanguageRoadTest : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+
+    // Each test starts from, and leaves behind, the default road and no decisions.
+    static void Reset()
     {
         SendHalvaneOnTheDefaultRoad();
         driver::DeleteDecisionsKey();
     }
-    void TearDown() override
+
+    // Starts halvane.exe with this tail, waits for its dialog and hands it to check,
+    // then cancels it: whatever it showed, the start must end cleanly.
+    template <typename Check>
+    static void CheckDialog(const std::wstring& tail, const std::string& label, const char* dialogName, Check check)
     {
-        SendHalvaneOnTheDefaultRoad();
-        driver::DeleteDecisionsKey();
+        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
+        driver::ScopedProcess halvane(driver::Launch(tail));
+        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
+        HWND dialog = driver::WaitForDialog(halvane.id(), kTimeoutMs);
+        ASSERT_NE(dialog, nullptr) << "no " << dialogName;
+        ASSERT_NO_FATAL_FAILURE(check(dialog));
+        driver::Click(dialog, IDCANCEL);
+        EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+    }
+
+    // A text a control shows against the stored text of that id in `language`.
+    static void ExpectStored(const std::wstring& shown, LANGID language, UINT id, const std::string& label)
+    {
+        EXPECT_EQ(shown, StringsOf(language)[id]) << label << " " << id << ": shows \"" << Narrow(shown) << "\"";
     }
 
     // Opens Preferences with this command line and checks that every text, the
     // decision cells of one Allow and one Deny site among them, is the stored text of `language`.
     void ExpectPreferencesIn(const std::wstring& tail, LANGID language, const std::string& label)
     {
-        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
         driver::WriteDword(kAllowedSite, 1);
         driver::WriteDword(kDeniedSite, 0);
-        driver::ScopedProcess halvane(driver::Launch(tail));
-        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
-        HWND dialog = driver::WaitForDialog(halvane.id(), kTimeoutMs);
-        ASSERT_NE(dialog, nullptr) << "no Preferences dialog";
+        CheckDialog(tail, label, "Preferences dialog", [&](HWND dialog) {
+            auto expect = [&](const std::wstring& shown, UINT id) { ExpectStored(shown, language, id, label); };
+            expect(driver::Text(dialog), IDS_PREFERENCES_CAPTION);
+            expect(driver::ItemText(dialog, IDOK), IDS_OK);
+            expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
+            expect(driver::ItemText(dialog, IDC_ADD), IDS_ADD);
+            expect(driver::ItemText(dialog, IDC_REMOVE), IDS_REMOVE);
 
-        auto expect = [&](const std::wstring& shown, UINT id) {
-            EXPECT_EQ(shown, StoredString(language, id))
-                << label << " " << id << ": shows \"" << Narrow(shown) << "\"";
-        };
-        expect(driver::Text(dialog), IDS_PREFERENCES_CAPTION);
-        expect(driver::ItemText(dialog, IDOK), IDS_OK);
-        expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
-        expect(driver::ItemText(dialog, IDC_ADD), IDS_ADD);
-        expect(driver::ItemText(dialog, IDC_REMOVE), IDS_REMOVE);
-
-        HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
-        std::vector<std::wstring> columns = driver::ListColumns(list);
-        ASSERT_EQ(columns.size(), 2u);
-        expect(columns[0], IDS_COLUMN_DOMAIN);
-        expect(columns[1], IDS_COLUMN_DECISION);
-        std::vector<driver::ListRow> rows = driver::ListRows(list);
-        ASSERT_EQ(rows.size(), 2u);
-        EXPECT_EQ(rows[0].domain, kAllowedSite);
-        expect(rows[0].decision, IDS_ALLOW);
-        EXPECT_EQ(rows[1].domain, kDeniedSite);
-        expect(rows[1].decision, IDS_DENY);
-
-        driver::Click(dialog, IDCANCEL);
-        EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+            HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
+            std::vector<std::wstring> columns = driver::ListColumns(list);
+            ASSERT_EQ(columns.size(), 2u);
+            expect(columns[0], IDS_COLUMN_DOMAIN);
+            expect(columns[1], IDS_COLUMN_DECISION);
+            std::vector<driver::ListRow> rows = driver::ListRows(list);
+            ASSERT_EQ(rows.size(), 2u);
+            EXPECT_EQ(rows[0].domain, kAllowedSite);
+            expect(rows[0].decision, IDS_ALLOW);
+            EXPECT_EQ(rows[1].domain, kDeniedSite);
+            expect(rows[1].decision, IDS_DENY);
+        });
     }
 
     // Opens the consent prompt for an unknown site and checks its texts, the message
-    // formatted from the stored format with the site first and the title second.
-    void ExpectPromptIn(const std::wstring& tail, const wchar_t* site, const wchar_t* title, LANGID language,
-                        const std::string& label)
+    // formatted from the stored format with the site (kPromptSite, however the tail
+    // spells it) first and the title (kPromptTitle) second.
+    void ExpectPromptIn(const std::wstring& tail, LANGID language, const std::string& label)
     {
-        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
-        driver::ScopedProcess halvane(driver::Launch(tail));
-        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
-        HWND dialog = driver::WaitForDialog(halvane.id(), kTimeoutMs);
-        ASSERT_NE(dialog, nullptr) << "no prompt";
+        CheckDialog(tail, label, "prompt", [&](HWND dialog) {
+            auto expect = [&](const std::wstring& shown, UINT id) { ExpectStored(shown, language, id, label); };
+            expect(driver::Text(dialog), IDS_PROMPT_CAPTION);
+            expect(driver::ItemText(dialog, IDOK), IDS_OK);
+            expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
+            expect(driver::ItemText(dialog, IDC_ALWAYS), IDS_ALWAYS);
+            expect(driver::ItemText(dialog, IDC_JUST_THIS_TIME), IDS_JUST_THIS_TIME);
+            expect(driver::ItemText(dialog, IDC_NEVER), IDS_NEVER);
+            expect(driver::ItemText(dialog, IDC_PREFERENCES), IDS_PREFERENCES_BUTTON);
 
-        auto expect = [&](const std::wstring& shown, UINT id) {
-            EXPECT_EQ(shown, StoredString(language, id))
-                << label << " " << id << ": shows \"" << Narrow(shown) << "\"";
-        };
-        expect(driver::Text(dialog), IDS_PROMPT_CAPTION);
-        expect(driver::ItemText(dialog, IDOK), IDS_OK);
-        expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
-        expect(driver::ItemText(dialog, IDC_ALWAYS), IDS_ALWAYS);
-        expect(driver::ItemText(dialog, IDC_JUST_THIS_TIME), IDS_JUST_THIS_TIME);
-        expect(driver::ItemText(dialog, IDC_NEVER), IDS_NEVER);
-        expect(driver::ItemText(dialog, IDC_PREFERENCES), IDS_PREFERENCES_BUTTON);
-
-        wchar_t message[1024];
-        FormatPromptMessage(StoredString(language, IDS_PROMPT_MESSAGE).c_str(), site, title, message, 1024);
-        EXPECT_EQ(driver::ItemText(dialog, IDC_MESSAGE), message) << label << " " << IDS_PROMPT_MESSAGE;
-
-        driver::Click(dialog, IDCANCEL);
-        EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+            wchar_t message[1024];
+            FormatPromptMessage(StringsOf(language)[IDS_PROMPT_MESSAGE].c_str(), kPromptSite, kPromptTitle, message,
+                                1024);
+            EXPECT_EQ(driver::ItemText(dialog, IDC_MESSAGE), message) << label << " " << IDS_PROMPT_MESSAGE;
+        });
     }
 };
 
@@ -221,8 +202,7 @@ TEST_P(LocaleRoadPerLanguageTest, DialogsShowTheChosenLanguage)
 {
     const Language& language = GetParam();
     ExpectPreferencesIn(language.code, language.id, Narrow(language.code));
-    ExpectPromptIn(std::wstring(language.code) + L" example.org \"T\"", L"example.org", L"T", language.id,
-                   Narrow(language.code));
+    ExpectPromptIn(PromptTail(language.code), language.id, Narrow(language.code));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(kLanguages), TestName);
@@ -231,7 +211,7 @@ TEST_F(LocaleRoadTest, CodesOutsideTheTableShowEnglish)
 {
     for (const wchar_t* code : {L"xx", L"fr-fr", L"en-us", L"pt-br", L"zh-cn", L"de-"})
         ExpectPreferencesIn(code, kEnglish, "en");
-    ExpectPromptIn(L"xx example.org T", L"example.org", L"T", kEnglish, "en");
+    ExpectPromptIn(L"xx example.org T", kEnglish, "en");
 }
 
 TEST_F(LocaleRoadTest, LoneQuotedCodeKeepsItsQuotesAndShowsEnglish)
@@ -242,13 +222,13 @@ TEST_F(LocaleRoadTest, LoneQuotedCodeKeepsItsQuotesAndShowsEnglish)
 
 TEST_F(LocaleRoadTest, QuotedCodeBeforeASiteLosesItsQuotes)
 {
-    ExpectPromptIn(L"\"ja\" example.org \"T\"", L"example.org", L"T", kJapanese, "ja");
+    ExpectPromptIn(L"\"ja\" example.org \"T\"", kJapanese, "ja");
 }
 
 TEST_F(LocaleRoadTest, CodeCaseIsIgnored)
 {
     ExpectPreferencesIn(L"DE", kGerman, "de");
-    ExpectPromptIn(L"Ja Example.ORG T", L"example.org", L"T", kJapanese, "ja");
+    ExpectPromptIn(L"Ja Example.ORG T", kJapanese, "ja");
 }
 
 // ---- the UI-language road (Windows 6.1, Wine's default): English whatever the code -----------
@@ -271,7 +251,7 @@ TEST_F(UiLanguageRoadTest, DialogsStayEnglishWhateverTheCode)
 {
     for (const Language& language : kLanguages) {
         ExpectPreferencesIn(language.code, kEnglish, "en");
-        ExpectPromptIn(std::wstring(language.code) + L" example.org \"T\"", L"example.org", L"T", kEnglish, "en");
+        ExpectPromptIn(PromptTail(language.code), kEnglish, "en");
     }
 }
 
@@ -281,11 +261,11 @@ class SelectInterfaceLanguageTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(Exe(), nullptr);
+        ASSERT_NE(string_tables::HalvaneImage(), nullptr);
         savedInstance_ = AppInstance;
         savedLocale_ = GetThreadLocale();
         savedUiLanguage_ = GetThreadUILanguage();
-        AppInstance = Exe();  // the strings come from halvane.exe's table
+        AppInstance = string_tables::HalvaneImage();  // the strings come from halvane.exe's table
     }
     void TearDown() override
     {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -146,9 +147,19 @@ void SelectRow(HWND list, int row)
     EXPECT_TRUE(driver::WaitUntil([&] { return driver::ListSelectedRow(list) == row; }, kWait));
 }
 
-void Remove(HWND dialog)
+// Changes a row's decision the way a user does: select the row, then pick in its editor.
+void ChooseForRow(HWND dialog, int row, const std::wstring& text)
 {
     HWND list = SiteList(dialog);
+    SelectRow(list, row);
+    ASSERT_NO_FATAL_FAILURE(Choose(dialog, Editor(list), text));
+}
+
+// Removes a row the way a user does: select it, then press Remove.
+void RemoveRow(HWND dialog, int row)
+{
+    HWND list = SiteList(dialog);
+    SelectRow(list, row);
     int before = driver::ListCount(list);
     driver::Click(dialog, IDC_REMOVE);
     EXPECT_TRUE(driver::WaitUntil([&] { return driver::ListCount(list) == before - 1; }, kWait));
@@ -157,6 +168,14 @@ void Remove(HWND dialog)
 // ---- the registry key ---------------------------------------------------------
 
 using Decisions = std::map<std::wstring, DWORD>;
+
+// Writes REG_DWORD decisions in the order given, not sorted: the program takes the
+// values into its table in the key's order, and some tests depend on the slots.
+void Seed(std::initializer_list<std::pair<const wchar_t*, DWORD>> values)
+{
+    for (const auto& [name, value] : values)
+        driver::WriteDword(name, value);
+}
 
 // The key as the program wrote it: every value a 4-byte REG_DWORD.
 Decisions StoredDecisions()
@@ -218,6 +237,15 @@ protected:
         return WaitForPreferences();
     }
 
+    // The consent prompt, and Preferences opened from it.
+    void OpenPromptAndPreferences(HWND* prompt, HWND* dialog)
+    {
+        *prompt = OpenPrompt();
+        ASSERT_TRUE(*prompt);
+        *dialog = OpenFromPrompt(*prompt);
+        ASSERT_TRUE(*dialog);
+    }
+
     HWND WaitForPreferences()
     {
         return halvane_ ? driver::WaitForDialog(halvane_->id(), kWait, kPreferencesCaption) : nullptr;
@@ -236,6 +264,13 @@ protected:
     {
         driver::Click(dialog, button);
         EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindow(dialog); }, kWait));
+    }
+
+    // Cancel on the prompt ends the process with 0: nothing left to keep on top.
+    void CancelPrompt(HWND prompt)
+    {
+        CloseNested(prompt, IDCANCEL);
+        EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
     }
 
     bool Running() const { return halvane_->WaitForExit(0) == STILL_ACTIVE; }
@@ -283,9 +318,7 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsColumnsAndPlacement)
 
 TEST_F(PreferencesOpenedAlone, ListsTheStoredSitesInAscendingOrder)
 {
-    driver::WriteDword(L"zeta.org", 0);
-    driver::WriteDword(L"Alpha.org", 1);
-    driver::WriteDword(L"mid.org", 5);                              // any non-zero value reads as Allow
+    Seed({{L"zeta.org", 0}, {L"Alpha.org", 1}, {L"mid.org", 5}});  // any non-zero value reads as Allow
     driver::WriteRaw(L"bin.org", REG_BINARY, {0, 0, 0, 0});         // 4 bytes of any type count
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});  // 8 bytes: not a decision
     auto seeded = RawKey();
@@ -304,8 +337,7 @@ TEST_F(PreferencesOpenedAlone, ListsTheStoredSitesInAscendingOrder)
 
 TEST_F(PreferencesOpenedAlone, OkRewritesTheKeyFromTheTable)
 {
-    driver::WriteDword(L"Alpha.org", 1);
-    driver::WriteDword(L"mid.org", 5);
+    Seed({{L"Alpha.org", 1}, {L"mid.org", 5}});
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});
 
     HWND dialog = OpenAlone();
@@ -346,8 +378,7 @@ TEST_F(DecisionCellEditor, ExistsHiddenWithDenyBeforeAnyRowIsSelected)
 
 TEST_F(DecisionCellEditor, FollowsTheSelectedRowOverItsDecisionCell)
 {
-    driver::WriteDword(L"a.org", 0);
-    driver::WriteDword(L"b.org", 1);
+    Seed({{L"a.org", 0}, {L"b.org", 1}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -382,18 +413,13 @@ TEST_F(DecisionCellEditor, FollowsTheSelectedRowOverItsDecisionCell)
 
 TEST_F(DecisionCellEditor, AChoiceShowsInTheCellAndOkStoresIt)
 {
-    driver::WriteDword(L"a.org", 0);
-    driver::WriteDword(L"b.org", 1);
-    driver::WriteDword(L"c.org", 0);
+    Seed({{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
-    HWND editor = Editor(list);
 
-    SelectRow(list, 0);
-    Choose(dialog, editor, kAllow);
-    SelectRow(list, 1);
-    Choose(dialog, editor, kDeny);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kDeny));
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"b.org", kDeny}, {L"c.org", kDeny}}));
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}}));  // not yet
 
@@ -403,20 +429,17 @@ TEST_F(DecisionCellEditor, AChoiceShowsInTheCellAndOkStoresIt)
 
 TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
 {
-    driver::WriteDword(L"a.org", 0);
-    driver::WriteDword(L"b.org", 1);
+    Seed({{L"a.org", 0}, {L"b.org", 1}});
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2, 3});  // a save would drop it
     auto seeded = RawKey();
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
 
-    SelectRow(list, 0);
-    Choose(dialog, Editor(list), kAllow);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
     EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"renamed.org");
     EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"added.org");
-    SelectRow(list, 0);
-    Remove(dialog);
+    RemoveRow(dialog, 0);
     ASSERT_EQ(RowsOf(list), (Rows{{L"renamed.org", kAllow}, {L"added.org", kDeny}}));
 
     FinishAlone(dialog, IDCANCEL);
@@ -429,10 +452,8 @@ TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
 TEST_F(DecisionCellEditor, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
 {
     driver::WriteDword(L"a.org", 0);  // the only value: slot 0
-    HWND prompt = OpenPrompt();
-    ASSERT_TRUE(prompt);
-    HWND dialog = OpenFromPrompt(prompt);
-    ASSERT_TRUE(dialog);
+    HWND prompt = nullptr, dialog = nullptr;
+    ASSERT_NO_FATAL_FAILURE(OpenPromptAndPreferences(&prompt, &dialog));
     HWND list = SiteList(dialog);
     const LPARAM original = driver::ListRows(list).at(0).data;
 
@@ -441,8 +462,7 @@ TEST_F(DecisionCellEditor, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
     const LPARAM added = driver::ListRows(list).at(1).data;
     ASSERT_NE(added, original);
 
-    SelectRow(list, 1);
-    Choose(dialog, Editor(list), kAllow);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kAllow));
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kAllow}}));
     CloseNested(dialog, IDCANCEL);
 
@@ -458,10 +478,8 @@ TEST_F(DecisionCellEditor, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
     EXPECT_EQ(driver::ListText(list, addedRow, 1), kAllow);
 
     // Now the other way round. The save writes slots in order, so slot 1 has the last word.
-    SelectRow(list, originalRow);
-    Choose(dialog, Editor(list), kAllow);
-    SelectRow(list, addedRow);
-    Choose(dialog, Editor(list), kDeny);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, originalRow, kAllow));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, addedRow, kDeny));
     EXPECT_EQ(driver::ListText(list, originalRow, 1), kAllow);
     CloseNested(dialog, IDOK);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
@@ -472,21 +490,19 @@ TEST_F(DecisionCellEditor, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
     EXPECT_EQ(driver::ListText(list, RowWithData(list, original), 1), kAllow);
     EXPECT_EQ(driver::ListText(list, RowWithData(list, added), 1), kDeny);
     CloseNested(dialog, IDCANCEL);
-    CloseNested(prompt, IDCANCEL);
-    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    CancelPrompt(prompt);
 }
 
 TEST_F(DecisionCellEditor, AChoiceWithNoRecordedRowIsIgnored)
 {
-    driver::WriteDword(L"a.org", 0);
-    driver::WriteDword(L"b.org", 0);
+    Seed({{L"a.org", 0}, {L"b.org", 0}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
     HWND editor = Editor(list);
 
     // Nothing selected yet: the hidden editor still takes the keyboard.
-    Choose(dialog, editor, kAllow);
+    ASSERT_NO_FATAL_FAILURE(Choose(dialog, editor, kAllow));
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kDeny}}));
 
     // A label change reported while nothing is recorded shows the editor where it
@@ -498,7 +514,7 @@ TEST_F(DecisionCellEditor, AChoiceWithNoRecordedRowIsIgnored)
     EndLabelEdit(edit, VK_RETURN, L"c.org");
     EXPECT_TRUE(IsWindowVisible(editor));
     EXPECT_EQ(driver::ListSelectedRow(list), -1);
-    Choose(dialog, editor, driver::Text(editor) == kDeny ? kAllow : kDeny);
+    ASSERT_NO_FATAL_FAILURE(Choose(dialog, editor, driver::Text(editor) == kDeny ? kAllow : kDeny));
     EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}}));
 
     FinishAlone(dialog, IDOK);
@@ -511,8 +527,7 @@ using SiteRows = PreferencesTest;
 
 TEST_F(SiteRows, AddOpensTheNewRowsLabelAndOkSavesItLowerCasedAsDeny)
 {
-    driver::WriteDword(L"b.org", 1);
-    driver::WriteDword(L"zeta.org", 1);
+    Seed({{L"b.org", 1}, {L"zeta.org", 1}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -544,8 +559,7 @@ TEST_F(SiteRows, AnEmptyTableStillTakesAnAddedSite)
 
 TEST_F(SiteRows, RenameThenOkSavesTheNewNameAndDropsTheOld)
 {
-    driver::WriteDword(L"old.org", 1);
-    driver::WriteDword(L"keep.org", 0);
+    Seed({{L"old.org", 1}, {L"keep.org", 0}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -590,15 +604,12 @@ TEST_F(SiteRows, ACancelledOrEmptiedEditKeepsTheOldLabel)
 
 TEST_F(SiteRows, RemoveThenOkDeletesTheValue)
 {
-    driver::WriteDword(L"a.org", 1);
-    driver::WriteDword(L"b.org", 0);
-    driver::WriteDword(L"c.org", 1);
+    Seed({{L"a.org", 1}, {L"b.org", 0}, {L"c.org", 1}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
 
-    SelectRow(list, 1);
-    Remove(dialog);
+    RemoveRow(dialog, 1);
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"c.org", kAllow}}));
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
     EXPECT_FALSE(IsWindowVisible(Editor(list)));
@@ -609,8 +620,7 @@ TEST_F(SiteRows, RemoveThenOkDeletesTheValue)
 
 TEST_F(SiteRows, RemoveWithNoRecordedRowDoesNothing)
 {
-    driver::WriteDword(L"a.org", 1);
-    driver::WriteDword(L"b.org", 0);
+    Seed({{L"a.org", 1}, {L"b.org", 0}});
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -638,10 +648,8 @@ using PreferencesFromPrompt = PreferencesTest;
 TEST_F(PreferencesFromPrompt, IsOwnedByThePromptWithItsIconAndOkSavesAtOnce)
 {
     driver::WriteDword(L"a.org", 0);
-    HWND prompt = OpenPrompt();
-    ASSERT_TRUE(prompt);
-    HWND dialog = OpenFromPrompt(prompt);
-    ASSERT_TRUE(dialog);
+    HWND prompt = nullptr, dialog = nullptr;
+    ASSERT_NO_FATAL_FAILURE(OpenPromptAndPreferences(&prompt, &dialog));
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), prompt);
     EXPECT_TRUE(driver::IsTopmost(dialog));
     LRESULT promptIcon = BigIcon(prompt);
@@ -649,8 +657,7 @@ TEST_F(PreferencesFromPrompt, IsOwnedByThePromptWithItsIconAndOkSavesAtOnce)
     EXPECT_EQ(BigIcon(dialog), promptIcon);
 
     HWND list = SiteList(dialog);
-    SelectRow(list, 0);
-    Choose(dialog, Editor(list), kAllow);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
     CloseNested(dialog, IDOK);
 
     // Written while the prompt still waits for its answer.
@@ -658,24 +665,17 @@ TEST_F(PreferencesFromPrompt, IsOwnedByThePromptWithItsIconAndOkSavesAtOnce)
     EXPECT_TRUE(Running());
     EXPECT_TRUE(IsWindowVisible(prompt));
 
-    CloseNested(prompt, IDCANCEL);
-    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    CancelPrompt(prompt);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));
 }
 
 TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithAlways)
 {
-    driver::WriteDword(L"a.org", 0);
-    driver::WriteDword(L"b.org", 1);
-    HWND prompt = OpenPrompt();
-    ASSERT_TRUE(prompt);
-    HWND dialog = OpenFromPrompt(prompt);
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-    SelectRow(list, 0);
-    Choose(dialog, Editor(list), kAllow);
-    SelectRow(list, 1);
-    Remove(dialog);
+    Seed({{L"a.org", 0}, {L"b.org", 1}});
+    HWND prompt = nullptr, dialog = nullptr;
+    ASSERT_NO_FATAL_FAILURE(OpenPromptAndPreferences(&prompt, &dialog));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
+    RemoveRow(dialog, 1);
     CloseNested(dialog, IDCANCEL);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}}));
 
@@ -766,8 +766,7 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
         EXPECT_EQ(GdiObjectType(Handle(), old), 0u);
     EXPECT_TRUE(IsWindowVisible(prompt));
 
-    CloseNested(prompt, IDCANCEL);
-    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    CancelPrompt(prompt);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
 }
 

@@ -9,6 +9,7 @@
 
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -22,6 +23,8 @@ const wchar_t kPromptCaption[] = L"Halvane";
 const wchar_t kPreferencesCaption[] = L"Halvane Preferences";
 const size_t kMessageLimit = 509;  // characters of the message that are shown at most
 const DWORD kExitDone = 0;
+// What most tests start with: an English prompt about an ordinary site and page.
+const wchar_t kUsualCommandLine[] = L"en example.org \"My Page\"";
 
 // The English message, written out here rather than taken from the program.
 std::wstring EnglishMessage(const std::wstring& site, const std::wstring& title)
@@ -56,38 +59,73 @@ std::wstring Quoted(const std::wstring& text)
 class PromptTest : public testing::Test {
 protected:
     void SetUp() override { driver::DeleteDecisionsKey(); }
-    void TearDown() override { driver::DeleteDecisionsKey(); }
-
-    // The prompt of a started process, or null when it never appeared.
-    static HWND WaitForPrompt(const driver::ScopedProcess& halvane)
+    void TearDown() override
     {
-        return driver::WaitForDialog(halvane.id(), kTimeoutMs, kPromptCaption);
+        // End the program before its browser window goes, and both before the key
+        // is wiped, so nothing a test left running can write to the next test's key.
+        halvane_.reset();
+        browser_.reset();
+        driver::DeleteDecisionsKey();
+    }
+
+    // A browser window with this title, on its own pumping thread, as page_.
+    void OpenPage(const std::wstring& title = L"My Page")
+    {
+        browser_ = std::make_unique<StandInBrowser>();
+        page_ = browser_->Open(kBrowserClass, title);
+        ASSERT_NE(page_, nullptr);
+    }
+
+    // Starts halvane.exe as halvane_ and waits for its prompt, as prompt_.
+    void StartPrompt(const std::wstring& commandLine = kUsualCommandLine)
+    {
+        halvane_ = std::make_unique<driver::ScopedProcess>(driver::Launch(commandLine));
+        prompt_ = driver::WaitForDialog(halvane_->id(), kTimeoutMs, kPromptCaption);
+        ASSERT_NE(prompt_, nullptr);
     }
 
     // Clicks a choice and waits until the prompt has taken it.
-    static bool Choose(HWND prompt, int choice)
+    bool Choose(int choice)
     {
-        driver::Click(prompt, choice);
-        return driver::WaitUntil([&] { return driver::IsChecked(prompt, choice); }, kTimeoutMs);
+        driver::Click(prompt_, choice);
+        return driver::WaitUntil([&] { return driver::IsChecked(prompt_, choice); }, kTimeoutMs);
     }
 
     // OK, as a user can press it: once it is enabled.
-    static bool Confirm(HWND prompt)
+    bool Confirm()
     {
-        if (!driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, kTimeoutMs))
+        if (!driver::WaitUntil([&] { return driver::IsEnabled(prompt_, IDOK); }, kTimeoutMs))
             return false;
-        driver::Click(prompt, IDOK);
-        return driver::WaitForDialogGone(prompt, kTimeoutMs);
+        driver::Click(prompt_, IDOK);
+        return driver::WaitForDialogGone(prompt_, kTimeoutMs);
     }
 
-    static std::vector<int> CheckedChoices(HWND prompt)
+    // A whole answer: the choice, then OK.
+    void Answer(int choice)
+    {
+        ASSERT_TRUE(Choose(choice)) << choice;
+        ASSERT_TRUE(Confirm());
+    }
+
+    // Keeping is done from the other process, so it shows only after a while.
+    bool PageBecomesTopmost()
+    {
+        return driver::WaitUntil([&] { return StandInBrowser::IsTopmost(page_); }, kTimeoutMs);
+    }
+
+    std::vector<int> CheckedChoices()
     {
         std::vector<int> checked;
         for (int choice : {IDC_ALWAYS, IDC_JUST_THIS_TIME, IDC_NEVER})
-            if (driver::IsChecked(prompt, choice))
+            if (driver::IsChecked(prompt_, choice))
                 checked.push_back(choice);
         return checked;
     }
+
+    std::unique_ptr<StandInBrowser> browser_;  // only for tests that open a page
+    HWND page_ = nullptr;
+    std::unique_ptr<driver::ScopedProcess> halvane_;
+    HWND prompt_ = nullptr;
 };
 
 // ---- what the prompt shows ----------------------------------------------------
@@ -95,48 +133,40 @@ protected:
 TEST_F(PromptTest, UnknownSiteShowsTheEnglishPromptWithSiteAndTitle)
 {
     // The site reaches the prompt lower-cased, the title exactly as given.
-    driver::ScopedProcess halvane(driver::Launch(L"en Example.ORG \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en Example.ORG \"My Page\""));
 
-    EXPECT_EQ(driver::Text(prompt), L"Halvane");
-    EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), EnglishMessage(L"example.org", L"My Page"));
-    EXPECT_EQ(driver::ItemText(prompt, IDOK), L"OK");
-    EXPECT_EQ(driver::ItemText(prompt, IDCANCEL), L"Cancel");
-    EXPECT_EQ(driver::ItemText(prompt, IDC_ALWAYS), L"Always");
-    EXPECT_EQ(driver::ItemText(prompt, IDC_JUST_THIS_TIME), L"Just this time");
-    EXPECT_EQ(driver::ItemText(prompt, IDC_NEVER), L"Never");
-    EXPECT_EQ(driver::ItemText(prompt, IDC_PREFERENCES), L"Preferences...");
+    EXPECT_EQ(driver::Text(prompt_), L"Halvane");
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_MESSAGE), EnglishMessage(L"example.org", L"My Page"));
+    EXPECT_EQ(driver::ItemText(prompt_, IDOK), L"OK");
+    EXPECT_EQ(driver::ItemText(prompt_, IDCANCEL), L"Cancel");
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_ALWAYS), L"Always");
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_JUST_THIS_TIME), L"Just this time");
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_NEVER), L"Never");
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_PREFERENCES), L"Preferences...");
 }
 
 TEST_F(PromptTest, OpensUndecidedWithOkDisabled)
 {
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    EXPECT_TRUE(CheckedChoices(prompt).empty());
-    EXPECT_FALSE(driver::IsEnabled(prompt, IDOK));
-    EXPECT_TRUE(driver::IsEnabled(prompt, IDCANCEL));
-    EXPECT_TRUE(driver::IsEnabled(prompt, IDC_PREFERENCES));
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
+    EXPECT_TRUE(driver::IsEnabled(prompt_, IDCANCEL));
+    EXPECT_TRUE(driver::IsEnabled(prompt_, IDC_PREFERENCES));
     for (int choice : {IDC_ALWAYS, IDC_JUST_THIS_TIME, IDC_NEVER})
-        EXPECT_TRUE(driver::IsEnabled(prompt, choice)) << choice;
+        EXPECT_TRUE(driver::IsEnabled(prompt_, choice)) << choice;
 }
 
 TEST_F(PromptTest, OpensTopmostCentredOnThePrimaryScreenWithABigIcon)
 {
     // A browser window already on screen: the prompt must come above it.
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, L"My Page");
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    EXPECT_TRUE(driver::IsTopmost(prompt));
-    EXPECT_FALSE(driver::IsTopmost(page));
+    EXPECT_TRUE(driver::IsTopmost(prompt_));
+    EXPECT_FALSE(driver::IsTopmost(page_));
 
-    RECT frame = driver::WindowRect(prompt);
+    RECT frame = driver::WindowRect(prompt_);
     int width = frame.right - frame.left;
     int height = frame.bottom - frame.top;
     EXPECT_GT(width, 0);
@@ -146,7 +176,7 @@ TEST_F(PromptTest, OpensTopmostCentredOnThePrimaryScreenWithABigIcon)
 
     // Wine cannot carry WM_GETICON between processes: ask from inside the program.
     LRESULT bigIcon = 0;
-    ASSERT_TRUE(driver::SendFromInside(prompt, WM_GETICON, ICON_BIG, 0, &bigIcon));
+    ASSERT_TRUE(driver::SendFromInside(prompt_, WM_GETICON, ICON_BIG, 0, &bigIcon));
     EXPECT_NE(bigIcon, 0);
 }
 
@@ -154,97 +184,75 @@ TEST_F(PromptTest, OpensTopmostCentredOnThePrimaryScreenWithABigIcon)
 
 TEST_F(PromptTest, AlwaysStoresAllowAndKeepsTheWindowOnTopUntilItCloses)
 {
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, L"My Page");
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    ASSERT_TRUE(Choose(prompt, IDC_ALWAYS));
-    ASSERT_TRUE(Confirm(prompt));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
 
-    EXPECT_TRUE(driver::WaitUntil([&] { return StandInBrowser::IsTopmost(page); }, kTimeoutMs));
+    EXPECT_TRUE(PageBecomesTopmost());
     EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(1)}}));
 
     // Still kept: a window pushed out of the topmost band comes back.
-    SetWindowPos(page, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ASSERT_FALSE(StandInBrowser::IsTopmost(page));
-    EXPECT_TRUE(driver::WaitUntil([&] { return StandInBrowser::IsTopmost(page); }, kTimeoutMs));
-    EXPECT_EQ(halvane.WaitForExit(0), STILL_ACTIVE);
+    SetWindowPos(page_, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_FALSE(StandInBrowser::IsTopmost(page_));
+    EXPECT_TRUE(PageBecomesTopmost());
+    EXPECT_EQ(halvane_->WaitForExit(0), STILL_ACTIVE);
 
-    browser.Close(page);
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    browser_->Close(page_);
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
 }
 
 TEST_F(PromptTest, NeverStoresDenyAndKeepsNothing)
 {
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, L"My Page");
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    ASSERT_TRUE(Choose(prompt, IDC_NEVER));
-    ASSERT_TRUE(Confirm(prompt));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
 
     // It ends although the window is still open.
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(0)}}));
-    EXPECT_FALSE(StandInBrowser::IsTopmost(page));
+    EXPECT_FALSE(StandInBrowser::IsTopmost(page_));
 }
 
 TEST_F(PromptTest, JustThisTimeKeepsTheWindowOnTopAndStoresNothing)
 {
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, L"My Page");
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    ASSERT_TRUE(Choose(prompt, IDC_JUST_THIS_TIME));
-    ASSERT_TRUE(Confirm(prompt));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_JUST_THIS_TIME));
 
-    EXPECT_TRUE(driver::WaitUntil([&] { return StandInBrowser::IsTopmost(page); }, kTimeoutMs));
-    EXPECT_EQ(halvane.WaitForExit(0), STILL_ACTIVE);
+    EXPECT_TRUE(PageBecomesTopmost());
+    EXPECT_EQ(halvane_->WaitForExit(0), STILL_ACTIVE);
     EXPECT_FALSE(driver::DecisionsKeyExists());
 
-    browser.Close(page);
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    browser_->Close(page_);
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_FALSE(driver::DecisionsKeyExists());
 }
 
 TEST_F(PromptTest, TheLastChoiceCountsAlwaysThenNeverStoresDeny)
 {
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, L"My Page");
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    ASSERT_TRUE(Choose(prompt, IDC_ALWAYS));
-    ASSERT_TRUE(Choose(prompt, IDC_NEVER));
-    ASSERT_TRUE(Confirm(prompt));
+    ASSERT_TRUE(Choose(IDC_ALWAYS));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
 
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(0)}}));
-    EXPECT_FALSE(StandInBrowser::IsTopmost(page));
+    EXPECT_FALSE(StandInBrowser::IsTopmost(page_));
 }
 
 TEST_F(PromptTest, TheFirstChoiceEnablesOkForGoodAndOnlyOneChoiceIsMarked)
 {
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_FALSE(driver::IsEnabled(prompt, IDOK));
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    ASSERT_FALSE(driver::IsEnabled(prompt_, IDOK));
 
     for (int choice : {IDC_JUST_THIS_TIME, IDC_NEVER, IDC_ALWAYS, IDC_ALWAYS, IDC_JUST_THIS_TIME}) {
-        ASSERT_TRUE(Choose(prompt, choice)) << choice;
-        EXPECT_EQ(CheckedChoices(prompt), std::vector<int>{choice});
-        EXPECT_TRUE(driver::IsEnabled(prompt, IDOK)) << "after " << choice;
+        ASSERT_TRUE(Choose(choice)) << choice;
+        EXPECT_EQ(CheckedChoices(), std::vector<int>{choice});
+        EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK)) << "after " << choice;
     }
 }
 
@@ -291,24 +299,20 @@ class PromptDismissTest : public PromptTest, public testing::WithParamInterface<
 
 TEST_P(PromptDismissTest, StoresNothingAndKeepsNothing)
 {
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, L"My Page");
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
     if (GetParam().choice)
-        ASSERT_TRUE(Choose(prompt, GetParam().choice));
+        ASSERT_TRUE(Choose(GetParam().choice));
     if (GetParam().how == Dismissal::EscapeToFocus) {
-        HWND focus = driver::FocusedWindow(prompt);
-        ASSERT_TRUE(focus == prompt || IsChild(prompt, focus));
+        HWND focus = driver::FocusedWindow(prompt_);
+        ASSERT_TRUE(focus == prompt_ || IsChild(prompt_, focus));
     }
 
-    Dismiss(prompt, GetParam().how);
+    Dismiss(prompt_, GetParam().how);
 
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_FALSE(driver::DecisionsKeyExists());
-    EXPECT_FALSE(StandInBrowser::IsTopmost(page));
+    EXPECT_FALSE(StandInBrowser::IsTopmost(page_));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -356,22 +360,17 @@ TEST_P(PromptLengthTest, ShowsAtMostTheFirst509CharactersAndKeepsTheWholeTitle)
 {
     std::wstring site = GetParam().siteLength ? Counting(GetParam().siteLength, L'a') : L"example.org";
     std::wstring title = Counting(GetParam().titleLength, L'0');
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, title);
-    ASSERT_NE(page, nullptr);
-    driver::ScopedProcess halvane(driver::Launch(L"en " + site + L" " + Quoted(title)));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage(title));
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en " + site + L" " + Quoted(title)));
 
     std::wstring expected = EnglishMessage(site, title);
-    std::wstring shown = driver::ItemText(prompt, IDC_MESSAGE);
+    std::wstring shown = driver::ItemText(prompt_, IDC_MESSAGE);
     EXPECT_EQ(shown.size(), expected.size());
     EXPECT_EQ(shown, expected);
 
     // The cut is for the eye only: the keeper looks for the whole title.
-    ASSERT_TRUE(Choose(prompt, IDC_JUST_THIS_TIME));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_TRUE(driver::WaitUntil([&] { return StandInBrowser::IsTopmost(page); }, kTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_JUST_THIS_TIME));
+    EXPECT_TRUE(PageBecomesTopmost());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -384,16 +383,13 @@ TEST_F(PromptTest, FormatDirectivesInSiteAndTitleAppearLiterally)
 {
     const std::wstring site = L"a%s%n%d%x.example";
     const std::wstring title = L"100% %s %n %d %ls %p %%";
-    driver::ScopedProcess halvane(driver::Launch(L"en " + site + L" " + Quoted(title)));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en " + site + L" " + Quoted(title)));
 
-    EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), EnglishMessage(site, title));
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_MESSAGE), EnglishMessage(site, title));
 
     // The site is remembered as typed, too.
-    ASSERT_TRUE(Choose(prompt, IDC_NEVER));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{site, DwordOf(0)}}));
 }
 
@@ -439,19 +435,14 @@ class PromptDeceptiveTitleTest : public PromptTest, public testing::WithParamInt
 
 TEST_P(PromptDeceptiveTitleTest, ShowsReplacementCharactersYetKeepsTheExactWindow)
 {
-    StandInBrowser browser;
-    HWND page = browser.Open(kBrowserClass, GetParam().title);
-    ASSERT_NE(page, nullptr);
-    ASSERT_EQ(StandInBrowser::Title(page), GetParam().title);
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org " + Quoted(GetParam().title)));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenPage(GetParam().title));
+    ASSERT_EQ(StandInBrowser::Title(page_), GetParam().title);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en example.org " + Quoted(GetParam().title)));
 
-    EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), EnglishMessage(L"example.org", GetParam().displayed));
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_MESSAGE), EnglishMessage(L"example.org", GetParam().displayed));
 
-    ASSERT_TRUE(Choose(prompt, IDC_JUST_THIS_TIME));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_TRUE(driver::WaitUntil([&] { return StandInBrowser::IsTopmost(page); }, kTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_JUST_THIS_TIME));
+    EXPECT_TRUE(PageBecomesTopmost());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -477,15 +468,12 @@ TEST_F(PromptTest, ControlCharactersInTheSiteAreShownReplacedButRememberedAsGive
 {
     const std::wstring site = Joined({L"bank", Char(0x202E), L"gro.example", Char(0x09), L"x"});
     const std::wstring shown = Joined({L"bank", Char(kReplacement), L"gro.example", Char(kReplacement), L"x"});
-    driver::ScopedProcess halvane(driver::Launch(L"en " + site + L" \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en " + site + L" \"My Page\""));
 
-    EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), EnglishMessage(shown, L"My Page"));
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_MESSAGE), EnglishMessage(shown, L"My Page"));
 
-    ASSERT_TRUE(Choose(prompt, IDC_NEVER));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{site, DwordOf(0)}}));
 }
 
@@ -494,13 +482,10 @@ TEST_F(PromptTest, ControlCharactersInTheSiteAreShownReplacedButRememberedAsGive
 TEST_F(PromptTest, AStoredMinusOneAsksAgainAndAlwaysOverwritesIt)
 {
     driver::WriteRaw(L"example.org", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    ASSERT_TRUE(Choose(prompt, IDC_ALWAYS));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(1)}}));
 }
 
@@ -519,12 +504,9 @@ TEST_F(PromptTest, AlwaysRewritesTheKeyDroppingValuesThatAreNoDecisions)
     driver::WriteDword(Counting(255, L'a'), 1);
     driver::WriteDword(std::wstring(300, L'x'), 1);
 
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_TRUE(Choose(prompt, IDC_ALWAYS));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
 
     EXPECT_EQ(StoredDecisions(), (Stored{{L"allowed.org", DwordOf(1)},
                                          {L"denied.org", DwordOf(0)},
@@ -538,12 +520,9 @@ TEST_F(PromptTest, AlwaysLeavesEverySiteNameInLowerCase)
     // Names are compared without regard to case, so a stored "MixedCase.Org" is
     // the same site as mixedcase.org; the rewrite stores it the way the program names sites.
     driver::WriteDword(L"MixedCase.Org", 0);
-    driver::ScopedProcess halvane(driver::Launch(L"en Example.ORG \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_TRUE(Choose(prompt, IDC_ALWAYS));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en Example.ORG \"My Page\""));
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
 
     EXPECT_EQ(StoredDecisions(), (Stored{{L"mixedcase.org", DwordOf(0)}, {L"example.org", DwordOf(1)}}));
 }
@@ -553,40 +532,46 @@ TEST_F(PromptTest, AlwaysLeavesEverySiteNameInLowerCase)
 class PromptPreferencesTest : public PromptTest {
 protected:
     // Opens Preferences from the prompt; null when it did not appear.
-    static HWND OpenPreferences(const driver::ScopedProcess& halvane, HWND prompt)
+    HWND OpenPreferences()
     {
-        driver::Click(prompt, IDC_PREFERENCES);
-        return driver::WaitForDialog(halvane.id(), kTimeoutMs, kPreferencesCaption);
+        driver::Click(prompt_, IDC_PREFERENCES);
+        return driver::WaitForDialog(halvane_->id(), kTimeoutMs, kPreferencesCaption);
     }
 
     // Closes Preferences and returns once the prompt has dealt with its end (and
     // saved, or not): the dialog is destroyed only when its modal run returns, and
     // a message sent afterwards is handled only once the prompt's Preferences
     // command is over, so whatever the registry holds then is final.
-    static bool ClosePreferences(HWND prompt, HWND preferences, int button)
+    bool ClosePreferences(HWND preferences, int button)
     {
         driver::Click(preferences, button);
         DWORD_PTR ignored = 0;
         return driver::WaitUntil([&] { return !IsWindow(preferences); }, kTimeoutMs) &&
-               SendMessageTimeoutW(prompt, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &ignored) != 0 &&
-               IsWindowEnabled(prompt) != FALSE;
+               SendMessageTimeoutW(prompt_, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &ignored) != 0 &&
+               IsWindowEnabled(prompt_) != FALSE;
+    }
+
+    // Opens Preferences and leaves it at once with this button.
+    void PassThroughPreferences(int button)
+    {
+        HWND preferences = OpenPreferences();
+        ASSERT_NE(preferences, nullptr);
+        ASSERT_TRUE(ClosePreferences(preferences, button));
     }
 };
 
 TEST_F(PromptPreferencesTest, OpensOwnedByThePromptWhichWaitsDisabled)
 {
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    HWND preferences = OpenPreferences(halvane, prompt);
+    HWND preferences = OpenPreferences();
     ASSERT_NE(preferences, nullptr);
-    EXPECT_EQ(GetWindow(preferences, GW_OWNER), prompt);
-    EXPECT_FALSE(IsWindowEnabled(prompt));
+    EXPECT_EQ(GetWindow(preferences, GW_OWNER), prompt_);
+    EXPECT_FALSE(IsWindowEnabled(prompt_));
 
-    ASSERT_TRUE(ClosePreferences(prompt, preferences, IDCANCEL));
-    EXPECT_TRUE(IsWindowVisible(prompt));
-    EXPECT_EQ(halvane.WaitForExit(0), STILL_ACTIVE);
+    ASSERT_TRUE(ClosePreferences(preferences, IDCANCEL));
+    EXPECT_TRUE(IsWindowVisible(prompt_));
+    EXPECT_EQ(halvane_->WaitForExit(0), STILL_ACTIVE);
 }
 
 TEST_F(PromptPreferencesTest, CancelSavesNothingAndLeavesAnUndecidedPromptUndecided)
@@ -594,43 +579,34 @@ TEST_F(PromptPreferencesTest, CancelSavesNothingAndLeavesAnUndecidedPromptUndeci
     driver::WriteDword(L"other.org", 1);
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});  // a save would drop it
     const Stored before = StoredDecisions();
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
-    HWND preferences = OpenPreferences(halvane, prompt);
-    ASSERT_NE(preferences, nullptr);
-    ASSERT_TRUE(ClosePreferences(prompt, preferences, IDCANCEL));
+    ASSERT_NO_FATAL_FAILURE(PassThroughPreferences(IDCANCEL));
 
     EXPECT_EQ(StoredDecisions(), before);
-    EXPECT_TRUE(CheckedChoices(prompt).empty());
-    EXPECT_FALSE(driver::IsEnabled(prompt, IDOK));
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
 
     // The prompt still answers as before.
-    ASSERT_TRUE(Choose(prompt, IDC_NEVER));
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{L"other.org", DwordOf(1)}, {L"example.org", DwordOf(0)}}));
 }
 
 TEST_F(PromptPreferencesTest, CancelLeavesADecidedPromptDecided)
 {
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_TRUE(Choose(prompt, IDC_NEVER));
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    ASSERT_TRUE(Choose(IDC_NEVER));
 
-    HWND preferences = OpenPreferences(halvane, prompt);
-    ASSERT_NE(preferences, nullptr);
-    ASSERT_TRUE(ClosePreferences(prompt, preferences, IDCANCEL));
+    ASSERT_NO_FATAL_FAILURE(PassThroughPreferences(IDCANCEL));
 
     EXPECT_FALSE(driver::DecisionsKeyExists());
-    EXPECT_EQ(CheckedChoices(prompt), std::vector<int>{IDC_NEVER});
-    EXPECT_TRUE(driver::IsEnabled(prompt, IDOK));
+    EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
+    EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));
 
     // The choice made before Preferences is the one acted on.
-    ASSERT_TRUE(Confirm(prompt));
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), kExitDone);
+    ASSERT_TRUE(Confirm());
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
     EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(0)}}));
 }
 
@@ -638,19 +614,15 @@ TEST_F(PromptPreferencesTest, OkSavesAtOnceWhileThePromptStaysOpen)
 {
     driver::WriteDword(L"other.org", 1);
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});
-    driver::ScopedProcess halvane(driver::Launch(L"en example.org \"My Page\""));
-    HWND prompt = WaitForPrompt(halvane);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_TRUE(Choose(prompt, IDC_JUST_THIS_TIME));
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    ASSERT_TRUE(Choose(IDC_JUST_THIS_TIME));
 
-    HWND preferences = OpenPreferences(halvane, prompt);
-    ASSERT_NE(preferences, nullptr);
-    ASSERT_TRUE(ClosePreferences(prompt, preferences, IDOK));
+    ASSERT_NO_FATAL_FAILURE(PassThroughPreferences(IDOK));
 
     EXPECT_EQ(StoredDecisions(), (Stored{{L"other.org", DwordOf(1)}}));
-    EXPECT_TRUE(IsWindowVisible(prompt));
-    EXPECT_EQ(CheckedChoices(prompt), std::vector<int>{IDC_JUST_THIS_TIME});
-    EXPECT_TRUE(driver::IsEnabled(prompt, IDOK));
+    EXPECT_TRUE(IsWindowVisible(prompt_));
+    EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_JUST_THIS_TIME});
+    EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));
 }
 
 }  // namespace

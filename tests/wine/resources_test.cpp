@@ -4,6 +4,7 @@
 // template must keep. A new or edited translation that breaks a rule fails
 // here with its language code and string id.
 #include "driver.h"
+#include "string_tables.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
 
@@ -62,31 +63,11 @@ const UINT kProgramNameIds[] = {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS
 
 // ---- raw resources ----------------------------------------------------------------
 
-// halvane.exe as an image of resources only: nothing of it runs in this process.
-HMODULE Exe()
-{
-    static HMODULE module = LoadLibraryExW(driver::ProgramPath().c_str(), nullptr,
-                                           LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    return module;
-}
-
-struct Bytes {
-    const BYTE* data = nullptr;
-    DWORD size = 0;
-};
-
-// The resource stored under this language; null when there is none. (The lookup
-// may fall back to a neutral language; the inventory test rules such entries out.)
-Bytes Raw(LPCWSTR type, LPCWSTR name, LANGID language)
-{
-    if (!Exe())
-        return {};
-    HRSRC found = FindResourceExW(Exe(), type, name, language);
-    if (!found)
-        return {};
-    HGLOBAL loaded = LoadResource(Exe(), found);
-    return {static_cast<const BYTE*>(LockResource(loaded)), SizeofResource(Exe(), found)};
-}
+using string_tables::Bytes;
+using string_tables::Narrow;
+using string_tables::Raw;
+using string_tables::StringTable;
+using string_tables::StringsOf;
 
 // A resource type or name as the enumeration reports it: "#n" for an integer id.
 std::wstring IdText(LPCWSTR id)
@@ -116,10 +97,17 @@ BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR param)
     return TRUE;
 }
 
+// "type #6, name #10, language 1031", for the inventory's messages.
+std::string Describe(const ResourceEntry& entry)
+{
+    return "type " + Narrow(std::get<0>(entry)) + ", name " + Narrow(std::get<1>(entry)) + ", language " +
+           std::to_string(std::get<2>(entry));
+}
+
 std::set<ResourceEntry> EnumerateResources()
 {
     std::set<ResourceEntry> entries;
-    EnumResourceTypesW(Exe(), CollectType, reinterpret_cast<LONG_PTR>(&entries));
+    EnumResourceTypesW(string_tables::HalvaneImage(), CollectType, reinterpret_cast<LONG_PTR>(&entries));
     return entries;
 }
 
@@ -131,15 +119,6 @@ std::set<LANGID> LanguagesOf(LPCWSTR type, LPCWSTR name)
             languages.insert(std::get<2>(entry));
     }
     return languages;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
-                    '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
 }
 
 // Reads little-endian fields in order and remembers whether it ever ran past the end.
@@ -195,55 +174,6 @@ private:
     DWORD offset_ = 0;
     bool overrun_ = false;
 };
-
-// ---- the string table ----------------------------------------------------------------
-
-// Ids 144 to 175 of one language, as stored: 16 length-prefixed strings per bundle.
-struct StringTable {
-    std::map<UINT, std::wstring> texts;
-    std::vector<std::string> faults;  // a bundle that is missing or does not parse
-
-    const std::wstring& operator[](UINT id) const
-    {
-        static const std::wstring none;
-        auto found = texts.find(id);
-        return found == texts.end() ? none : found->second;
-    }
-};
-
-StringTable ReadStringTable(LANGID language)
-{
-    StringTable table;
-    for (UINT bundle : {10u, 11u}) {
-        Bytes raw = Raw(RT_STRING, MAKEINTRESOURCEW(bundle), language);
-        std::ostringstream where;
-        where << "bundle " << bundle;
-        if (!raw.data) {
-            table.faults.push_back(where.str() + " is missing");
-            continue;
-        }
-        Reader reader(raw);
-        UINT firstId = (bundle - 1) * 16;
-        for (UINT i = 0; i < 16; ++i) {
-            WORD length = reader.Word();
-            table.texts[firstId + i] = reader.Chars(length);
-        }
-        if (reader.overrun())
-            table.faults.push_back(where.str() + " ends inside its 16 strings");
-        else if (reader.left() != 0)
-            table.faults.push_back(where.str() + " has " + std::to_string(reader.left()) + " bytes after its 16 strings");
-    }
-    return table;
-}
-
-const StringTable& StringsOf(LANGID language)
-{
-    static std::map<LANGID, StringTable> cache;
-    auto found = cache.find(language);
-    if (found == cache.end())
-        found = cache.emplace(language, ReadStringTable(language)).first;
-    return found->second;
-}
 
 size_t Count(const std::wstring& text, const std::wstring& part)
 {
@@ -468,7 +398,7 @@ TEST(StringTexts, LongestMessageIsTheRussianOne)
 
 TEST(ResourceInventory, HoldsExactlyTheTabledResources)
 {
-    ASSERT_NE(Exe(), nullptr) << "cannot load " << Narrow(driver::ProgramPath()) << " as data";
+    ASSERT_NE(string_tables::HalvaneImage(), nullptr) << "cannot load " << Narrow(driver::ProgramPath()) << " as data";
     std::set<ResourceEntry> expected = {
         {L"#5", L"#102", kEnglish}, {L"#5", L"#103", kEnglish},  {L"#14", L"#104", kEnglish}, {L"#3", L"#1", kEnglish},
         {L"#3", L"#2", kEnglish},   {L"#24", L"#1", kEnglish},   {L"#16", L"#1", kEnglish},
@@ -478,14 +408,10 @@ TEST(ResourceInventory, HoldsExactlyTheTabledResources)
         expected.insert({L"#6", L"#11", language.id});
     }
     std::set<ResourceEntry> stored = EnumerateResources();
-    for (const ResourceEntry& entry : stored) {
-        EXPECT_EQ(expected.count(entry), 1u) << "unexpected resource: type " << Narrow(std::get<0>(entry)) << ", name "
-                                             << Narrow(std::get<1>(entry)) << ", language " << std::get<2>(entry);
-    }
-    for (const ResourceEntry& entry : expected) {
-        EXPECT_EQ(stored.count(entry), 1u) << "missing resource: type " << Narrow(std::get<0>(entry)) << ", name "
-                                           << Narrow(std::get<1>(entry)) << ", language " << std::get<2>(entry);
-    }
+    for (const ResourceEntry& entry : stored)
+        EXPECT_EQ(expected.count(entry), 1u) << "unexpected resource: " << Describe(entry);
+    for (const ResourceEntry& entry : expected)
+        EXPECT_EQ(stored.count(entry), 1u) << "missing resource: " << Describe(entry);
 }
 
 // ---- the dialog templates --------------------------------------------------------------------

@@ -69,6 +69,25 @@ private:
     HANDLE handle_;
 };
 
+// Starts halvane.exe for a start that must end by itself, and gives its exit code.
+DWORD ExitCodeOf(const std::wstring& tail)
+{
+    driver::ScopedProcess halvane(driver::Launch(tail));
+    return halvane.WaitForExit(kExitTimeoutMs);
+}
+
+// Starts halvane.exe, waits for its dialog, tells by one of its controls that it
+// is the one expected, cancels it and expects the process to end with 0.
+void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwise)
+{
+    driver::ScopedProcess halvane(driver::Launch(tail));
+    HWND dialog = driver::WaitForDialog(halvane.id());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(GetDlgItem(dialog, controlId), nullptr) << otherwise;
+    driver::Click(dialog, IDCANCEL);
+    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+}
+
 class Startup : public testing::Test {
 protected:
     void SetUp() override { driver::DeleteDecisionsKey(); }
@@ -92,12 +111,10 @@ TEST_F(Startup, AnEmptyTailIsAnsweredBeforeTheGuardAndTheRegistry)
 {
     HeldGuard guard;
     ASSERT_TRUE(guard.held());
-    driver::ScopedProcess halvane(driver::Launch(L""));
-    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), kEmptyTailExit);
+    EXPECT_EQ(ExitCodeOf(L""), kEmptyTailExit);
     EXPECT_FALSE(driver::DecisionsKeyExists());
 
-    driver::ScopedProcess guarded(driver::Launch(L"en"));
-    EXPECT_EQ(guarded.WaitForExit(kExitTimeoutMs), 0u) << "the held guard should stop a non-empty start";
+    EXPECT_EQ(ExitCodeOf(L"en"), 0u) << "the held guard should stop a non-empty start";
 }
 
 // A modal dialog would keep the process alive, so ending with -2 in time also
@@ -107,8 +124,7 @@ TEST_F(Startup, TwoValuesEndWithMinusTwoWithoutAWindow)
     driver::WriteDword(L"site1", 1);
     for (const wchar_t* tail : {L"en site1", L"\"en\" \"site1\"", L"EN Site1"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
-        driver::ScopedProcess halvane(driver::Launch(tail));
-        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), kMalformedTailExit);
+        EXPECT_EQ(ExitCodeOf(tail), kMalformedTailExit);
     }
     EXPECT_EQ(RegistryContents(), (Contents{{L"site1", {REG_DWORD, {1, 0, 0, 0}}}}));
 }
@@ -124,9 +140,8 @@ TEST_F(Startup, ARememberedDenyEndsAtOnceWithoutADialog)
         driver::WriteDword(L"site1", stored);
         Contents before = RegistryContents();
 
-        driver::ScopedProcess halvane(driver::Launch(kRequest));
         // A prompt would be modal: the process could not end while it is up.
-        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+        EXPECT_EQ(ExitCodeOf(kRequest), 0u);
         EXPECT_FALSE(StandInBrowser::IsTopmost(window));
         EXPECT_EQ(RegistryContents(), before);
     }
@@ -183,8 +198,7 @@ TEST_F(Startup, ASecondStartWhileOneKeepsAWindowEndsAtOnce)
     // The guard comes before parsing: even a malformed or language-only tail ends with 0.
     for (const wchar_t* tail : {L"en site2 Other Page", L"en site3 Third Page", L"en", L"en site1"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
-        driver::ScopedProcess second(driver::Launch(tail));
-        EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), 0u);
+        EXPECT_EQ(ExitCodeOf(tail), 0u);
     }
     EXPECT_FALSE(StandInBrowser::IsTopmost(other));
 
@@ -218,12 +232,7 @@ TEST_F(Startup, TheLanguageCodeAloneOpensPreferences)
 {
     for (const wchar_t* tail : {L"en", L"en ", L"\"fr\" "}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
-        driver::ScopedProcess halvane(driver::Launch(tail));
-        HWND dialog = driver::WaitForDialog(halvane.id());
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_NE(GetDlgItem(dialog, IDC_SITE_LIST), nullptr) << "not the Preferences dialog";
-        driver::Click(dialog, IDCANCEL);
-        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+        ASSERT_NO_FATAL_FAILURE(CancelDialogOf(tail, IDC_SITE_LIST, "not the Preferences dialog"));
         EXPECT_FALSE(driver::DecisionsKeyExists()) << "a cancelled Preferences dialog saves nothing";
     }
 }
@@ -240,12 +249,7 @@ TEST_F(Startup, AStoredMinusOneLeadsToThePrompt)
             driver::WriteRaw(L"site1", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
         Contents before = RegistryContents();
 
-        driver::ScopedProcess halvane(driver::Launch(kRequest));
-        HWND dialog = driver::WaitForDialog(halvane.id());
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_NE(GetDlgItem(dialog, IDC_ALWAYS), nullptr) << "not the consent prompt";
-        driver::Click(dialog, IDCANCEL);
-        EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+        ASSERT_NO_FATAL_FAILURE(CancelDialogOf(kRequest, IDC_ALWAYS, "not the consent prompt"));
         EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << "a cancelled prompt keeps nothing on top";
         EXPECT_EQ(RegistryContents(), before) << "a cancelled prompt stores nothing";
     }
