@@ -138,6 +138,16 @@ bool IsTopmost(HWND window)
     return (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
+bool Raised(HWND window)
+{
+    return IsTopmost(window) && IsWindowVisible(window);
+}
+
+bool Lowered(HWND window)
+{
+    return !IsTopmost(window) && !IsWindowVisible(window);
+}
+
 RECT WindowRect(HWND window)
 {
     RECT rect = {};

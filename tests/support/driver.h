@@ -74,6 +74,10 @@ std::wstring ClassName(HWND window);
 bool IsChecked(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
 bool IsTopmost(HWND window);
+// A window as the keeper leaves it: raised (topmost and shown) for the plain
+// title, lowered (out of the topmost band and hidden) for the "_" title.
+bool Raised(HWND window);
+bool Lowered(HWND window);
 RECT WindowRect(HWND window);
 
 // Clicks a button the way a mouse click reaches it (posted, so a button that

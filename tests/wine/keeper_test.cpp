@@ -60,15 +60,8 @@ private:
     HANDLE thread_ = nullptr;
 };
 
-bool Raised(HWND window)
-{
-    return StandInBrowser::IsTopmost(window) && StandInBrowser::IsVisible(window);
-}
-
-bool Lowered(HWND window)
-{
-    return !StandInBrowser::IsTopmost(window) && !StandInBrowser::IsVisible(window);
-}
+using driver::Raised;
+using driver::Lowered;
 
 bool WaitRaised(HWND window)
 {

@@ -32,15 +32,8 @@ Contents RegistryContents()
     return contents;
 }
 
-bool Raised(HWND window)
-{
-    return StandInBrowser::IsTopmost(window) && StandInBrowser::IsVisible(window);
-}
-
-bool Lowered(HWND window)
-{
-    return !StandInBrowser::IsTopmost(window) && !StandInBrowser::IsVisible(window);
-}
+using driver::Raised;
+using driver::Lowered;
 
 bool WaitRaised(HWND window)
 {
