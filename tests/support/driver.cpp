@@ -340,6 +340,24 @@ void WriteDword(const std::wstring& name, DWORD value)
     WriteRaw(name, REG_DWORD, Dword(value).data);
 }
 
+bool operator==(const StoredValue& a, const StoredValue& b)
+{
+    return a.type == b.type && a.data == b.data;
+}
+
+bool operator!=(const StoredValue& a, const StoredValue& b)
+{
+    return !(a == b);
+}
+
+void PrintTo(const StoredValue& value, std::ostream* out)
+{
+    *out << "type " << value.type << ", bytes {";
+    for (size_t i = 0; i < value.data.size(); ++i)
+        *out << (i ? " " : "") << static_cast<unsigned>(value.data[i]);
+    *out << "}";
+}
+
 StoredValue Dword(DWORD value)
 {
     StoredValue stored;
@@ -358,9 +376,9 @@ bool DecisionsKeyExists()
     return true;
 }
 
-std::map<std::wstring, StoredValue> ReadDecisionsKey()
+KeyContents ReadDecisionsKey()
 {
-    std::map<std::wstring, StoredValue> values;
+    KeyContents values;
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kDecisionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return values;

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -115,11 +116,17 @@ struct StoredValue {
     DWORD type = 0;
     std::vector<BYTE> data;
 };
+bool operator==(const StoredValue& a, const StoredValue& b);
+bool operator!=(const StoredValue& a, const StoredValue& b);
+void PrintTo(const StoredValue& value, std::ostream* out);  // for gtest's messages
+
+// The key's values by their names as stored; tests compare whole keys with it.
+using KeyContents = std::map<std::wstring, StoredValue>;
 
 void DeleteDecisionsKey();
 void WriteDword(const std::wstring& name, DWORD value);
 void WriteRaw(const std::wstring& name, DWORD type, const std::vector<BYTE>& data);
-std::map<std::wstring, StoredValue> ReadDecisionsKey();  // names as stored
+KeyContents ReadDecisionsKey();
 bool DecisionsKeyExists();
 
 // A REG_DWORD of 4 bytes holding value.

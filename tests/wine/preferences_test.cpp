@@ -191,15 +191,6 @@ Decisions StoredDecisions()
     return decisions;
 }
 
-// The key byte for byte, to show that nothing was written.
-std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> RawKey()
-{
-    std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> raw;
-    for (const auto& [name, value] : driver::ReadDecisionsKey())
-        raw[name] = {value.type, value.data};
-    return raw;
-}
-
 // ---- the process ----------------------------------------------------------------
 
 class PreferencesTest : public testing::Test {
@@ -321,7 +312,7 @@ TEST_F(PreferencesOpenedAlone, ListsTheStoredSitesInAscendingOrder)
     Seed({{L"zeta.org", 0}, {L"Alpha.org", 1}, {L"mid.org", 5}});  // any non-zero value reads as Allow
     driver::WriteRaw(L"bin.org", REG_BINARY, {0, 0, 0, 0});         // 4 bytes of any type count
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});  // 8 bytes: not a decision
-    auto seeded = RawKey();
+    auto seeded = driver::ReadDecisionsKey();
 
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
@@ -332,7 +323,7 @@ TEST_F(PreferencesOpenedAlone, ListsTheStoredSitesInAscendingOrder)
     EXPECT_FALSE(IsWindowVisible(Editor(SiteList(dialog))));
 
     FinishAlone(dialog, IDCANCEL);
-    EXPECT_EQ(RawKey(), seeded);
+    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);
 }
 
 TEST_F(PreferencesOpenedAlone, OkRewritesTheKeyFromTheTable)
@@ -431,7 +422,7 @@ TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
 {
     Seed({{L"a.org", 0}, {L"b.org", 1}});
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2, 3});  // a save would drop it
-    auto seeded = RawKey();
+    auto seeded = driver::ReadDecisionsKey();
     HWND dialog = OpenAlone();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -443,7 +434,7 @@ TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
     ASSERT_EQ(RowsOf(list), (Rows{{L"renamed.org", kAllow}, {L"added.org", kDeny}}));
 
     FinishAlone(dialog, IDCANCEL);
-    EXPECT_EQ(RawKey(), seeded);
+    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);
 }
 
 // The choice goes to the recorded row's own entry, so a row and the table never

@@ -34,23 +34,6 @@ std::wstring EnglishMessage(const std::wstring& site, const std::wstring& title)
     return message.substr(0, kMessageLimit);
 }
 
-// The decision key as (type, bytes) per name, which gtest can compare and print.
-using Stored = std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>>;
-
-Stored StoredDecisions()
-{
-    Stored stored;
-    for (const auto& [name, value] : driver::ReadDecisionsKey())
-        stored[name] = {value.type, value.data};
-    return stored;
-}
-
-std::pair<DWORD, std::vector<BYTE>> DwordOf(DWORD value)
-{
-    driver::StoredValue stored = driver::Dword(value);
-    return {stored.type, stored.data};
-}
-
 std::wstring Quoted(const std::wstring& text)
 {
     return L"\"" + text + L"\"";
@@ -190,7 +173,7 @@ TEST_F(PromptTest, AlwaysStoresAllowAndKeepsTheWindowOnTopUntilItCloses)
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
 
     EXPECT_TRUE(PageBecomesTopmost());
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(1)}}));
 
     // Still kept: a window pushed out of the topmost band comes back.
     SetWindowPos(page_, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -211,7 +194,7 @@ TEST_F(PromptTest, NeverStoresDenyAndKeepsNothing)
 
     // It ends although the window is still open.
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(0)}}));
     EXPECT_FALSE(StandInBrowser::IsTopmost(page_));
 }
 
@@ -240,7 +223,7 @@ TEST_F(PromptTest, TheLastChoiceCountsAlwaysThenNeverStoresDeny)
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
 
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(0)}}));
     EXPECT_FALSE(StandInBrowser::IsTopmost(page_));
 }
 
@@ -390,7 +373,7 @@ TEST_F(PromptTest, FormatDirectivesInSiteAndTitleAppearLiterally)
     // The site is remembered as typed, too.
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{site, DwordOf(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{site, driver::Dword(0)}}));
 }
 
 struct DeceptiveCase {
@@ -474,7 +457,7 @@ TEST_F(PromptTest, ControlCharactersInTheSiteAreShownReplacedButRememberedAsGive
 
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{site, DwordOf(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{site, driver::Dword(0)}}));
 }
 
 // ---- what is already in the key -------------------------------------------------
@@ -486,7 +469,7 @@ TEST_F(PromptTest, AStoredMinusOneAsksAgainAndAlwaysOverwritesIt)
 
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(1)}}));
 }
 
 TEST_F(PromptTest, AlwaysRewritesTheKeyDroppingValuesThatAreNoDecisions)
@@ -508,11 +491,11 @@ TEST_F(PromptTest, AlwaysRewritesTheKeyDroppingValuesThatAreNoDecisions)
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
 
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"allowed.org", DwordOf(1)},
-                                         {L"denied.org", DwordOf(0)},
-                                         {L"binary.org", DwordOf(5)},
-                                         {longestName, DwordOf(1)},
-                                         {L"example.org", DwordOf(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"allowed.org", driver::Dword(1)},
+                                         {L"denied.org", driver::Dword(0)},
+                                         {L"binary.org", driver::Dword(5)},
+                                         {longestName, driver::Dword(1)},
+                                         {L"example.org", driver::Dword(1)}}));
 }
 
 TEST_F(PromptTest, AlwaysLeavesEverySiteNameInLowerCase)
@@ -524,7 +507,7 @@ TEST_F(PromptTest, AlwaysLeavesEverySiteNameInLowerCase)
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
 
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"mixedcase.org", DwordOf(0)}, {L"example.org", DwordOf(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"mixedcase.org", driver::Dword(0)}, {L"example.org", driver::Dword(1)}}));
 }
 
 // ---- Preferences opened from the prompt ------------------------------------------
@@ -578,19 +561,19 @@ TEST_F(PromptPreferencesTest, CancelSavesNothingAndLeavesAnUndecidedPromptUndeci
 {
     driver::WriteDword(L"other.org", 1);
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});  // a save would drop it
-    const Stored before = StoredDecisions();
+    const driver::KeyContents before = driver::ReadDecisionsKey();
     ASSERT_NO_FATAL_FAILURE(StartPrompt());
 
     ASSERT_NO_FATAL_FAILURE(PassThroughPreferences(IDCANCEL));
 
-    EXPECT_EQ(StoredDecisions(), before);
+    EXPECT_EQ(driver::ReadDecisionsKey(), before);
     EXPECT_TRUE(CheckedChoices().empty());
     EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
 
     // The prompt still answers as before.
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_NEVER));
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"other.org", DwordOf(1)}, {L"example.org", DwordOf(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"other.org", driver::Dword(1)}, {L"example.org", driver::Dword(0)}}));
 }
 
 TEST_F(PromptPreferencesTest, CancelLeavesADecidedPromptDecided)
@@ -607,7 +590,7 @@ TEST_F(PromptPreferencesTest, CancelLeavesADecidedPromptDecided)
     // The choice made before Preferences is the one acted on.
     ASSERT_TRUE(Confirm());
     EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"example.org", DwordOf(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(0)}}));
 }
 
 TEST_F(PromptPreferencesTest, OkSavesAtOnceWhileThePromptStaysOpen)
@@ -619,7 +602,7 @@ TEST_F(PromptPreferencesTest, OkSavesAtOnceWhileThePromptStaysOpen)
 
     ASSERT_NO_FATAL_FAILURE(PassThroughPreferences(IDOK));
 
-    EXPECT_EQ(StoredDecisions(), (Stored{{L"other.org", DwordOf(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"other.org", driver::Dword(1)}}));
     EXPECT_TRUE(IsWindowVisible(prompt_));
     EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_JUST_THIS_TIME});
     EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));

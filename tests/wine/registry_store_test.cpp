@@ -18,22 +18,13 @@
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
 // The key's values by their names as stored: type and data.
-using Contents = std::map<std::wstring, std::pair<DWORD, Bytes>>;
+using Contents = driver::KeyContents;
 
-Contents RegistryContents()
+// A decision as the store writes it: a REG_DWORD of its four bytes.
+driver::StoredValue DwordOf(int32_t decision)
 {
-    Contents contents;
-    for (const auto& [name, value] : driver::ReadDecisionsKey())
-        contents[name] = {value.type, value.data};
-    return contents;
-}
-
-std::pair<DWORD, Bytes> DwordValue(int32_t decision)
-{
-    driver::StoredValue value = driver::Dword(static_cast<DWORD>(decision));
-    return {value.type, value.data};
+    return driver::Dword(static_cast<DWORD>(decision));
 }
 
 std::wstring FoldAscii(std::wstring text)
@@ -158,7 +149,7 @@ TEST_F(RegistryStore, PassedOverValuesLeaveEmptySlotsAndGoAtTheNextSave)
     driver::WriteDword(kName300, 1);
     driver::WriteDword(kName255, 0);
     driver::WriteDword(kName254, 0);
-    ASSERT_EQ(RegistryContents().size(), 8u);
+    ASSERT_EQ(driver::ReadDecisionsKey().size(), 8u);
 
     LoadDecisions();
     EXPECT_EQ(SiteDecisions.slotCount, 8u);
@@ -166,7 +157,7 @@ TEST_F(RegistryStore, PassedOverValuesLeaveEmptySlotsAndGoAtTheNextSave)
         << "254 characters is the longest name that loads";
 
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"keptsite", DwordValue(1)}, {kName254, DwordValue(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"keptsite", DwordOf(1)}, {kName254, DwordOf(0)}}));
 }
 
 // ---- saving -------------------------------------------------------------------
@@ -178,10 +169,10 @@ TEST_F(RegistryStore, SavedDecisionsLoadBack)
     AddSite(L"oddsite", 7);
     AddSite(kName254, DecisionAllow);
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"alphasite", DwordValue(1)},
-                                            {L"betasite", DwordValue(0)},
-                                            {L"oddsite", DwordValue(7)},
-                                            {kName254, DwordValue(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"alphasite", DwordOf(1)},
+                                            {L"betasite", DwordOf(0)},
+                                            {L"oddsite", DwordOf(7)},
+                                            {kName254, DwordOf(1)}}));
 
     std::multiset<Entry> saved = TableEntries();
     ClearDecisionTable();
@@ -196,7 +187,7 @@ TEST_F(RegistryStore, SaveLowerCasesTheDomainsItWrites)
     ResetDecisionTable(1);
     PutDecisionInSlot(0, DuplicateText(L"MixedSite", 9), DecisionAllow);
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"mixedsite", DwordValue(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"mixedsite", DwordOf(1)}}));
     EXPECT_STREQ(SiteDecisions.slots[0]->domain, L"mixedsite");
 }
 
@@ -207,7 +198,7 @@ TEST_F(RegistryStore, TheLaterOfTwoEntriesForOneDomainIsWhatIsStored)
     AddSite(L"AlphaSite", DecisionDeny);
     RemoveDecision(gap);  // slot 1 is now empty
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"alphasite", DwordValue(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"alphasite", DwordOf(0)}}));
 }
 
 TEST_F(RegistryStore, AnEntryWithAnEmptyDomainIsNotWrittenButStaysInTheTable)
@@ -215,7 +206,7 @@ TEST_F(RegistryStore, AnEntryWithAnEmptyDomainIsNotWrittenButStaysInTheTable)
     AddSite(L"", DecisionAllow);
     AddSite(L"namedsite", DecisionDeny);
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"namedsite", DwordValue(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"namedsite", DwordOf(0)}}));
     EXPECT_EQ(TableEntries(), (std::multiset<Entry>{{L"", 1}, {L"namedsite", 0}}));
 }
 
@@ -223,7 +214,7 @@ TEST_F(RegistryStore, AnEmptyTableLeavesTheKeyWithNoValues)
 {
     SaveDecisions();
     EXPECT_TRUE(driver::DecisionsKeyExists()) << "a save into no key creates it";
-    EXPECT_TRUE(RegistryContents().empty());
+    EXPECT_TRUE(driver::ReadDecisionsKey().empty());
 
     driver::WriteDword(L"oldsite", 1);
     driver::WriteDword(L"", 1);
@@ -232,14 +223,14 @@ TEST_F(RegistryStore, AnEmptyTableLeavesTheKeyWithNoValues)
     RemoveDecision(entry);  // one empty slot, no entry
     SaveDecisions();
     EXPECT_TRUE(driver::DecisionsKeyExists());
-    EXPECT_EQ(RegistryContents(), Contents{});
+    EXPECT_EQ(driver::ReadDecisionsKey(), Contents{});
 }
 
 TEST_F(RegistryStore, ADomainTooLongToLoadIsStillWritten)
 {
     AddSite(kName300, DecisionAllow);
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{kName300, DwordValue(1)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{kName300, DwordOf(1)}}));
 
     ClearDecisionTable();
     LoadDecisions();
@@ -261,7 +252,7 @@ TEST_F(RegistryStore, SubkeysOfTheKeyAreLeftAlone)
 
     AddSite(L"newsite", DecisionDeny);
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"newsite", DwordValue(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"newsite", DwordOf(0)}}));
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(driver::kDecisionsKey) + L"\\Nested").c_str(), 0,
                             KEY_READ, &subkey),
               ERROR_SUCCESS);
@@ -281,10 +272,10 @@ TEST_F(RegistryStore, AValueStoredUnderAnotherCaseSurvivesTheSave)
     driver::WriteDword(L"AlphaSite", 0);
     AddSite(L"alphasite", DecisionAllow);
     SaveDecisions();
-    Contents contents = RegistryContents();
+    Contents contents = driver::ReadDecisionsKey();
     ASSERT_EQ(contents.size(), 1u);
     EXPECT_EQ(FoldAscii(contents.begin()->first), L"alphasite");
-    EXPECT_EQ(contents.begin()->second, DwordValue(1));
+    EXPECT_EQ(contents.begin()->second, DwordOf(1));
 }
 
 TEST_F(RegistryStore, LoadedNamesWithNonAsciiCapitalsSurviveTheSave)
@@ -293,12 +284,12 @@ TEST_F(RegistryStore, LoadedNamesWithNonAsciiCapitalsSurviveTheSave)
     driver::WriteDword(L"AlphaSite", 0);
     LoadDecisions();
     SaveDecisions();
-    Contents contents = RegistryContents();
+    Contents contents = driver::ReadDecisionsKey();
     ASSERT_EQ(contents.size(), 2u);
     Contents folded;
     for (const auto& [name, value] : contents)
         folded[FoldAscii(name)] = value;
-    EXPECT_EQ(folded, (Contents{{L"\u00C4bcsite", DwordValue(1)}, {L"alphasite", DwordValue(0)}}));
+    EXPECT_EQ(folded, (Contents{{L"\u00C4bcsite", DwordOf(1)}, {L"alphasite", DwordOf(0)}}));
 }
 
 TEST_F(RegistryStore, ADomainMatchingAStoredNameOnlyByNonAsciiCaseSurvivesTheSave)
@@ -314,10 +305,10 @@ TEST_F(RegistryStore, ADomainMatchingAStoredNameOnlyByNonAsciiCaseSurvivesTheSav
         AddSite(renamed, DecisionDeny);
     }
     SaveDecisions();
-    Contents contents = RegistryContents();
+    Contents contents = driver::ReadDecisionsKey();
     EXPECT_EQ(contents.size(), pairs.size());
     for (const auto& [name, value] : contents)
-        EXPECT_EQ(value, DwordValue(0)) << testing::PrintToString(name);
+        EXPECT_EQ(value, DwordOf(0)) << testing::PrintToString(name);
 }
 
 // ---- a save that fails part-way ------------------------------------------------
@@ -481,7 +472,7 @@ protected:
     // is still stored, old or new; nothing else is written, nothing is garbled.
     static void ExpectNothingLost(const Contents& before, const std::map<std::wstring, int32_t>& table)
     {
-        Contents after = RegistryContents();
+        Contents after = driver::ReadDecisionsKey();
         std::map<std::wstring, std::wstring> storedName;  // folded -> as stored now
         for (const auto& [name, value] : after)
             storedName[FoldAscii(name)] = name;
@@ -493,14 +484,14 @@ protected:
             auto now = storedName.find(FoldAscii(name));
             ASSERT_NE(now, storedName.end()) << "decision lost: " << testing::PrintToString(name);
             const auto& data = after.at(now->second);
-            EXPECT_TRUE(data == value || data == DwordValue(inTable->second))
+            EXPECT_TRUE(data == value || data == DwordOf(inTable->second))
                 << testing::PrintToString(name) << " holds neither its old nor its new decision";
         }
         for (const auto& [name, value] : after) {
             auto old = before.find(name);
             bool unchanged = old != before.end() && old->second == value;
             auto inTable = table.find(FoldAscii(name));
-            bool written = inTable != table.end() && value == DwordValue(inTable->second);
+            bool written = inTable != table.end() && value == DwordOf(inTable->second);
             EXPECT_TRUE(unchanged || written) << "garbled or foreign value " << testing::PrintToString(name);
         }
     }
@@ -509,7 +500,7 @@ protected:
     {
         Contents expected;
         for (const auto& [name, decision] : table)
-            expected[name] = DwordValue(decision);
+            expected[name] = DwordOf(decision);
         return expected;
     }
 
@@ -546,7 +537,7 @@ protected:
                 SCOPED_TRACE(testing::Message() << kCallKindNames[kind] << " call " << n << " of " << counts[kind]
                                                 << (persistent ? " and every later one" : "") << " fails");
                 PrepareRegistry(mixedCaseName);
-                Contents before = RegistryContents();
+                Contents before = driver::ReadDecisionsKey();
                 ChangeTable();
                 std::map<std::wstring, int32_t> table = TableByFoldedName();
 
@@ -556,7 +547,7 @@ protected:
                 ExpectNothingLost(before, table);
 
                 SaveDecisions();
-                EXPECT_EQ(FoldNames(RegistryContents()), ExpectedAfterCleanSave(table));
+                EXPECT_EQ(FoldNames(driver::ReadDecisionsKey()), ExpectedAfterCleanSave(table));
                 if (HasFailure())
                     return;  // one broken round says it all
             }
@@ -568,16 +559,16 @@ protected:
 TEST_F(FailedSave, TheSetUpMakesEveryKindOfChange)
 {
     PrepareRegistry();
-    Contents before = FoldNames(RegistryContents());
+    Contents before = FoldNames(driver::ReadDecisionsKey());
     ChangeTable();
     SaveDecisions();
-    EXPECT_EQ(FoldNames(RegistryContents()), (Contents{{L"keptallow", DwordValue(1)},
-                                                       {L"keptdeny", DwordValue(0)},
-                                                       {L"updatedsite", DwordValue(1)},
-                                                       {L"mixedcase", DwordValue(0)},
-                                                       {L"newname", DwordValue(1)},
-                                                       {L"addedallow", DwordValue(1)},
-                                                       {L"addeddeny", DwordValue(0)}}));
+    EXPECT_EQ(FoldNames(driver::ReadDecisionsKey()), (Contents{{L"keptallow", DwordOf(1)},
+                                                       {L"keptdeny", DwordOf(0)},
+                                                       {L"updatedsite", DwordOf(1)},
+                                                       {L"mixedcase", DwordOf(0)},
+                                                       {L"newname", DwordOf(1)},
+                                                       {L"addedallow", DwordOf(1)},
+                                                       {L"addeddeny", DwordOf(0)}}));
     EXPECT_EQ(before.size(), 9u);
 }
 
@@ -605,21 +596,21 @@ TEST_F(FailedSave, ANameInCapitalsIsLowerCasedOnlyAfterEveryWriteWentThrough)
     InjectFailure(realCalls_, SetValueKind, 1, false);  // "mixedcase" or "othersite" is not rewritten
     SaveDecisions();
     Registry = realCalls_;
-    EXPECT_EQ(RegistryContents(), (Contents{{L"MixedCase", DwordValue(1)}, {L"OtherSite", DwordValue(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"MixedCase", DwordOf(1)}, {L"OtherSite", DwordOf(0)}}));
 
     SaveDecisions();
-    EXPECT_EQ(RegistryContents(), (Contents{{L"mixedcase", DwordValue(1)}, {L"othersite", DwordValue(0)}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"mixedcase", DwordOf(1)}, {L"othersite", DwordOf(0)}}));
 }
 
 TEST_F(FailedSave, AKeyThatCannotBeCreatedLeavesTheRegistryUnchanged)
 {
     PrepareRegistry();
-    Contents before = RegistryContents();
+    Contents before = driver::ReadDecisionsKey();
     ChangeTable();
     InjectFailure(realCalls_, CreateKeyKind, 1, true);
     SaveDecisions();
     Registry = realCalls_;
-    EXPECT_EQ(RegistryContents(), before);
+    EXPECT_EQ(driver::ReadDecisionsKey(), before);
 
     driver::DeleteDecisionsKey();
     InjectFailure(realCalls_, CreateKeyKind, 1, true);

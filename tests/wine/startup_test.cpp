@@ -22,15 +22,8 @@ const wchar_t kBrowserClass[] = L"MozillaWindowClass";
 const std::wstring kTitle = L"My Page";
 const std::wstring kRequest = L"en site1 " + kTitle;
 
-using Contents = std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>>;
+using Contents = driver::KeyContents;
 
-Contents RegistryContents()
-{
-    Contents contents;
-    for (const auto& [name, value] : driver::ReadDecisionsKey())
-        contents[name] = {value.type, value.data};
-    return contents;
-}
 
 using driver::Raised;
 using driver::Lowered;
@@ -119,7 +112,7 @@ TEST_F(Startup, TwoValuesEndWithMinusTwoWithoutAWindow)
         SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
         EXPECT_EQ(ExitCodeOf(tail), kMalformedTailExit);
     }
-    EXPECT_EQ(RegistryContents(), (Contents{{L"site1", {REG_DWORD, {1, 0, 0, 0}}}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"site1", {REG_DWORD, {1, 0, 0, 0}}}}));
 }
 
 // 0 is Deny; any value other than Allow (1) and "no decision" (-1) acts like it.
@@ -131,12 +124,12 @@ TEST_F(Startup, ARememberedDenyEndsAtOnceWithoutADialog)
         SCOPED_TRACE(stored);
         driver::DeleteDecisionsKey();
         driver::WriteDword(L"site1", stored);
-        Contents before = RegistryContents();
+        Contents before = driver::ReadDecisionsKey();
 
         // A prompt would be modal: the process could not end while it is up.
         EXPECT_EQ(ExitCodeOf(kRequest), 0u);
         EXPECT_FALSE(StandInBrowser::IsTopmost(window));
-        EXPECT_EQ(RegistryContents(), before);
+        EXPECT_EQ(driver::ReadDecisionsKey(), before);
     }
 }
 
@@ -147,7 +140,7 @@ TEST_F(Startup, ARememberedAllowKeepsTheWindowOnTopUntilItClosesAndSavesNothing)
     driver::WriteDword(L"", 1);
     driver::WriteRaw(L"eightbytes", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
     driver::WriteDword(std::wstring(300, L'x'), 0);
-    Contents before = RegistryContents();
+    Contents before = driver::ReadDecisionsKey();
 
     StandInBrowser browser;
     HWND window = browser.Open(kBrowserClass, kTitle, /*visible=*/false);
@@ -164,7 +157,7 @@ TEST_F(Startup, ARememberedAllowKeepsTheWindowOnTopUntilItClosesAndSavesNothing)
 
     browser.Close(window);
     EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
-    EXPECT_EQ(RegistryContents(), before);
+    EXPECT_EQ(driver::ReadDecisionsKey(), before);
 }
 
 TEST_F(Startup, AQuotedTitleKeepsItsInnerSpaces)
@@ -240,11 +233,11 @@ TEST_F(Startup, AStoredMinusOneLeadsToThePrompt)
         driver::DeleteDecisionsKey();
         if (stored)
             driver::WriteRaw(L"site1", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
-        Contents before = RegistryContents();
+        Contents before = driver::ReadDecisionsKey();
 
         ASSERT_NO_FATAL_FAILURE(CancelDialogOf(kRequest, IDC_ALWAYS, "not the consent prompt"));
         EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << "a cancelled prompt keeps nothing on top";
-        EXPECT_EQ(RegistryContents(), before) << "a cancelled prompt stores nothing";
+        EXPECT_EQ(driver::ReadDecisionsKey(), before) << "a cancelled prompt stores nothing";
     }
 }
 
