@@ -2,8 +2,12 @@
 enable_language(RC)
 
 # Lean and self-contained: no exceptions or RTTI in the product, one static exe.
+# No folder of the build machine reaches the exe: the same commit gives the same
+# file wherever it is built (the build folder's map comes last, so it wins when
+# the build folder is inside the sources).
 set(HALVANE_PRODUCT_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
+    -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 target_compile_options(halvane_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
 
 add_library(halvane_win32 STATIC
@@ -33,8 +37,8 @@ add_custom_command(
 add_custom_target(halvane_icon DEPENDS ${HALVANE_ICON})
 
 file(GLOB HALVANE_STRING_TABLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/strings/*.rc)
-set_source_files_properties(res/halvane.rc PROPERTIES OBJECT_DEPENDS
-  "${HALVANE_ICON};${HALVANE_STRING_TABLES};${CMAKE_SOURCE_DIR}/res/halvane.manifest;${CMAKE_SOURCE_DIR}/src/ui/resource_ids.h")
+set(HALVANE_RC_DEPENDS ${HALVANE_ICON} ${HALVANE_STRING_TABLES} ${CMAKE_SOURCE_DIR}/res/halvane.manifest
+    ${CMAKE_SOURCE_DIR}/src/ui/resource_ids.h)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}/res -I${CMAKE_SOURCE_DIR}/res -I${CMAKE_SOURCE_DIR}/src/ui")
 
 # USER32 and GDI32 are delay-loaded: a remembered Deny needs neither, and under
@@ -55,13 +59,37 @@ foreach(dll user32 gdi32)
 endforeach()
 add_custom_target(halvane_delay_libs DEPENDS ${HALVANE_DELAY_LIBS})
 
-add_executable(halvane WIN32 src/app/main.cpp res/halvane.rc)
-add_dependencies(halvane halvane_icon halvane_delay_libs)
-target_compile_options(halvane PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
-# The delay libraries stand before the ordinary ones, so every USER32 and GDI32
-# call of the program binds to them.
-target_link_libraries(halvane PRIVATE halvane_win32 ${HALVANE_DELAY_LIBS})
-target_link_options(halvane PRIVATE -municode -static -s -Wl,--gc-sections)
+# halvane_version_header(DIR VERSION): DIR/halvane_version.h for the version
+# record of a program numbered VERSION (major.minor.patch).
+function(halvane_version_header dir version)
+  string(REPLACE "." ";" parts ${version})
+  list(GET parts 0 HALVANE_VERSION_MAJOR)
+  list(GET parts 1 HALVANE_VERSION_MINOR)
+  list(GET parts 2 HALVANE_VERSION_PATCH)
+  set(HALVANE_VERSION ${version})
+  configure_file(${PROJECT_SOURCE_DIR}/res/halvane_version.h.in ${dir}/halvane_version.h @ONLY)
+endfunction()
+
+# halvane_program(TARGET VERSION): halvane.exe numbered VERSION. The product is
+# TARGET halvane; the installer test also builds a later-numbered copy.
+function(halvane_program target version)
+  set(version_dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_version)
+  halvane_version_header(${version_dir} ${version})
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/app/main.cpp ${PROJECT_SOURCE_DIR}/res/halvane.rc)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME halvane)
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/res/halvane.rc PROPERTIES OBJECT_DEPENDS
+    "${HALVANE_RC_DEPENDS};${version_dir}/halvane_version.h")
+  target_include_directories(${target} PRIVATE ${version_dir})
+  add_dependencies(${target} halvane_icon halvane_delay_libs)
+  target_compile_options(${target} PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
+  # The delay libraries stand before the ordinary ones, so every USER32 and GDI32
+  # call of the program binds to them.
+  target_link_libraries(${target} PRIVATE halvane_win32 ${HALVANE_DELAY_LIBS})
+  # No link time in the header: a release is the same file whenever it is built.
+  target_link_options(${target} PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+endfunction()
+
+halvane_program(halvane ${PROJECT_VERSION})
 
 add_subdirectory(tools)
 add_subdirectory(tests/wine)

@@ -686,82 +686,58 @@ TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
     EXPECT_EQ(text.find("dpiAware"), std::string::npos) << text;  // dpiAwareness too
 }
 
-// One node of the version tree: length, value length, type, key, value, children.
-struct VersionNode {
-    std::wstring key;
-    WORD type = 0;
-    std::vector<BYTE> value;  // raw bytes (a text is counted in characters by the record)
-    std::vector<VersionNode> children;
-};
-
-bool ReadVersionNode(const BYTE* data, DWORD size, VersionNode* node)
+// The version record as Explorer and installers read it, through the version
+// API, against the project's version that CMake hands to this test.
+TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
 {
-    if (size < 6)
-        return false;
-    WORD length = WORD(data[0] | data[1] << 8);
-    WORD valueLength = WORD(data[2] | data[3] << 8);
-    node->type = WORD(data[4] | data[5] << 8);
-    if (length < 6 || length > size)
-        return false;
-    Reader reader({data, length});
-    reader.Skip(6);
-    node->key = reader.NulTerminated();
-    reader.AlignToDword();
-    DWORD valueBytes = node->type == 1 ? valueLength * 2u : valueLength;
-    if (reader.overrun() || valueBytes > reader.left())
-        return false;
-    node->value.assign(data + reader.offset(), data + reader.offset() + valueBytes);
-    reader.Skip(valueBytes);
-    reader.AlignToDword();
-    while (reader.left() > 0) {
-        VersionNode child;
-        if (!ReadVersionNode(data + reader.offset(), reader.left(), &child))
-            return false;
-        WORD childLength = WORD(data[reader.offset()] | data[reader.offset() + 1] << 8);
-        reader.Skip(childLength);
-        reader.AlignToDword();
-        node->children.push_back(child);
-    }
-    return true;
-}
+    ASSERT_NE(Raw(RT_VERSION, MAKEINTRESOURCEW(1), kEnglish).data, nullptr) << "no version record under 1033";
+    std::wstring path = driver::ProgramPath();
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version information, error " << GetLastError();
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
 
-std::wstring TextValue(const VersionNode& node)
-{
-    std::wstring text(reinterpret_cast<const wchar_t*>(node.value.data()), node.value.size() / 2);
-    return text.substr(0, text.find(L'\0'));
-}
-
-TEST(VersionRecord, ParsesAndNamesTheProductAndItsVersion)
-{
-    Bytes raw = Raw(RT_VERSION, MAKEINTRESOURCEW(1), kEnglish);
-    ASSERT_NE(raw.data, nullptr);
-    VersionNode root;
-    ASSERT_TRUE(ReadVersionNode(raw.data, raw.size, &root)) << "the version tree does not parse";
-    EXPECT_EQ(root.key, L"VS_VERSION_INFO");
-    ASSERT_EQ(root.value.size(), sizeof(VS_FIXEDFILEINFO));
-    VS_FIXEDFILEINFO fixed;
-    memcpy(&fixed, root.value.data(), sizeof(fixed));
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(sscanf(HALVANE_PROJECT_VERSION, "%u.%u.%u", &major, &minor, &patch), 3) << HALVANE_PROJECT_VERSION;
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
+    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+    const VS_FIXEDFILEINFO& fixed = *static_cast<const VS_FIXEDFILEINFO*>(value);
     EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed.dwStrucVersion, 0x00010000u);
+    EXPECT_EQ(fixed.dwFileVersionMS, DWORD(MAKELONG(minor, major)));
+    EXPECT_EQ(fixed.dwFileVersionLS, DWORD(MAKELONG(0, patch)));
+    EXPECT_EQ(fixed.dwProductVersionMS, fixed.dwFileVersionMS);
+    EXPECT_EQ(fixed.dwProductVersionLS, fixed.dwFileVersionLS);
     EXPECT_EQ(fixed.dwFileType, DWORD(VFT_APP));
+    EXPECT_EQ(fixed.dwFileFlags & fixed.dwFileFlagsMask, 0u) << "a release is no debug or pre-release build";
 
-    const VersionNode* strings = nullptr;
-    for (const VersionNode& child : root.children) {
-        if (child.key == L"StringFileInfo" && !child.children.empty())
-            strings = &child.children[0];
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
+    ASSERT_GE(length, 4u);
+    const WORD* translation = static_cast<const WORD*>(value);
+    EXPECT_EQ(translation[0], 0x0409);
+    EXPECT_EQ(translation[1], 1200);
+
+    std::string text = HALVANE_PROJECT_VERSION;
+    const std::map<std::wstring, std::wstring> expected = {
+        {L"CompanyName", L"Marrowin"},
+        {L"ProductName", L"Halvane"},
+        {L"FileDescription", L"Halvane"},
+        {L"FileVersion", std::wstring(text.begin(), text.end()) + L".0"},
+        {L"ProductVersion", std::wstring(text.begin(), text.end())},
+        {L"OriginalFilename", L"halvane.exe"},
+        {L"InternalName", L"halvane"},
+        {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
+    };
+    for (const auto& [name, want] : expected) {
+        std::wstring query = L"\\StringFileInfo\\040904B0\\" + name;
+        if (!VerQueryValueW(info.data(), query.c_str(), &value, &length)) {
+            ADD_FAILURE() << Narrow(name) << " is missing";
+            continue;
+        }
+        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), want) << Narrow(name);
     }
-    ASSERT_NE(strings, nullptr) << "no StringFileInfo table";
-    std::map<std::wstring, std::wstring> values;
-    for (const VersionNode& value : strings->children)
-        values[value.key] = TextValue(value);
-    for (const wchar_t* key : {L"CompanyName", L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"})
-        EXPECT_FALSE(values[key].empty()) << Narrow(key) << " is missing";
-
-    // What Explorer shows from the texts must agree with the numbers.
-    std::wostringstream fileVersion;
-    fileVersion << HIWORD(fixed.dwFileVersionMS) << L"." << LOWORD(fixed.dwFileVersionMS) << L"."
-                << HIWORD(fixed.dwFileVersionLS) << L"." << LOWORD(fixed.dwFileVersionLS);
-    EXPECT_EQ(values[L"FileVersion"], fileVersion.str());
 }
 
 }  // namespace
