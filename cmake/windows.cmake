@@ -93,4 +93,5 @@ halvane_program(halvane ${PROJECT_VERSION})
 
 add_subdirectory(tools)
 add_subdirectory(tests/wine)
+add_subdirectory(tests/package)
 add_subdirectory(bench)

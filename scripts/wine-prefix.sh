@@ -11,7 +11,9 @@ wine_prefix_start() {
   local graphics=${1:-null}
   HALVANE_WINE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/halvane-wine.XXXXXX")
   export WINEPREFIX="$HALVANE_WINE_DIR/prefix"
-  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # winemenubuilder is off: it would copy every Start-menu shortcut an installer
+  # makes into this machine's own desktop menus.
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   # A prefix is made in 3 to 15 seconds; bound it all the same.
   if [ "$graphics" = null ]; then
     env -u DISPLAY timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wine-prefix: wineboot failed" >&2; return 1; }
