@@ -7,6 +7,7 @@
 //
 // LANGUAGE is the code the Start-menu shortcut is to pass in the prefix's locale.
 #include "driver.h"
+#include "string_tables.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,6 +20,8 @@
 
 namespace {
 
+using string_tables::Narrow;
+
 struct Arguments {
     std::wstring msi, nextMsi, version, nextVersion, language;
 } args;
@@ -27,11 +30,6 @@ const wchar_t kUpgradeCode[] = L"{BA6F122D-F40A-4519-8075-6952C9A171EE}";
 const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\halvane.exe";
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const DWORD kMsiexecTimeoutMs = 60000;
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 DWORD Msiexec(const std::wstring& action, const std::wstring& package)
 {
