@@ -240,6 +240,56 @@ TEST_F(PromptTest, TheFirstChoiceEnablesOkForGoodAndOnlyOneChoiceIsMarked)
     }
 }
 
+// ---- the keyboard alone ------------------------------------------------------------
+
+// Each key goes where a real key press goes, to the control that has the focus,
+// and is followed by a wait for what it should do there.
+class PromptKeyboardTest : public PromptTest {
+protected:
+    void Press(UINT key) { driver::PressKey(driver::FocusedWindow(prompt_), key); }
+    bool FocusIs(int id)
+    {
+        return driver::WaitUntil([&] { return driver::FocusedWindow(prompt_) == GetDlgItem(prompt_, id); },
+                                 kTimeoutMs);
+    }
+    bool Marked(int id)
+    {
+        return driver::WaitUntil([&] { return CheckedChoices() == std::vector<int>{id}; }, kTimeoutMs);
+    }
+};
+
+TEST_F(PromptKeyboardTest, TabReachesTheChoicesAndEnterConfirmsOne)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+
+    // From wherever the dialog put the focus, Tab must come to the first choice
+    // within one round of the controls that take it.
+    bool reached = false;
+    for (int tabs = 0; tabs < 7 && !reached; ++tabs) {
+        HWND before = driver::FocusedWindow(prompt_);
+        Press(VK_TAB);
+        driver::WaitUntil([&] { return driver::FocusedWindow(prompt_) != before; }, 2000);
+        reached = driver::FocusedWindow(prompt_) == GetDlgItem(prompt_, IDC_ALWAYS);
+    }
+    ASSERT_TRUE(reached) << "Tab never reaches a choice";
+    // Coming to a choice is not making it.
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
+
+    Press(VK_SPACE);
+    ASSERT_TRUE(Marked(IDC_ALWAYS));
+    Press(VK_DOWN);
+    ASSERT_TRUE(FocusIs(IDC_JUST_THIS_TIME));
+    ASSERT_TRUE(Marked(IDC_JUST_THIS_TIME));
+    Press(VK_DOWN);
+    ASSERT_TRUE(Marked(IDC_NEVER));
+    ASSERT_TRUE(driver::WaitUntil([&] { return driver::IsEnabled(prompt_, IDOK); }, kTimeoutMs));
+    Press(VK_RETURN);
+
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(0)}}));
+}
+
 // ---- leaving without an answer ----------------------------------------------------
 
 enum class Dismissal { CancelButton, EscapeToDialog, EscapeToFocus, CancelCommand, CloseBox };

@@ -584,7 +584,9 @@ TEST(DialogTemplates, ConsentPromptIsAsLaidOut)
                        {IDCANCEL, Ordinal(kButtonAtom), 0x50010000, {208, 80, 50, 14}},
                        {IDC_PREFERENCES, Ordinal(kButtonAtom), 0x50010000, {7, 80, 73, 14}},
                        {IDC_MESSAGE, Ordinal(kStaticAtom), 0x50020000, {7, 7, 251, 28}},
-                       {IDC_ALWAYS, Ordinal(kButtonAtom), 0x50020009, {7, 40, 50, 10}},
+                       // The only tab stop of the radio group: without it Tab never
+                       // reaches a choice, and a keyboard user can never allow anything.
+                       {IDC_ALWAYS, Ordinal(kButtonAtom), 0x50030009, {7, 40, 50, 10}},
                        {IDC_JUST_THIS_TIME, Ordinal(kButtonAtom), 0x50000009, {7, 53, 69, 10}},
                        {IDC_NEVER, Ordinal(kButtonAtom), 0x50000009, {7, 66, 47, 10}},
                    });
