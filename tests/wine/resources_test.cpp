@@ -367,7 +367,7 @@ TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
          L"%s sitesi %s penceresini masaüstünüzün en üstteki penceresi olarak tutmak istiyor. "
          L"Bu eyleme izin vermek istiyor musunuz?"},
         {"ja", IDS_PROMPT_MESSAGE,
-         L"サイト%sでは、ウィンドウ%sをデスクトップの最上部のウィンドウとして保持する必要があります。この操作を許可しますか。"},
+         L"サイト%sが、ウィンドウ%sをデスクトップの最前面に表示し続けることを求めています。この操作を許可しますか。"},
         {"hu", IDS_PROMPT_MESSAGE,
          L"A(z) %s a(z) %s ablakot szeretné az asztal legfelső ablakaként használni. Engedélyezi ezt a műveletet?"},
     };
@@ -375,6 +375,44 @@ TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
         const std::wstring& stored = StringsOf(LanguageByCode(q.code).id)[q.id];
         EXPECT_EQ(stored, q.text) << q.code << " " << q.id << ": " << Narrow(stored);
     }
+}
+
+// French sets "?", "!", ":" and ";" off with a no-break space, so that word
+// wrap can never leave one alone at the start of a line. (Canadian French
+// leaves no space before "?", "!" and ";", and is not held to this.)
+TEST(StringTexts, FrenchPunctuationFollowsANoBreakSpace)
+{
+    const StringTable& french = StringsOf(LanguageByCode("fr").id);
+    for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
+        const std::wstring& text = french[id];
+        for (size_t at = text.find_first_of(L"?!:;"); at != std::wstring::npos; at = text.find_first_of(L"?!:;", at + 1))
+            EXPECT_TRUE(at > 0 && (text[at - 1] == 0x00A0 || text[at - 1] == 0x202F))
+                << "fr " << id << ": no no-break space before the mark at " << at << " in " << Narrow(text);
+    }
+}
+
+bool IsCjk(wchar_t c)
+{
+    return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// Chinese and Japanese run their words together: a space between two of their
+// characters reads as a typing slip. Japanese joins the placeholders too.
+TEST(StringTexts, ChineseAndJapaneseHoldNoSpaceBetweenTheirOwnCharacters)
+{
+    for (const char* code : {"ja", "zh-chs", "zh-cht"}) {
+        const StringTable& strings = StringsOf(LanguageByCode(code).id);
+        for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
+            const std::wstring& text = strings[id];
+            for (size_t at = text.find(L' '); at != std::wstring::npos; at = text.find(L' ', at + 1)) {
+                bool between = at > 0 && at + 1 < text.size() && IsCjk(text[at - 1]) && IsCjk(text[at + 1]);
+                EXPECT_FALSE(between) << code << " " << id << ": a space at " << at << " in " << Narrow(text);
+            }
+        }
+    }
+    const std::wstring& message = StringsOf(LanguageByCode("ja").id)[IDS_PROMPT_MESSAGE];
+    EXPECT_EQ(message.find(L" %s"), std::wstring::npos) << Narrow(message);
+    EXPECT_EQ(message.find(L"%s "), std::wstring::npos) << Narrow(message);
 }
 
 // The message's static control is sized for the longest translation, Russian.
