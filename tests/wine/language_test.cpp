@@ -15,6 +15,7 @@
 #include "string_tables.h"
 #include "app/globals.h"
 #include "app/language.h"
+#include "app/language_table.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
 
@@ -28,19 +29,13 @@
 #include <string>
 #include <vector>
 
+// Test names and messages show the code, not the bytes of the row.
+void PrintTo(const InterfaceLanguage& language, std::ostream* out)
+{
+    *out << string_tables::Narrow(language.code);
+}
+
 namespace {
-
-struct Language {
-    const wchar_t* code;
-    LANGID id;
-};
-
-const Language kLanguages[] = {
-    {L"en", 1033},     {L"cs", 1029},     {L"da", 1030}, {L"de", 1031}, {L"es", 1034}, {L"es-mx", 2058},
-    {L"fi", 1035},     {L"fr", 1036},     {L"fr-ca", 3084}, {L"hu", 1038}, {L"it", 1040}, {L"ja", 1041},
-    {L"ko", 1042},     {L"nl", 1043},     {L"no", 1044}, {L"pl", 1045}, {L"pt", 2070}, {L"ru", 1049},
-    {L"sv", 1053},     {L"tr", 1055},     {L"zh-chs", 2052}, {L"zh-cht", 1028},
-};
 
 const LANGID kEnglish = 1033;
 const LANGID kGerman = 1031;
@@ -51,13 +46,7 @@ const DWORD kTimeoutMs = 10000;
 using string_tables::Narrow;
 using string_tables::StringsOf;
 
-// Test names and messages show the code, not the bytes of the row.
-void PrintTo(const Language& language, std::ostream* out)
-{
-    *out << Narrow(language.code);
-}
-
-std::string TestName(const testing::TestParamInfo<Language>& info)
+std::string TestName(const testing::TestParamInfo<InterfaceLanguage>& info)
 {
     std::string name = Narrow(info.param.code);
     std::replace(name.begin(), name.end(), '-', '_');
@@ -195,17 +184,17 @@ protected:
     }
 };
 
-class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithParamInterface<Language> {};
+class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithParamInterface<InterfaceLanguage> {};
 
 // Both dialogs in one test: every start spends more on Wine's process set-up than on the dialog.
 TEST_P(LocaleRoadPerLanguageTest, DialogsShowTheChosenLanguage)
 {
-    const Language& language = GetParam();
-    ExpectPreferencesIn(language.code, language.id, Narrow(language.code));
-    ExpectPromptIn(PromptTail(language.code), language.id, Narrow(language.code));
+    const InterfaceLanguage& language = GetParam();
+    ExpectPreferencesIn(language.code, language.langId, Narrow(language.code));
+    ExpectPromptIn(PromptTail(language.code), language.langId, Narrow(language.code));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(kLanguages), TestName);
+INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(InterfaceLanguages), TestName);
 
 TEST_F(LocaleRoadTest, CodesOutsideTheTableShowEnglish)
 {
@@ -249,7 +238,7 @@ protected:
 
 TEST_F(UiLanguageRoadTest, DialogsStayEnglishWhateverTheCode)
 {
-    for (const Language& language : kLanguages) {
+    for (const InterfaceLanguage& language : InterfaceLanguages) {
         ExpectPreferencesIn(language.code, kEnglish, "en");
         ExpectPromptIn(PromptTail(language.code), kEnglish, "en");
     }
@@ -295,7 +284,7 @@ TEST_F(SelectInterfaceLanguageTest, DefaultPrefixReportsWindows6OrLater)
 TEST_F(SelectInterfaceLanguageTest, LeavesTheThreadLocaleAloneOnWindows6)
 {
     LCID before = GetThreadLocale();
-    for (const Language& language : kLanguages) {
+    for (const InterfaceLanguage& language : InterfaceLanguages) {
         SelectInterfaceLanguage(language.code);
         EXPECT_EQ(GetThreadLocale(), before) << Narrow(language.code);
     }
@@ -305,7 +294,7 @@ TEST_F(SelectInterfaceLanguageTest, DecisionWordsAreEnglishWhateverTheCode)
 {
     if (PRIMARYLANGID(GetUserDefaultLangID()) != LANG_ENGLISH)
         GTEST_SKIP() << "the prefix's user language is not English";
-    for (const Language& language : kLanguages) {
+    for (const InterfaceLanguage& language : InterfaceLanguages) {
         AllowText[0] = DenyText[0] = L'\0';
         SelectInterfaceLanguage(language.code);
         EXPECT_STREQ(AllowText, L"Allow") << Narrow(language.code);

@@ -5,6 +5,7 @@
 // here with its language code and string id.
 #include "driver.h"
 #include "string_tables.h"
+#include "app/language_table.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
 
@@ -12,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -29,6 +31,9 @@ struct Language {
     bool keepsProgramName;  // "Halvane" stays untranslated in 157, 158 and 162
 };
 
+// Written out here, apart from the program's own table (which the other tests
+// iterate), so that a language dropped from or misnumbered in that table shows.
+// Portuguese is Portugal's (2070), not Brazil's; Spanish is the traditional sort (1034).
 const Language kLanguages[] = {
     {"en", 1033, true},      {"cs", 1029, false},    {"da", 1030, false},     {"de", 1031, false},
     {"es", 1034, false},     {"es-mx", 2058, false}, {"fi", 1035, true},      {"fr", 1036, false},
@@ -207,6 +212,16 @@ std::string LanguageName(const testing::TestParamInfo<Language>& info)
     std::string name = info.param.code;
     std::replace(name.begin(), name.end(), '-', '_');
     return name;
+}
+
+TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
+{
+    const size_t count = sizeof(InterfaceLanguages) / sizeof(InterfaceLanguages[0]);
+    ASSERT_EQ(count, std::size(kLanguages));
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(Narrow(InterfaceLanguages[i].code), kLanguages[i].code) << "entry " << i;
+        EXPECT_EQ(InterfaceLanguages[i].langId, kLanguages[i].id) << kLanguages[i].code;
+    }
 }
 
 // ---- every language's string table -------------------------------------------------------
