@@ -1,4 +1,5 @@
-// Making page-supplied text safe to show in the consent prompt.
+// Making page-supplied text safe to show in the consent prompt, and short
+// enough for its message to fit.
 // Platform-free.
 #ifndef HALVANE_DISPLAY_TEXT_H
 #define HALVANE_DISPLAY_TEXT_H

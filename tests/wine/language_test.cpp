@@ -3,15 +3,13 @@
 // halvane.exe picks its string table through the thread's UI language on Windows 6
 // and later, and through the thread locale before that. Wine ignores the thread UI
 // language, so on the default (6.1) prefix every code shows English, while the
-// locale road really switches tables. Wine reads a per-program Windows version from
-// HKCU\Software\Wine\AppDefaults\<exe>\Version when a process starts; the locale-road
-// tests set it to Windows XP for halvane.exe alone, so this test program itself
-// stays on 6.1.
+// locale road (language_roads.h) really switches tables.
 //
 // The expected texts are read from halvane.exe's own string table for each LANGID
 // (resources_test holds that table to its rules), so these tests check which table
 // reaches the dialogs, not the wording.
 #include "driver.h"
+#include "language_roads.h"
 #include "string_tables.h"
 #include "app/globals.h"
 #include "app/language.h"
@@ -54,26 +52,6 @@ std::string TestName(const testing::TestParamInfo<InterfaceLanguage>& info)
 }
 
 // ---- the two roads ------------------------------------------------------------------
-
-const wchar_t kAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
-
-// Windows XP for every later start of halvane.exe in this prefix.
-bool SendHalvaneOnTheLocaleRoad()
-{
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaultsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    const wchar_t version[] = L"winxp64";
-    LONG result = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-}
-
-void SendHalvaneOnTheDefaultRoad()
-{
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaultsKey);
-}
 
 // The seeded sites whose decision cells show the Allow and Deny texts.
 const wchar_t kAllowedSite[] = L"allowed.example";
@@ -180,7 +158,7 @@ protected:
     void SetUp() override
     {
         LanguageRoadTest::SetUp();
-        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(kAppDefaultsKey);
+        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(HalvaneAppDefaultsKey());
     }
 };
 

@@ -3,6 +3,7 @@
 // registry and stand-in browser windows opened by this test process.
 #include "browser_windows.h"
 #include "driver.h"
+#include "language_roads.h"
 #include "string_tables.h"
 #include "ui/resource_ids.h"
 
@@ -505,21 +506,6 @@ std::ostream& operator<<(std::ostream& out, const FitCase& c)
     return out << c.name;
 }
 
-// Windows XP for halvane.exe alone, so that Wine's string tables follow the code.
-const wchar_t kAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
-
-bool SendHalvaneOnTheLocaleRoad()
-{
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaultsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    const wchar_t version[] = L"winxp64";
-    LONG result = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-}
-
 class PromptFitTest : public PromptTest, public testing::WithParamInterface<FitCase> {
 protected:
     void SetUp() override
@@ -531,7 +517,7 @@ protected:
     void TearDown() override
     {
         PromptTest::TearDown();
-        RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaultsKey);
+        SendHalvaneOnTheDefaultRoad();
     }
     static const LANGID kEnglish = 1033;
 };
