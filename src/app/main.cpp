@@ -1,8 +1,10 @@
 // The entry point and the whole start-up flow: one pass, then the process ends.
 #include "app/globals.h"
 #include "app/language.h"
+#include "decisions/decision_table.h"
 #include "decisions/registry_store.h"
 #include "keeper/keeper.h"
+#include "text/text.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
 

@@ -1,6 +1,6 @@
 #include "ui/display_text.h"
 
-#include "decisions/decision_table.h"
+#include "text/text.h"
 
 #include <stdlib.h>
 #include <wchar.h>

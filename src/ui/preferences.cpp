@@ -1,8 +1,10 @@
 // The Preferences dialog: the remembered sites in a two-column list.
 // Every change acts on the table at once; whoever opened the dialog saves on OK.
 #include "app/globals.h"
+#include "decisions/decision_table.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
+#include "text/text.h"
 
 #include <stdlib.h>
 #include <wchar.h>
