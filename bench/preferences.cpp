@@ -15,9 +15,9 @@
 //     --limit    seconds to wait for the dialog and for the exit (default 120)
 //
 // The sites are written into the key with the program's own store before each
-// size's runs (not timed). The key holds them unsorted for the registry and
-// in no order for the list, as remembered sites are. The program rewrites the
-// same table on OK, so the key stays as seeded between runs of one size.
+// size's runs (not timed), named in no particular order, as sites are
+// remembered. The program rewrites the same table on OK, so the key stays as
+// seeded between runs of one size.
 #include "bench_common.h"
 #include "driver.h"
 
