@@ -237,6 +237,20 @@ static BOOL OnPreferencesCommand(HWND dialog, WPARAM wParam)
     return TRUE;
 }
 
+// The system's own common-controls library, by its full path: by bare name the
+// search would look in the program's folder first, and a comctl32.dll lying
+// there (the program is unzipped into Downloads and the like) would run inside it.
+static HMODULE LoadCommonControls()
+{
+    static const wchar_t name[] = L"\\comctl32.dll";
+    wchar_t path[MAX_PATH + sizeof(name) / sizeof(name[0])];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    wmemcpy(path + length, name, sizeof(name) / sizeof(name[0]));
+    return LoadLibraryW(path);
+}
+
 // The site list is a common-controls list view. The library is loaded and its
 // class registered only when the dialog is about to open: most runs never show
 // it, and loading the library costs a remembered Deny and the prompt a good
@@ -246,7 +260,7 @@ static void RegisterListViewClass()
     typedef BOOL(WINAPI * InitCall)(const INITCOMMONCONTROLSEX*);
     static InitCall initCommonControls;
     if (!initCommonControls) {
-        HMODULE library = LoadLibraryW(L"comctl32.dll");
+        HMODULE library = LoadCommonControls();
         initCommonControls = library ? reinterpret_cast<InitCall>(reinterpret_cast<void*>(
                                            GetProcAddress(library, "InitCommonControlsEx")))
                                      : nullptr;
