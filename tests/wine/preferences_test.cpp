@@ -6,7 +6,8 @@
 // Timing-free: every wait polls a visible outcome with a timeout.
 //
 // The order of the rows is also checked in this process (SiteListOrder, at the
-// end), against a list of the same template filled as the list's sort would.
+// end), against a list of the same template filled row by row, each row placed
+// by the list's own sort.
 #include "app/globals.h"
 #include "decisions/decision_table.h"
 #include "driver.h"
@@ -910,8 +911,8 @@ TEST_F(SiteListOrder, IsTheOrderOfTheListsOwnSortRowByRowAndLaterRowsAreSortedIn
         EXPECT_EQ(DataRowsOf(list), DataRowsOf(reference));
 
         // The same style, the sort style back among it. Scroll bars aside: the
-        // fill adds them when it turns redrawing back on, while a list filled
-        // row by row gets them only once it is shown.
+        // fill sets them when it turns redrawing back on, the list filled row by
+        // row later (shown by the program, both have them).
         const LONG scrollBars = WS_HSCROLL | WS_VSCROLL;
         EXPECT_EQ(GetWindowLongW(list, GWL_STYLE) & ~scrollBars, GetWindowLongW(reference, GWL_STYLE) & ~scrollBars);
         for (const wchar_t* added : {L"zzzz", L"m.org", L"\u00c4bc.org", L"a.org", L"", L"\u00f6.se"})
