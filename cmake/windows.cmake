@@ -1,9 +1,12 @@
 # halvane.exe, the stand-in browser, the Windows-side tests and the benchmarks.
 enable_language(RC)
 
+# Every Windows-side file calls the wide API.
+add_compile_definitions(UNICODE _UNICODE)
+
 # Lean and self-contained: no exceptions or RTTI in the product, one static exe.
 set(HALVANE_PRODUCT_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
+    -ffunction-sections -fdata-sections -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
 target_compile_options(halvane_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
 
 add_library(halvane_win32 STATIC
@@ -35,7 +38,6 @@ add_custom_target(halvane_icon DEPENDS ${HALVANE_ICON})
 file(GLOB HALVANE_STRING_TABLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/strings/*.rc)
 set_source_files_properties(res/halvane.rc PROPERTIES OBJECT_DEPENDS
   "${HALVANE_ICON};${HALVANE_STRING_TABLES};${CMAKE_SOURCE_DIR}/res/halvane.manifest;${CMAKE_SOURCE_DIR}/src/ui/resource_ids.h")
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}/res -I${CMAKE_SOURCE_DIR}/res -I${CMAKE_SOURCE_DIR}/src/ui")
 
 # USER32 and GDI32 are delay-loaded: a remembered Deny needs neither, and under
 # Wine loading them costs more than the rest of such a run. The import
@@ -58,6 +60,9 @@ add_custom_target(halvane_delay_libs DEPENDS ${HALVANE_DELAY_LIBS})
 add_executable(halvane WIN32 src/app/main.cpp res/halvane.rc)
 add_dependencies(halvane halvane_icon halvane_delay_libs)
 target_compile_options(halvane PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
+# The resource script finds the drawn icon, the string tables and the ids.
+target_include_directories(halvane PRIVATE
+  $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}/res;${CMAKE_SOURCE_DIR}/res;${CMAKE_SOURCE_DIR}/src/ui>)
 # The delay libraries stand before the ordinary ones, so every USER32 and GDI32
 # call of the program binds to them.
 target_link_libraries(halvane PRIVATE halvane_win32 ${HALVANE_DELAY_LIBS})

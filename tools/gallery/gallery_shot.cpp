@@ -17,7 +17,7 @@
 // ended in every case. Exit code: 0 shown, 2 no dialog appeared, 3 bad usage,
 // 4 the hold timed out (the picture may still have been taken).
 #include "driver.h"
-#include "../../src/ui/resource_ids.h"
+#include "ui/resource_ids.h"
 
 #include <commctrl.h>
 #include <stdio.h>

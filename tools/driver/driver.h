@@ -2,8 +2,8 @@
 // find its windows, read their texts and states, click, and read its list view
 // across the process boundary. Shared by the tests, the stand-in browser tool
 // and the benchmarks.
-#ifndef HALVANE_TEST_DRIVER_H
-#define HALVANE_TEST_DRIVER_H
+#ifndef HALVANE_DRIVER_H
+#define HALVANE_DRIVER_H
 
 #include <windows.h>
 

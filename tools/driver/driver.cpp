@@ -220,19 +220,31 @@ int ListCount(HWND list)
     return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
-std::wstring ListText(HWND list, int row, int column)
+namespace {
+
+// Sends a list view message whose item or column structure asks for a text,
+// with the structure and the text's buffer both in the list's own process,
+// and reads the text back.
+template <typename Structure>
+std::wstring RemoteText(HWND list, UINT message, WPARAM wParam, Structure structure)
 {
     RemoteBuffer remote(list, kTextOffset + kTextChars * sizeof(wchar_t));
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
-    item.cchTextMax = kTextChars;
-    remote.Write(0, &item, sizeof(item));
-    LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.at(0)));
+    structure.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
+    structure.cchTextMax = kTextChars;
+    remote.Write(0, &structure, sizeof(structure));
+    SendMessageW(list, message, wParam, reinterpret_cast<LPARAM>(remote.at(0)));
     std::wstring text(kTextChars, L'\0');
     remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
-    text.resize(static_cast<size_t>(length));
-    return text;
+    return text.c_str();
+}
+
+}  // namespace
+
+std::wstring ListText(HWND list, int row, int column)
+{
+    LVITEMW item = {};
+    item.iSubItem = column;
+    return RemoteText(list, LVM_GETITEMTEXTW, row, item);
 }
 
 static LPARAM ListItemData(HWND list, int row)
@@ -297,16 +309,9 @@ std::vector<std::wstring> ListColumns(HWND list)
     HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
     int count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        RemoteBuffer remote(list, kTextOffset + kTextChars * sizeof(wchar_t));
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT;
-        column.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
-        column.cchTextMax = kTextChars;
-        remote.Write(0, &column, sizeof(column));
-        SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(remote.at(0)));
-        std::wstring text(kTextChars, L'\0');
-        remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
-        columns.push_back(text.c_str());
+        columns.push_back(RemoteText(list, LVM_GETCOLUMNW, i, column));
     }
     return columns;
 }
