@@ -33,6 +33,7 @@
 #include "driver.h"
 
 #include "decisions/decision_table.h"
+#include "text/text.h"
 #include "decisions/registry_store.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "decisions/decision_table.h"
+#include "text/text.h"
 
 static wchar_t* FindSpace(wchar_t* text)
 {

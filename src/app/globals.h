@@ -7,7 +7,6 @@
 #include <commctrl.h>
 
 #include "app/command_line.h"
-#include "decisions/decision_table.h"  // SiteDecisions: the remembered sites
 
 enum { TextBufferLength = 256, TextLimit = 255 };  // every loaded or read-back text
 

@@ -1,6 +1,6 @@
 #include "app/language_table.h"
 
-#include "decisions/decision_table.h"
+#include "text/text.h"
 
 const InterfaceLanguage InterfaceLanguages[22] = {
     {L"en", 1033},     {L"cs", 1029},     {L"da", 1030}, {L"de", 1031}, {L"es", 1034}, {L"es-mx", 2058},
@@ -12,7 +12,7 @@ const InterfaceLanguage InterfaceLanguages[22] = {
 uint16_t LanguageIdFromCode(const wchar_t* code)
 {
     for (const InterfaceLanguage& language : InterfaceLanguages) {
-        if (DomainsEqual(language.code, code))
+        if (EqualIgnoringAsciiCase(language.code, code))
             return language.langId;
     }
     return DefaultLangId;

@@ -1,8 +1,10 @@
 // The entry point and the whole start-up flow: one pass, then the process ends.
 #include "app/globals.h"
 #include "app/language.h"
+#include "decisions/decision_table.h"
 #include "decisions/registry_store.h"
 #include "keeper/keeper.h"
+#include "text/text.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
 
@@ -62,9 +64,29 @@ static void HandleRequest()
     // A remembered Deny, or any other stored value: nothing to do.
 }
 
+// The program's own folder is often Downloads: no DLL may be found there, nor
+// in the current folder. Where the system can, every later load by name (the
+// delay-loaded USER32 and GDI32 too) searches the system folder alone. Both
+// calls are looked up, so the program still starts on systems without them.
+static void SearchSystemFolderOnly()
+{
+    typedef BOOL(WINAPI * SetDefaultDirectoriesCall)(DWORD);
+    typedef BOOL(WINAPI * SetDirectoryCall)(const wchar_t*);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto setDefaultDirectories = reinterpret_cast<SetDefaultDirectoriesCall>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto setDirectory =
+        reinterpret_cast<SetDirectoryCall>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
+    if (setDefaultDirectories)
+        setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (setDirectory)
+        setDirectory(L"");
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int)
 {
     AppInstance = instance;
+    SearchSystemFolderOnly();
     if (!tail || !*tail)
         return ExitEmptyCommandLine;
 

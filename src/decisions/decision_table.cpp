@@ -1,47 +1,12 @@
 #include "decisions/decision_table.h"
 
+#include "text/text.h"
+
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 SiteDecisionTable SiteDecisions;
-
-void* AllocateOrDie(uint64_t bytes)
-{
-    void* memory = bytes <= SIZE_MAX ? malloc(static_cast<size_t>(bytes ? bytes : 1)) : nullptr;
-    if (!memory)
-        abort();  // an allocation failure ends the process
-    return memory;
-}
-
-wchar_t* DuplicateText(const wchar_t* text, uint32_t length)
-{
-    wchar_t* copy = static_cast<wchar_t*>(AllocateOrDie((uint64_t(length) + 1) * sizeof(wchar_t)));
-    memcpy(copy, text, length * sizeof(wchar_t));
-    copy[length] = L'\0';
-    return copy;
-}
-
-wchar_t FoldAsciiCase(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
-}
-
-void LowerCaseAscii(wchar_t* text)
-{
-    for (; *text; ++text)
-        *text = FoldAsciiCase(*text);
-}
-
-bool DomainsEqual(const wchar_t* a, const wchar_t* b)
-{
-    for (;; ++a, ++b) {
-        if (FoldAsciiCase(*a) != FoldAsciiCase(*b))
-            return false;
-        if (!*a)
-            return true;
-    }
-}
 
 static SiteDecision* NewEntry(wchar_t* domain, int32_t decision)
 {
@@ -61,7 +26,7 @@ int32_t FindDecision(const wchar_t* site)
 {
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
         SiteDecision* entry = SiteDecisions.slots[i];
-        if (entry && DomainsEqual(entry->domain, site))
+        if (entry && EqualIgnoringAsciiCase(entry->domain, site))
             return entry->decision;
     }
     return NoDecision;
@@ -92,7 +57,7 @@ SiteDecision* UpdateDecision(wchar_t* domain, int32_t decision)
     LowerCaseAscii(domain);
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
         SiteDecision* entry = SiteDecisions.slots[i];
-        if (entry && DomainsEqual(entry->domain, domain)) {
+        if (entry && EqualIgnoringAsciiCase(entry->domain, domain)) {
             entry->decision = decision;
             return entry;
         }

@@ -26,15 +26,6 @@ struct SiteDecisionTable {
 // The one process-wide table, filled by LoadDecisions at start-up.
 extern SiteDecisionTable SiteDecisions;
 
-// The case rule: only A-Z fold onto a-z; no locale takes part.
-wchar_t FoldAsciiCase(wchar_t c);
-void LowerCaseAscii(wchar_t* text);
-bool DomainsEqual(const wchar_t* a, const wchar_t* b);
-
-// Copies text into a new allocation from the global allocator (ends the process on failure).
-wchar_t* DuplicateText(const wchar_t* text, uint32_t length);
-void* AllocateOrDie(uint64_t bytes);
-
 int32_t FindDecision(const wchar_t* site);
 // Lower-cases domain in place; the new entry keeps the pointer itself, so the
 // caller hands over ownership when the string was allocated for the table.

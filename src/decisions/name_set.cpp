@@ -1,6 +1,6 @@
 #include "decisions/name_set.h"
 
-#include "decisions/decision_table.h"
+#include "text/text.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -13,16 +13,6 @@ static uint32_t HashName(const wchar_t* name, CharacterFold fold)
         hash *= 16777619u;
     }
     return hash;
-}
-
-static bool NamesEqual(const wchar_t* a, const wchar_t* b, CharacterFold fold)
-{
-    for (;; ++a, ++b) {
-        if (fold(*a) != fold(*b))
-            return false;
-        if (!*a)
-            return true;
-    }
 }
 
 void InitNameSet(NameSet* set, uint32_t expectedNames, CharacterFold fold)
@@ -41,7 +31,7 @@ static uint32_t FindBucket(const NameSet* set, const wchar_t* name)
 {
     uint32_t mask = set->capacity - 1;
     uint32_t i = HashName(name, set->fold) & mask;
-    while (set->buckets[i] && !NamesEqual(set->buckets[i], name, set->fold))
+    while (set->buckets[i] && !EqualAfterFold(set->buckets[i], name, set->fold))
         i = (i + 1) & mask;
     return i;
 }

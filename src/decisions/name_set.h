@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-typedef wchar_t (*CharacterFold)(wchar_t c);
+#include "text/text.h"  // CharacterFold
 
 struct NameSet {
     const wchar_t** buckets;  // open addressing; the set does not own the names

@@ -3,6 +3,7 @@
 
 #include "decisions/decision_table.h"
 #include "decisions/name_set.h"
+#include "text/text.h"
 
 #include <stdlib.h>
 #include <wchar.h>

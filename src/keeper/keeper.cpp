@@ -1,7 +1,8 @@
-// The keeper's four platform calls; its decisions live in keeper_logic.cpp.
+// The keeper's platform calls; its decisions live in keeper_logic.cpp.
 #include "keeper/keeper.h"
 
 #include "keeper/keeper_logic.h"
+#include "text/text.h"
 
 #include <windows.h>
 
@@ -25,8 +26,23 @@ static void Pause(void*, uint32_t milliseconds)
     Sleep(milliseconds);
 }
 
+// InternalGetWindowText reads the title the system holds, in one go and without
+// a message: GetWindowTextW would send WM_GETTEXT to the browser, which may hang.
+static bool ReadTitleOfClass(void*, void* window, const wchar_t* className, wchar_t* title, uint32_t capacity)
+{
+    HWND handle = static_cast<HWND>(window);
+    wchar_t actualClass[257];
+    if (!IsWindow(handle) || !GetClassNameW(handle, actualClass, 257) ||
+        !EqualIgnoringAsciiCase(actualClass, className))
+        return false;
+    title[0] = L'\0';
+    InternalGetWindowText(handle, title, static_cast<int>(capacity));
+    return true;
+}
+
 void KeepWindowOnTop(const wchar_t* windowTitle)
 {
-    static const KeeperCalls platform = {nullptr, FindBrowserWindow, ReadExtendedStyle, MoveInZOrder, Pause};
+    static const KeeperCalls platform = {nullptr, FindBrowserWindow, ReadExtendedStyle, MoveInZOrder, Pause,
+                                         ReadTitleOfClass};
     KeepWindowOnTopWith(windowTitle, &platform);
 }

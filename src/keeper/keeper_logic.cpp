@@ -1,6 +1,6 @@
 #include "keeper/keeper_logic.h"
 
-#include "decisions/decision_table.h"
+#include "text/text.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -26,15 +26,40 @@ static void* SearchClass(const KeeperCalls* calls, const wchar_t* className, con
     return window;
 }
 
+// The browser may retitle its window between the two searches of a pass, and
+// then neither finds it. So a miss is only believed once the window acted on
+// last proves gone, of another class or under a third title. Its title is read
+// in one go: unlike the two searches, that look cannot be split by a retitle.
+static void* ConfirmMiss(const KeeperCalls* calls, void* lastWindow, const wchar_t* className, const wchar_t* title,
+                         const wchar_t* prefixedTitle, wchar_t* readTitle, uint32_t capacity, KeeperMode* mode)
+{
+    if (!lastWindow || !calls->readTitle(calls->context, lastWindow, className, readTitle, capacity))
+        return nullptr;
+    if (wcscmp(readTitle, title) == 0) {
+        *mode = RaiseMode;
+        return lastWindow;
+    }
+    if (wcscmp(readTitle, prefixedTitle) == 0) {
+        *mode = LowerMode;
+        return lastWindow;
+    }
+    return nullptr;
+}
+
 void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
 {
     size_t length = wcslen(title);
     wchar_t* prefixedTitle = static_cast<wchar_t*>(AllocateOrDie((uint64_t(length) + 2) * sizeof(wchar_t)));
     prefixedTitle[0] = L'_';
     wmemcpy(prefixedTitle + 1, title, length + 1);
+    // One unit more than the prefixed title can fill, so that a longer title,
+    // cut to fit, still reads as different from both.
+    uint32_t capacity = static_cast<uint32_t>(length) + 3;
+    wchar_t* readTitle = static_cast<wchar_t*>(AllocateOrDie(uint64_t(capacity) * sizeof(wchar_t)));
 
     int currentClass = 0;
     bool classFixed = false;
+    void* lastWindow = nullptr;
     for (;;) {
         KeeperMode mode;
         void* window = SearchClass(calls, BrowserWindowClasses[currentClass], title, prefixedTitle, &mode);
@@ -45,7 +70,11 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
         }
         classFixed = true;
         if (!window)
+            window = ConfirmMiss(calls, lastWindow, BrowserWindowClasses[currentClass], title, prefixedTitle,
+                                 readTitle, capacity, &mode);
+        if (!window)
             break;
+        lastWindow = window;
 
         bool topmost = (calls->getExtendedStyle(calls->context, window) & KeeperTopmostBit) != 0;
         if (mode == RaiseMode && !topmost)
@@ -54,5 +83,6 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
             calls->setWindowPos(calls->context, window, KeeperInsertNoTopmost, KeeperLowerFlags);
         calls->sleep(calls->context, KeeperPassInterval);
     }
+    free(readTitle);
     free(prefixedTitle);
 }

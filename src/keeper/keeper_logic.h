@@ -26,6 +26,10 @@ struct KeeperCalls {
     uint32_t (*getExtendedStyle)(void* context, void* window);
     void (*setWindowPos)(void* context, void* window, intptr_t insertAfter, uint32_t flags);
     void (*sleep)(void* context, uint32_t milliseconds);
+    // The title of a window that is still a window of the given class, read in
+    // one go into title (capacity code units, terminator included, cut to fit);
+    // false when it is gone or of another class.
+    bool (*readTitle)(void* context, void* window, const wchar_t* className, wchar_t* title, uint32_t capacity);
 };
 
 // Keeps the window titled `title` topmost and shown, or out of the topmost band

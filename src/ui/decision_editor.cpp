@@ -1,6 +1,7 @@
 // The Allow/Deny drop-down laid over the selected row's decision cell.
 // It is a child of the list view, so its notifications reach SiteListProc.
 #include "app/globals.h"
+#include "decisions/decision_table.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
 

@@ -1,8 +1,10 @@
 // The Preferences dialog: the remembered sites in a two-column list.
 // Every change acts on the table at once; whoever opened the dialog saves on OK.
 #include "app/globals.h"
+#include "decisions/decision_table.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
+#include "text/text.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -29,11 +31,13 @@ static void SetDecisionCell(HWND list, int row, const SiteDecision* entry)
     SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
-// Returns the row the list's ascending sort put the entry at.
-static int InsertSiteRow(HWND list, wchar_t* label, SiteDecision* entry)
+// Returns the row the entry went to: where the list's ascending sort put it,
+// or `at` while the sort style is off.
+static int InsertSiteRow(HWND list, int at, wchar_t* label, SiteDecision* entry)
 {
     LVITEMW item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_STATE;
+    item.iItem = at;
     item.pszText = label;
     item.lParam = reinterpret_cast<LPARAM>(entry);
     int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
@@ -41,12 +45,54 @@ static int InsertSiteRow(HWND list, wchar_t* label, SiteDecision* entry)
     return row;
 }
 
+// The list's ascending sort puts a new row before the first row whose label
+// does not sort before its own, comparing the labels as lstrcmpW does (in the
+// thread's locale: "a" before "A" before "b"). It searches for that row one
+// comparison per row, so a table handed over row by row took minutes to show
+// at 100k sites. The fill therefore puts the rows in that order itself and
+// appends them with the sort style off; the style then goes back, so that a
+// row added later is placed by the list as before.
+
+// Equal labels: the later slot first, as the list puts a new row before its equals.
+static int CompareInRowOrder(const void* a, const void* b)
+{
+    uint32_t first = *static_cast<const uint32_t*>(a);
+    uint32_t second = *static_cast<const uint32_t*>(b);
+    int order = lstrcmpW(SiteDecisions.slots[first]->domain, SiteDecisions.slots[second]->domain);
+    if (order)
+        return order;
+    return first < second ? 1 : -1;
+}
+
+// The slots that hold an entry, in the order of their rows; `count` of them.
+static uint32_t* SlotsInRowOrder(uint32_t* count)
+{
+    uint32_t* slots = static_cast<uint32_t*>(AllocateOrDie(uint64_t(SiteDecisions.slotCount) * sizeof(uint32_t)));
+    *count = 0;
+    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
+        if (SiteDecisions.slots[i])
+            slots[(*count)++] = i;
+    }
+    qsort(slots, *count, sizeof(uint32_t), CompareInRowOrder);
+    return slots;
+}
+
 static void FillSiteList(HWND list)
 {
-    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
-        if (SiteDecision* entry = SiteDecisions.slots[i])
-            InsertSiteRow(list, entry->domain, entry);
+    uint32_t count = 0;
+    uint32_t* slots = SlotsInRowOrder(&count);
+    LONG style = GetWindowLongW(list, GWL_STYLE);
+    // While redrawing, the list updates its scroll bars and repaints for every row.
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SetWindowLongW(list, GWL_STYLE, style & ~LVS_SORTASCENDING);
+    SendMessageW(list, LVM_SETITEMCOUNT, count, 0);  // room for every row at once
+    for (uint32_t row = 0; row < count; ++row) {
+        SiteDecision* entry = SiteDecisions.slots[slots[row]];
+        InsertSiteRow(list, static_cast<int>(row), entry->domain, entry);
     }
+    SetWindowLongW(list, GWL_STYLE, style);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    free(slots);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
 }
 
@@ -151,7 +197,7 @@ static void AddSite(HWND dialog)
     SiteDecision* entry = AddDecision(domain, DecisionDeny);
     HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
 
-    int row = InsertSiteRow(list, AddedRowPlaceholder, entry);
+    int row = InsertSiteRow(list, 0, AddedRowPlaceholder, entry);
     LVITEMW label = {};
     label.iSubItem = 0;
     label.pszText = entry->domain;
@@ -191,6 +237,20 @@ static BOOL OnPreferencesCommand(HWND dialog, WPARAM wParam)
     return TRUE;
 }
 
+// The system's own common-controls library, by its full path: by bare name the
+// search would look in the program's folder first, and a comctl32.dll lying
+// there (the program is unzipped into Downloads and the like) would run inside it.
+static HMODULE LoadCommonControls()
+{
+    static const wchar_t name[] = L"\\comctl32.dll";
+    wchar_t path[MAX_PATH + sizeof(name) / sizeof(name[0])];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    wmemcpy(path + length, name, sizeof(name) / sizeof(name[0]));
+    return LoadLibraryW(path);
+}
+
 // The site list is a common-controls list view. The library is loaded and its
 // class registered only when the dialog is about to open: most runs never show
 // it, and loading the library costs a remembered Deny and the prompt a good
@@ -200,7 +260,7 @@ static void RegisterListViewClass()
     typedef BOOL(WINAPI * InitCall)(const INITCOMMONCONTROLSEX*);
     static InitCall initCommonControls;
     if (!initCommonControls) {
-        HMODULE library = LoadLibraryW(L"comctl32.dll");
+        HMODULE library = LoadCommonControls();
         initCommonControls = library ? reinterpret_cast<InitCall>(reinterpret_cast<void*>(
                                            GetProcAddress(library, "InitCommonControlsEx")))
                                      : nullptr;

@@ -12,14 +12,55 @@ enum {
     MessageLimit = 510,  // the formatted message: at most 509 characters and its terminator
 };
 
+// The message control draws its text with DrawText in its own font and width;
+// measuring the same way tells whether a message will show whole.
+struct MessageRoom {
+    HDC dc;
+    int width;
+    int height;
+    UINT format;
+};
+
+static bool MessageFitsControl(const wchar_t* message, void* context)
+{
+    const MessageRoom* room = static_cast<const MessageRoom*>(context);
+    RECT needed = {0, 0, room->width, 0};
+    DrawTextW(room->dc, message, -1, &needed, room->format | DT_CALCRECT);
+    return needed.bottom <= room->height && needed.right <= room->width;
+}
+
+// How a left-aligned static control lays out its text.
+static UINT StaticTextFormat(HWND control)
+{
+    LONG style = GetWindowLongW(control, GWL_STYLE);
+    UINT format = DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK;
+    if (style & SS_NOPREFIX)
+        format |= DT_NOPREFIX;
+    if (style & SS_EDITCONTROL)
+        format |= DT_EDITCONTROL;
+    return format;
+}
+
 // The site and title come from the web page: control characters and bidi marks
 // are shown as U+FFFD so that the message cannot be split or reordered into a
-// misleading one. The keeper still looks for the exact title.
-static void FormatMessageText(wchar_t* message, const wchar_t* format)
+// misleading one, and both are shortened where the control has too little room,
+// so that the question at the end of the message is never hidden below its edge.
+// All of that is for the eye only: the keeper looks for the exact title and the
+// exact site is what is remembered.
+static void FormatMessageText(HWND dialog, wchar_t* message, const wchar_t* format)
 {
     wchar_t* site = DuplicateForDisplay(LaunchRequest.site);
     wchar_t* title = DuplicateForDisplay(LaunchRequest.windowTitle);
-    FormatPromptMessage(format, site, title, message, MessageLimit);
+    HWND control = GetDlgItem(dialog, IDC_MESSAGE);
+    RECT client = {};
+    GetClientRect(control, &client);
+    MessageRoom room = {GetDC(control), client.right, client.bottom, StaticTextFormat(control)};
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ previousFont = font ? SelectObject(room.dc, font) : nullptr;
+    FormatPromptMessageToFit(format, site, title, message, MessageLimit, MessageFitsControl, &room);
+    if (previousFont)
+        SelectObject(room.dc, previousFont);
+    ReleaseDC(control, room.dc);
     free(title);
     free(site);
 }
@@ -35,7 +76,7 @@ static void SetPromptTexts(HWND dialog)
     SetDlgItemTextW(dialog, IDC_ALWAYS, LoadText(IDS_ALWAYS, text));
     SetDlgItemTextW(dialog, IDC_JUST_THIS_TIME, LoadText(IDS_JUST_THIS_TIME, text));
     SetDlgItemTextW(dialog, IDC_NEVER, LoadText(IDS_NEVER, text));
-    FormatMessageText(message, LoadText(IDS_PROMPT_MESSAGE, text));
+    FormatMessageText(dialog, message, LoadText(IDS_PROMPT_MESSAGE, text));
     SetDlgItemTextW(dialog, IDC_MESSAGE, message);
     SetDlgItemTextW(dialog, IDC_PREFERENCES, LoadText(IDS_PREFERENCES_BUTTON, text));
     SetWindowTextW(dialog, LoadText(IDS_PROMPT_CAPTION, text));

@@ -2,6 +2,7 @@
 // and non-ASCII look-alikes among them), checked after every step against a
 // plain std::vector model of the slots.
 #include "decisions/decision_table.h"
+#include "text/text.h"
 #include "fuzz_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

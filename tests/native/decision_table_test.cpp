@@ -1,5 +1,6 @@
 // The in-memory table of site decisions: slots, identities, the case rule.
 #include "decisions/decision_table.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 
@@ -247,20 +248,6 @@ TEST_F(DecisionTable, LoadedSlotsAreFilledWhereTheStorePutsThem)
     EXPECT_EQ(SiteDecisions.slotCount, 3u);
 }
 
-// The case rule: only A-Z fold; no other letter, no locale.
-TEST(CaseRule, LowerCasingTouchesOnlyAsciiCapitals)
-{
-    std::wstring text = L"\u00C4BCsite";
-    LowerCaseAscii(text.data());
-    EXPECT_EQ(text, L"\u00C4bcsite");
-
-    // The neighbours of A and Z, and capitals outside ASCII: Kelvin sign,
-    // dotted I, fullwidth A, Greek Sigma, Cyrillic A.
-    std::wstring edges = L"@AZ[`az{\u212A\u0130\uFF21\u03A3\u0410";
-    LowerCaseAscii(edges.data());
-    EXPECT_EQ(edges, L"@az[`az{\u212A\u0130\uFF21\u03A3\u0410");
-}
-
 TEST_F(DecisionTable, DomainsThatDifferOnlyInANonAsciiLetterAreDifferent)
 {
     Add(L"\u00C4BCsite", DecisionAllow);
@@ -269,31 +256,6 @@ TEST_F(DecisionTable, DomainsThatDifferOnlyInANonAsciiLetterAreDifferent)
     EXPECT_EQ(FindDecision(L"\u00C4BCSITE"), DecisionAllow);
     EXPECT_EQ(FindDecision(L"\u00E4bcsite"), NoDecision);
     EXPECT_EQ(Update(L"\u00E4bcsite", DecisionDeny), nullptr);
-}
-
-TEST(CaseRule, EqualityIsWholeStringAndAsciiOnly)
-{
-    EXPECT_TRUE(DomainsEqual(L"", L""));
-    EXPECT_TRUE(DomainsEqual(L"Example.ORG", L"example.org"));
-    EXPECT_FALSE(DomainsEqual(L"example", L"example.org"));
-    EXPECT_FALSE(DomainsEqual(L"example.org", L"example"));
-    EXPECT_FALSE(DomainsEqual(L"", L"a"));
-    EXPECT_FALSE(DomainsEqual(L"k", L"\u212A"));  // Kelvin sign is not K
-    EXPECT_FALSE(DomainsEqual(L"@", L"`"));       // 0x40 and 0x60 sit 0x20 apart but are not letters
-    EXPECT_FALSE(DomainsEqual(L"[", L"{"));
-}
-
-TEST(DuplicateText, CopiesTheGivenLengthAndTerminates)
-{
-    const wchar_t source[] = L"abcdef";
-    wchar_t* copy = DuplicateText(source, 3);
-    EXPECT_STREQ(copy, L"abc");
-    EXPECT_NE(copy, source);
-    free(copy);
-
-    wchar_t* empty = DuplicateText(source, 0);
-    EXPECT_STREQ(empty, L"");
-    free(empty);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -177,6 +178,121 @@ TEST(FormatPromptMessage, ValuesPreparedForDisplayCannotBreakTheMessage)
     EXPECT_EQ(message, L"evil.example\uFFFD wants \"line one\uFFFDline two\" on top");
     std::free(title);
     std::free(site);
+}
+
+// ---- shortening the site and the title until the message fits ------------------------
+
+// A control that takes `room` characters; the measure counts what the prompt would show.
+struct Room {
+    size_t characters;
+    int measured = 0;
+};
+
+bool FitsRoom(const wchar_t* message, void* context)
+{
+    Room* room = static_cast<Room*>(context);
+    ++room->measured;
+    return std::wcslen(message) <= room->characters;
+}
+
+std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, size_t room,
+                    size_t outLength = 510, int* measured = nullptr)
+{
+    Room control{room};
+    std::vector<wchar_t> out = Guarded(outLength);
+    FormatPromptMessageToFit(format, site.c_str(), title.c_str(), out.data(), outLength, FitsRoom, &control);
+    for (size_t i = outLength; i < out.size(); ++i)
+        EXPECT_EQ(out[i], Sentinel) << "written past outLength at " << i;
+    if (measured)
+        *measured = control.measured;
+    return out.data();
+}
+
+const wchar_t Question[] = L"%s wants %s on top. Allow?";  // 22 characters of its own
+const std::wstring Ellipsis = L"\u2026";
+
+TEST(FormatPromptMessageToFit, ShortensNothingThatFits)
+{
+    EXPECT_EQ(Fitted(Question, L"example.org", L"My Page", 40), L"example.org wants My Page on top. Allow?");
+    EXPECT_EQ(Fitted(Question, L"example.org", L"My Page", 1000), L"example.org wants My Page on top. Allow?");
+}
+
+TEST(FormatPromptMessageToFit, CutsTheTitleInItsMiddleJustEnough)
+{
+    // 11 + 22 = 33 of the 45 characters are taken: the title keeps 11 and the ellipsis.
+    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 45),
+              L"example.org wants abcdef" + Ellipsis + L"lmnop on top. Allow?");
+    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 46),
+              L"example.org wants abcdef" + Ellipsis + L"klmnop on top. Allow?");
+}
+
+TEST(FormatPromptMessageToFit, ThenCutsTheSiteFromTheLeftALabelAtATimeAndGivesTheTitleWhatIsLeft)
+{
+    const std::wstring site = L"aaaa.bbbbbbbbbb.cccc.example.org";  // 32 characters
+    const std::wstring title = L"0123456789ABCDEFGHIJ";
+    // With 8 title characters the whole site needs 32 + 9 + 22 = 63; "…cccc.example.org" 17 + 9 + 22 = 48.
+    EXPECT_EQ(Fitted(Question, site, title, 50),
+              Ellipsis + L"cccc.example.org wants 01234" + Ellipsis + L"FGHIJ on top. Allow?");
+    // Never into the registrable part while a label before it can go.
+    EXPECT_EQ(Fitted(Question, site, title, 44), Ellipsis + L"example.org wants 01234" + Ellipsis + L"GHIJ on top. Allow?");
+}
+
+TEST(FormatPromptMessageToFit, KeepsACountrysSecondLevelWithTheNameBeforeIt)
+{
+    EXPECT_EQ(Fitted(Question, L"www.shop.example.co.uk", L"T", 41), Ellipsis + L"example.co.uk wants T on top. Allow?");
+    EXPECT_EQ(Fitted(Question, L"www.shop.example.de", L"T", 36), Ellipsis + L"example.de wants T on top. Allow?");
+}
+
+TEST(FormatPromptMessageToFit, CutsInsideTheLastLabelsOnlyWhenTheyAloneCannotFit)
+{
+    // The title gives up all but a few characters, then those too.
+    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 40),
+              L"example.org wants abc" + Ellipsis + L"nop on top. Allow?");
+    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 34),
+              L"example.org wants " + Ellipsis + L" on top. Allow?");
+    // Whatever remains, the site's end and the question are there.
+    const std::wstring label(60, L'x');
+    EXPECT_EQ(Fitted(Question, L"sub." + label + L".org", L"T", 40), Ellipsis + L"xxxxxxxxxxxx.org wants T on top. Allow?");
+}
+
+TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit)
+{
+    // The buffer's limit cuts the end of a message: shortening makes room before it does.
+    std::wstring title(1000, L't');
+    std::wstring message = Fitted(Question, L"example.org", title, 1000, 60);
+    ASSERT_EQ(message.size(), 59u);
+    EXPECT_EQ(message.substr(message.size() - 14), L"on top. Allow?");
+    EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
+}
+
+TEST(FormatPromptMessageToFit, ShowsTheShortestWhenNothingFits)
+{
+    EXPECT_EQ(Fitted(Question, L"a.example.org", L"0123456789ABCDEFGHIJ", 5),
+              Ellipsis + L"g wants " + Ellipsis + L" on top. Allow?");
+}
+
+TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePair)
+{
+    // U+1F600 twice in the title's middle, as UTF-16 (the Windows wchar_t) holds it.
+    std::wstring title = L"abc\xD83D\xDE00\xD83D\xDE00xyz";
+    for (size_t room = 2; room <= title.size(); ++room) {
+        std::wstring shown = Fitted(L"%s%s", L"", title, room);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            bool high = shown[i] >= 0xD800 && shown[i] <= 0xDBFF;
+            bool low = shown[i] >= 0xDC00 && shown[i] <= 0xDFFF;
+            if (high)
+                EXPECT_TRUE(i + 1 < shown.size() && shown[i + 1] >= 0xDC00 && shown[i + 1] <= 0xDFFF) << room;
+            if (low)
+                EXPECT_TRUE(i > 0 && shown[i - 1] >= 0xD800 && shown[i - 1] <= 0xDBFF) << room;
+        }
+    }
+}
+
+TEST(FormatPromptMessageToFit, MeasuresAFewTimesNotOncePerCharacter)
+{
+    int measured = 0;
+    Fitted(Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'), 80, 510, &measured);
+    EXPECT_LT(measured, 40);
 }
 
 }  // namespace

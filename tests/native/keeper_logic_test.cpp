@@ -1,10 +1,11 @@
-// The window keeper's decisions, driven through a recording fake of its four
+// The window keeper's decisions, driven through a recording fake of its
 // platform calls. The fake holds a small world of windows; its sleep is where a
 // scenario changes that world between passes (retitles, closes, opens windows).
 #include "keeper/keeper_logic.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <ostream>
@@ -18,7 +19,7 @@ const wchar_t* const DialogClass = L"MozillaDialogClass";
 const wchar_t* const WindowClass = L"MozillaWindowClass";
 
 struct Call {
-    enum Kind { Find, GetStyle, SetPos, Sleep } kind;
+    enum Kind { Find, GetStyle, SetPos, Sleep, ReadTitle } kind;
     std::wstring className;
     std::wstring title;
     intptr_t window = 0;  // the fake's handle (1-based index); 0 for none
@@ -52,6 +53,8 @@ std::ostream& operator<<(std::ostream& out, const Call& call)
                    << std::dec << ")";
     case Call::Sleep:
         return out << "Sleep(" << call.value << ")";
+    case Call::ReadTitle:
+        return out << "ReadTitle(#" << call.window << ", " << Narrow(call.className) << ")";
     }
     return out;
 }
@@ -61,6 +64,7 @@ Call GetStyle(intptr_t window) { return {Call::GetStyle, L"", L"", window}; }
 Call Raise(intptr_t window) { return {Call::SetPos, L"", L"", window, -1, 0x43}; }
 Call Lower(intptr_t window) { return {Call::SetPos, L"", L"", window, -2, 0x83}; }
 Call Sleep() { return {Call::Sleep, L"", L"", 0, 0, 1000}; }
+Call ReadTitle(intptr_t window, const wchar_t* className) { return {Call::ReadTitle, className, L"", window}; }
 
 struct FakeWindow {
     std::wstring className;
@@ -88,13 +92,21 @@ public:
             window.open = false;
     }
 
+    // Titles a window takes on one by one, each right after a search has looked
+    // at the desktop: a browser retitling it in the middle of a pass.
+    void RetitleDuringSearches(intptr_t handle, std::vector<std::wstring> titles)
+    {
+        retitled = handle;
+        pendingTitles = std::move(titles);
+    }
+
     // Called at each sleep with the number of the pass that just ended (1-based).
     // A scenario that never closes its windows is ended by force and fails.
     std::function<void(int pass)> betweenPasses = [](int) {};
 
     void Run(const std::wstring& title)
     {
-        KeeperCalls calls = {this, &FindWindowThunk, &GetStyleThunk, &SetPosThunk, &SleepThunk};
+        KeeperCalls calls = {this, &FindWindowThunk, &GetStyleThunk, &SetPosThunk, &SleepThunk, &ReadTitleThunk};
         KeepWindowOnTopWith(title.c_str(), &calls);
     }
 
@@ -107,12 +119,33 @@ private:
     {
         FakeDesktop* self = Self(context);
         self->calls.push_back(Find(className, title));
-        for (size_t i = 0; i < self->windows.size(); ++i) {
+        void* found = nullptr;
+        for (size_t i = 0; i < self->windows.size() && !found; ++i) {
             const FakeWindow& window = self->windows[i];
             if (window.open && window.className == className && window.title == title)
-                return reinterpret_cast<void*>(i + 1);
+                found = reinterpret_cast<void*>(i + 1);
         }
-        return nullptr;
+        if (!self->pendingTitles.empty()) {
+            self->Window(self->retitled).title = self->pendingTitles.front();
+            self->pendingTitles.erase(self->pendingTitles.begin());
+        }
+        return found;
+    }
+
+    // Cut to fit as the platform cuts it: at most capacity - 1 units and a terminator.
+    static bool ReadTitleThunk(void* context, void* handle, const wchar_t* className, wchar_t* title,
+                               uint32_t capacity)
+    {
+        FakeDesktop* self = Self(context);
+        intptr_t window = reinterpret_cast<intptr_t>(handle);
+        self->calls.push_back(ReadTitle(window, className));
+        const FakeWindow& target = self->Window(window);
+        if (!target.open || target.className != className)
+            return false;
+        size_t length = std::min<size_t>(target.title.size(), capacity - 1);
+        std::copy(target.title.begin(), target.title.begin() + length, title);
+        title[length] = L'\0';
+        return true;
     }
 
     static uint32_t GetStyleThunk(void* context, void* handle)
@@ -153,6 +186,8 @@ private:
 
     std::vector<FakeWindow> windows;
     int passes = 0;
+    intptr_t retitled = 0;
+    std::vector<std::wstring> pendingTitles;
 };
 
 TEST(Keeper, WithoutAnyWindowSearchesEveryClassOnceAndReturnsWithoutSleeping)
@@ -184,7 +219,7 @@ TEST(Keeper, FirstPassStopsAtTheClassThatHasTheWindowAndKeepsToIt)
                                  Find(UiClass, L"T"), Find(UiClass, L"_T"), Find(DialogClass, L"T"),
                                  GetStyle(window), Raise(window), Sleep(),
                                  Find(DialogClass, L"T"), GetStyle(window), Sleep(),
-                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"),
+                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"), ReadTitle(window, DialogClass),
                              }));
     EXPECT_TRUE(desktop.Window(window).topmost);
 }
@@ -203,7 +238,7 @@ TEST(Keeper, FixedClassIsNotLeftForAnotherClassWithTheSameTitle)
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{
                                  Find(UiClass, L"T"), GetStyle(kept), Sleep(),
-                                 Find(UiClass, L"T"), Find(UiClass, L"_T"),
+                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(kept, UiClass),
                              }));
     EXPECT_FALSE(desktop.Window(later).topmost);
 }
@@ -260,7 +295,7 @@ TEST(Keeper, OnlyTheTopmostBitOfTheExtendedStyleCounts)
     desktop.betweenPasses = [&](int) { desktop.Close(window); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
-                                                Find(UiClass, L"T"), Find(UiClass, L"_T")}));
+                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass)}));
 }
 
 TEST(Keeper, TopmostHiddenWindowWithThePlainTitleIsLeftAlone)
@@ -272,7 +307,7 @@ TEST(Keeper, TopmostHiddenWindowWithThePlainTitleIsLeftAlone)
     desktop.betweenPasses = [&](int) { desktop.Close(window); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), GetStyle(window), Sleep(),
-                                                Find(UiClass, L"T"), Find(UiClass, L"_T")}));
+                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass)}));
     EXPECT_FALSE(desktop.Window(window).visible);
 }
 
@@ -301,11 +336,67 @@ TEST(Keeper, FollowsTheBrowserRetitlingTheWindowBackAndForth)
                                  plainSearch, prefixedSearch, GetStyle(window), Sleep(),
                                  // pass 4: plain again: raised and shown
                                  plainSearch, GetStyle(window), Raise(window), Sleep(),
-                                 // pass 5: a third title: done
-                                 plainSearch, prefixedSearch,
+                                 // pass 5: a third title, on the window itself too: done
+                                 plainSearch, prefixedSearch, ReadTitle(window, WindowClass),
                              }));
     EXPECT_TRUE(desktop.Window(window).topmost);
     EXPECT_TRUE(desktop.Window(window).visible);
+}
+
+// Retitled between the two searches of a pass, the window escapes both; the
+// window acted on last is then looked at once, and its title decides the mode.
+TEST(Keeper, AWindowThatEscapesBothSearchesIsStillKeptByItsTitleNow)
+{
+    FakeDesktop desktop;
+    intptr_t window = desktop.Open(UiClass, L"T");
+    desktop.betweenPasses = [&](int pass) {
+        if (pass == 1) {
+            desktop.Window(window).title = L"_T";
+            desktop.RetitleDuringSearches(window, {L"T", L"_T"});  // ends up hidden
+        }
+        if (pass == 2)
+            desktop.RetitleDuringSearches(window, {L"T"});  // ends up plain
+        if (pass == 3)
+            desktop.Close(window);
+    };
+    desktop.Run(L"T");
+    EXPECT_EQ(desktop.calls, (std::vector<Call>{
+                                 Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
+                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
+                                 GetStyle(window), Lower(window), Sleep(),
+                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
+                                 GetStyle(window), Raise(window), Sleep(),
+                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
+                             }));
+}
+
+TEST(Keeper, AMissEndsTheKeeperWhenTheWindowActedOnLastIsGoneRetitledOrOfAnotherClass)
+{
+    const struct {
+        const char* change;
+        std::function<void(FakeWindow&)> apply;
+    } changes[] = {
+        {"closed", [](FakeWindow& window) { window.open = false; }},
+        {"a third title", [](FakeWindow& window) { window.title = L"Another page"; }},
+        // One unit longer than the "_" title: read cut to that length, it would pass for it.
+        {"the \"_\" title and one more character", [](FakeWindow& window) { window.title = L"_TX"; }},
+        {"the plain title and more", [](FakeWindow& window) { window.title = L"T and more"; }},
+        {"its handle now names a window of another class", [](FakeWindow& window) { window.className = DialogClass; }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.change);
+        FakeDesktop desktop;
+        intptr_t window = desktop.Open(UiClass, L"T");
+        desktop.betweenPasses = [&](int pass) {
+            if (pass == 1)
+                change.apply(desktop.Window(window));
+        };
+        desktop.Run(L"T");
+        EXPECT_EQ(desktop.calls, (std::vector<Call>{
+                                     Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
+                                     Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
+                                 }));
+    }
 }
 
 TEST(Keeper, WindowFoundOnlyByThePrefixedTitleAndNotTopmostIsNotHidden)
@@ -315,7 +406,7 @@ TEST(Keeper, WindowFoundOnlyByThePrefixedTitleAndNotTopmostIsNotHidden)
     desktop.betweenPasses = [&](int) { desktop.Close(window); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), Find(UiClass, L"_T"), GetStyle(window), Sleep(),
-                                                Find(UiClass, L"T"), Find(UiClass, L"_T")}));
+                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass)}));
     EXPECT_TRUE(desktop.Window(window).visible);
 }
 
@@ -333,7 +424,7 @@ TEST(Keeper, PlainTitleWinsOverThePrefixedOneInTheSameClass)
                                  Find(UiClass, L"T"), Find(UiClass, L"_T"), Find(DialogClass, L"T"),
                                  GetStyle(plain), Raise(plain), Sleep(),
                                  Find(DialogClass, L"T"), GetStyle(plain), Sleep(),
-                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"),
+                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"), ReadTitle(plain, DialogClass),
                              }));
     EXPECT_TRUE(desktop.Window(prefixed).topmost);
     EXPECT_TRUE(desktop.Window(prefixed).visible);
@@ -348,7 +439,8 @@ TEST(Keeper, PrefixedTitleInAnEarlierClassWinsOverThePlainTitleInALaterOne)
     desktop.betweenPasses = [&](int) { desktop.CloseAll(); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), Find(UiClass, L"_T"), GetStyle(prefixed),
-                                                Lower(prefixed), Sleep(), Find(UiClass, L"T"), Find(UiClass, L"_T")}));
+                                                Lower(prefixed), Sleep(), Find(UiClass, L"T"), Find(UiClass, L"_T"),
+                                                ReadTitle(prefixed, UiClass)}));
     EXPECT_FALSE(desktop.Window(plain).topmost);
 }
 
@@ -396,7 +488,7 @@ TEST(Keeper, SleepsOneSecondAfterEveryPassThatFoundTheWindowAndNeverAfterTheLast
     }
     EXPECT_EQ(sleeps, 5);
     ASSERT_FALSE(desktop.calls.empty());
-    EXPECT_EQ(desktop.calls.back().kind, Call::Find);
+    EXPECT_NE(desktop.calls.back().kind, Call::Sleep);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // NameSet: the set of table domains that the save checks registry value names
 // against. It must compare exactly as its fold says, or the save would delete a
 // value it had just written (or keep a stale one).
-#include "decisions/decision_table.h"
+#include "text/text.h"
 #include "decisions/name_set.h"
 
 #include <gtest/gtest.h>

@@ -61,17 +61,8 @@ private:
 };
 
 using driver::Raised;
-using driver::Lowered;
-
-bool WaitRaised(HWND window)
-{
-    return driver::WaitUntil([&] { return Raised(window); }, kPassesTimeoutMs);
-}
-
-bool WaitLowered(HWND window)
-{
-    return driver::WaitUntil([&] { return Lowered(window); }, kPassesTimeoutMs);
-}
+using driver::WaitLowered;
+using driver::WaitRaised;
 
 void MakeTopmost(HWND window)
 {

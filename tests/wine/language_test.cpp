@@ -3,18 +3,17 @@
 // halvane.exe picks its string table through the thread's UI language on Windows 6
 // and later, and through the thread locale before that. Wine ignores the thread UI
 // language, so on the default (6.1) prefix every code shows English, while the
-// locale road really switches tables. Wine reads a per-program Windows version from
-// HKCU\Software\Wine\AppDefaults\<exe>\Version when a process starts; the locale-road
-// tests set it to Windows XP for halvane.exe alone, so this test program itself
-// stays on 6.1.
+// locale road (language_roads.h) really switches tables.
 //
 // The expected texts are read from halvane.exe's own string table for each LANGID
 // (resources_test holds that table to its rules), so these tests check which table
 // reaches the dialogs, not the wording.
 #include "driver.h"
+#include "language_roads.h"
 #include "string_tables.h"
 #include "app/globals.h"
 #include "app/language.h"
+#include "app/language_table.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
 
@@ -28,19 +27,13 @@
 #include <string>
 #include <vector>
 
+// Test names and messages show the code, not the bytes of the row.
+void PrintTo(const InterfaceLanguage& language, std::ostream* out)
+{
+    *out << string_tables::Narrow(language.code);
+}
+
 namespace {
-
-struct Language {
-    const wchar_t* code;
-    LANGID id;
-};
-
-const Language kLanguages[] = {
-    {L"en", 1033},     {L"cs", 1029},     {L"da", 1030}, {L"de", 1031}, {L"es", 1034}, {L"es-mx", 2058},
-    {L"fi", 1035},     {L"fr", 1036},     {L"fr-ca", 3084}, {L"hu", 1038}, {L"it", 1040}, {L"ja", 1041},
-    {L"ko", 1042},     {L"nl", 1043},     {L"no", 1044}, {L"pl", 1045}, {L"pt", 2070}, {L"ru", 1049},
-    {L"sv", 1053},     {L"tr", 1055},     {L"zh-chs", 2052}, {L"zh-cht", 1028},
-};
 
 const LANGID kEnglish = 1033;
 const LANGID kGerman = 1031;
@@ -51,13 +44,7 @@ const DWORD kTimeoutMs = 10000;
 using string_tables::Narrow;
 using string_tables::StringsOf;
 
-// Test names and messages show the code, not the bytes of the row.
-void PrintTo(const Language& language, std::ostream* out)
-{
-    *out << Narrow(language.code);
-}
-
-std::string TestName(const testing::TestParamInfo<Language>& info)
+std::string TestName(const testing::TestParamInfo<InterfaceLanguage>& info)
 {
     std::string name = Narrow(info.param.code);
     std::replace(name.begin(), name.end(), '-', '_');
@@ -65,26 +52,6 @@ std::string TestName(const testing::TestParamInfo<Language>& info)
 }
 
 // ---- the two roads ------------------------------------------------------------------
-
-const wchar_t kAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
-
-// Windows XP for every later start of halvane.exe in this prefix.
-bool SendHalvaneOnTheLocaleRoad()
-{
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaultsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    const wchar_t version[] = L"winxp64";
-    LONG result = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-}
-
-void SendHalvaneOnTheDefaultRoad()
-{
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaultsKey);
-}
 
 // The seeded sites whose decision cells show the Allow and Deny texts.
 const wchar_t kAllowedSite[] = L"allowed.example";
@@ -191,21 +158,21 @@ protected:
     void SetUp() override
     {
         LanguageRoadTest::SetUp();
-        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(kAppDefaultsKey);
+        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(HalvaneAppDefaultsKey());
     }
 };
 
-class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithParamInterface<Language> {};
+class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithParamInterface<InterfaceLanguage> {};
 
 // Both dialogs in one test: every start spends more on Wine's process set-up than on the dialog.
 TEST_P(LocaleRoadPerLanguageTest, DialogsShowTheChosenLanguage)
 {
-    const Language& language = GetParam();
-    ExpectPreferencesIn(language.code, language.id, Narrow(language.code));
-    ExpectPromptIn(PromptTail(language.code), language.id, Narrow(language.code));
+    const InterfaceLanguage& language = GetParam();
+    ExpectPreferencesIn(language.code, language.langId, Narrow(language.code));
+    ExpectPromptIn(PromptTail(language.code), language.langId, Narrow(language.code));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(kLanguages), TestName);
+INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(InterfaceLanguages), TestName);
 
 TEST_F(LocaleRoadTest, CodesOutsideTheTableShowEnglish)
 {
@@ -249,7 +216,7 @@ protected:
 
 TEST_F(UiLanguageRoadTest, DialogsStayEnglishWhateverTheCode)
 {
-    for (const Language& language : kLanguages) {
+    for (const InterfaceLanguage& language : InterfaceLanguages) {
         ExpectPreferencesIn(language.code, kEnglish, "en");
         ExpectPromptIn(PromptTail(language.code), kEnglish, "en");
     }
@@ -295,7 +262,7 @@ TEST_F(SelectInterfaceLanguageTest, DefaultPrefixReportsWindows6OrLater)
 TEST_F(SelectInterfaceLanguageTest, LeavesTheThreadLocaleAloneOnWindows6)
 {
     LCID before = GetThreadLocale();
-    for (const Language& language : kLanguages) {
+    for (const InterfaceLanguage& language : InterfaceLanguages) {
         SelectInterfaceLanguage(language.code);
         EXPECT_EQ(GetThreadLocale(), before) << Narrow(language.code);
     }
@@ -305,7 +272,7 @@ TEST_F(SelectInterfaceLanguageTest, DecisionWordsAreEnglishWhateverTheCode)
 {
     if (PRIMARYLANGID(GetUserDefaultLangID()) != LANG_ENGLISH)
         GTEST_SKIP() << "the prefix's user language is not English";
-    for (const Language& language : kLanguages) {
+    for (const InterfaceLanguage& language : InterfaceLanguages) {
         AllowText[0] = DenyText[0] = L'\0';
         SelectInterfaceLanguage(language.code);
         EXPECT_STREQ(AllowText, L"Allow") << Narrow(language.code);

@@ -4,7 +4,16 @@
 // browser side would see it: the list on screen and the registry key.
 //
 // Timing-free: every wait polls a visible outcome with a timeout.
+//
+// The order of the rows is also checked in this process (SiteListOrder, at the
+// end), against a list of the same template filled row by row, each row placed
+// by the list's own sort.
+#include "app/globals.h"
+#include "decisions/decision_table.h"
 #include "driver.h"
+#include "string_tables.h"
+#include "text/text.h"
+#include "ui/dialogs.h"
 #include "ui/resource_ids.h"
 
 #include <commctrl.h>
@@ -15,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -759,6 +769,156 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
 
     CancelPrompt(prompt);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
+}
+
+// ---- the order of the rows, in this process --------------------------------------
+
+// The fill hands the rows to the list in the order that the list's ascending
+// sort would give them one by one, without letting it sort. Here the real
+// dialog, opened in this process on a table built for the purpose, is held
+// against a list of the same template filled the old way: row by row, each
+// placed by the list itself.
+INT_PTR CALLBACK TemplateOnlyProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+int InsertSorted(HWND list, const wchar_t* label, LPARAM data)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_STATE;
+    item.pszText = const_cast<wchar_t*>(label);
+    item.lParam = data;
+    return static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+using DataRows = std::vector<std::tuple<std::wstring, std::wstring, LPARAM>>;  // label, decision, entry
+
+DataRows DataRowsOf(HWND list)
+{
+    DataRows rows;
+    for (const driver::ListRow& row : driver::ListRows(list))
+        rows.emplace_back(row.domain, row.decision, row.data);
+    return rows;
+}
+
+// Slot i gets labels[i] as it stands (only the loader and the edits lower-case);
+// a null label leaves its slot empty. Hand-picked labels first, in no order:
+// mixed case ("\u00e4" sorts before "\u00c4"), accents, other scripts,
+// punctuation and digits, empty labels, and equal labels in several slots, whose
+// rows the list puts the later slot first. Then generated ones from such pieces.
+std::vector<const wchar_t*> MixedLabels(std::vector<std::wstring>* generated)
+{
+    std::vector<const wchar_t*> labels = {
+        L"zeta.org", L"\u00c4bc.org", L"Example.ORG", nullptr, L"\u00e4bc.org", L"a.org", L"", L"abc.org",
+        L"\u00e9t\u00e9.fr", L"\u00c9T\u00c9.fr", L"\u0436.ru", L"\u0416.ru", L"stra\u00dfe.de", L"strasse.de",
+        L"\u4e2d\u6587.cn", L"zzzzz.org", L"-dash.org", L"_under.org", L"9.org", L"10.org", nullptr, L"a.org",
+        L"xn--bcher-kva.example", L"b\u00fccher.example", L"a-b.org", L"ab.org", L"", L"a.org", L"\u00e6.no", L"ae.no"};
+    const wchar_t* pieces[] = {L"a", L"B", L"\u00e4", L"\u00c4", L"\u00e9", L"-", L".", L"\u00df", L"ss", L"z", L"0"};
+    uint32_t seed = 12345;
+    generated->resize(400);
+    for (std::wstring& label : *generated) {
+        for (int n = 0; n < 3; ++n) {
+            seed = seed * 1103515245u + 12345u;
+            label += pieces[(seed >> 16) % (sizeof(pieces) / sizeof(pieces[0]))];
+        }
+    }
+    for (size_t i = 0; i < generated->size(); ++i)
+        labels.push_back(i % 37 == 5 ? nullptr : (*generated)[i].c_str());
+    return labels;
+}
+
+class SiteListOrder : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(string_tables::HalvaneImage(), nullptr);
+        savedInstance_ = AppInstance;
+        savedLocale_ = GetThreadLocale();
+        AppInstance = string_tables::HalvaneImage();  // halvane.exe's template and strings
+        wcscpy(AllowText, kAllow);
+        wcscpy(DenyText, kDeny);
+    }
+    void TearDown() override
+    {
+        for (HWND dialog : dialogs_)
+            DestroyWindow(dialog);
+        ClearDecisionTable();
+        SetThreadLocale(savedLocale_);
+        AppInstance = savedInstance_;
+    }
+
+    void FillTable(const std::vector<const wchar_t*>& labels)
+    {
+        ResetDecisionTable(static_cast<uint32_t>(labels.size()));
+        for (uint32_t i = 0; i < labels.size(); ++i) {
+            if (labels[i])
+                PutDecisionInSlot(i, DuplicateText(labels[i], static_cast<uint32_t>(wcslen(labels[i]))), i % 3 == 0);
+        }
+    }
+
+    HWND OpenList(DLGPROC procedure)
+    {
+        dialogs_.push_back(
+            CreateDialogParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), nullptr, procedure, 0));
+        return SiteList(dialogs_.back());
+    }
+
+    HWND FilledRowByRow()
+    {
+        HWND list = OpenList(TemplateOnlyProc);
+        for (int column : {0, 1}) {
+            LVCOLUMNW header = {};
+            header.mask = LVCF_WIDTH | LVCF_SUBITEM;
+            header.cx = 100;
+            header.iSubItem = column;
+            SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&header));
+        }
+        for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
+            if (SiteDecision* entry = SiteDecisions.slots[i]) {
+                LVITEMW cell = {};
+                cell.mask = LVIF_TEXT;
+                cell.iItem = InsertSorted(list, entry->domain, reinterpret_cast<LPARAM>(entry));
+                cell.iSubItem = 1;
+                cell.pszText = entry->decision ? AllowText : DenyText;
+                SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&cell));
+            }
+        }
+        SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+        return list;
+    }
+
+private:
+    HINSTANCE savedInstance_ = nullptr;
+    LCID savedLocale_ = 0;
+    std::vector<HWND> dialogs_;
+};
+
+// The list compares in the thread's locale, which the program sets to the
+// interface language on systems before Vista: Swedish sorts \u00e4 after z.
+TEST_F(SiteListOrder, IsTheOrderOfTheListsOwnSortRowByRowAndLaterRowsAreSortedIn)
+{
+    std::vector<std::wstring> generated;
+    FillTable(MixedLabels(&generated));
+    for (LCID locale : {MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT),
+                        MAKELCID(MAKELANGID(LANG_SWEDISH, SUBLANG_SWEDISH), SORT_DEFAULT)}) {
+        SCOPED_TRACE(testing::Message() << "thread locale " << std::hex << locale);
+        ASSERT_TRUE(SetThreadLocale(locale));
+        HWND list = OpenList(PreferencesDialogProc);
+        ASSERT_TRUE(list);
+        HWND reference = FilledRowByRow();
+        ASSERT_EQ(driver::ListCount(list), driver::ListCount(reference));
+        EXPECT_EQ(DataRowsOf(list), DataRowsOf(reference));
+
+        // The same style, the sort style back among it. Scroll bars aside: the
+        // fill sets them when it turns redrawing back on, the list filled row by
+        // row later (shown by the program, both have them).
+        const LONG scrollBars = WS_HSCROLL | WS_VSCROLL;
+        EXPECT_EQ(GetWindowLongW(list, GWL_STYLE) & ~scrollBars, GetWindowLongW(reference, GWL_STYLE) & ~scrollBars);
+        for (const wchar_t* added : {L"zzzz", L"m.org", L"\u00c4bc.org", L"a.org", L"", L"\u00f6.se"})
+            EXPECT_EQ(InsertSorted(list, added, 1), InsertSorted(reference, added, 1)) << testing::PrintToString(added);
+        EXPECT_EQ(DataRowsOf(list), DataRowsOf(reference));
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // registry and stand-in browser windows opened by this test process.
 #include "browser_windows.h"
 #include "driver.h"
+#include "language_roads.h"
+#include "string_tables.h"
 #include "ui/resource_ids.h"
 
 #include <gtest/gtest.h>
@@ -60,10 +62,10 @@ protected:
     }
 
     // Starts halvane.exe as halvane_ and waits for its prompt, as prompt_.
-    void StartPrompt(const std::wstring& commandLine = kUsualCommandLine)
+    void StartPrompt(const std::wstring& commandLine = kUsualCommandLine, const wchar_t* caption = kPromptCaption)
     {
         halvane_ = std::make_unique<driver::ScopedProcess>(driver::Launch(commandLine));
-        prompt_ = driver::WaitForDialog(halvane_->id(), kTimeoutMs, kPromptCaption);
+        prompt_ = driver::WaitForDialog(halvane_->id(), kTimeoutMs, caption);
         ASSERT_NE(prompt_, nullptr);
     }
 
@@ -239,6 +241,56 @@ TEST_F(PromptTest, TheFirstChoiceEnablesOkForGoodAndOnlyOneChoiceIsMarked)
     }
 }
 
+// ---- the keyboard alone ------------------------------------------------------------
+
+// Each key goes where a real key press goes, to the control that has the focus,
+// and is followed by a wait for what it should do there.
+class PromptKeyboardTest : public PromptTest {
+protected:
+    void Press(UINT key) { driver::PressKey(driver::FocusedWindow(prompt_), key); }
+    bool FocusIs(int id)
+    {
+        return driver::WaitUntil([&] { return driver::FocusedWindow(prompt_) == GetDlgItem(prompt_, id); },
+                                 kTimeoutMs);
+    }
+    bool Marked(int id)
+    {
+        return driver::WaitUntil([&] { return CheckedChoices() == std::vector<int>{id}; }, kTimeoutMs);
+    }
+};
+
+TEST_F(PromptKeyboardTest, TabReachesTheChoicesAndEnterConfirmsOne)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+
+    // From wherever the dialog put the focus, Tab must come to the first choice
+    // within one round of the controls that take it.
+    bool reached = false;
+    for (int tabs = 0; tabs < 7 && !reached; ++tabs) {
+        HWND before = driver::FocusedWindow(prompt_);
+        Press(VK_TAB);
+        driver::WaitUntil([&] { return driver::FocusedWindow(prompt_) != before; }, 2000);
+        reached = driver::FocusedWindow(prompt_) == GetDlgItem(prompt_, IDC_ALWAYS);
+    }
+    ASSERT_TRUE(reached) << "Tab never reaches a choice";
+    // Coming to a choice is not making it.
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
+
+    Press(VK_SPACE);
+    ASSERT_TRUE(Marked(IDC_ALWAYS));
+    Press(VK_DOWN);
+    ASSERT_TRUE(FocusIs(IDC_JUST_THIS_TIME));
+    ASSERT_TRUE(Marked(IDC_JUST_THIS_TIME));
+    Press(VK_DOWN);
+    ASSERT_TRUE(Marked(IDC_NEVER));
+    ASSERT_TRUE(driver::WaitUntil([&] { return driver::IsEnabled(prompt_, IDOK); }, kTimeoutMs));
+    Press(VK_RETURN);
+
+    EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(0)}}));
+}
+
 // ---- leaving without an answer ----------------------------------------------------
 
 enum class Dismissal { CancelButton, EscapeToDialog, EscapeToFocus, CancelCommand, CloseBox };
@@ -315,17 +367,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- page-supplied text in the message ------------------------------------------
 
-struct LengthCase {
-    const char* name;
-    size_t siteLength;
-    size_t titleLength;
-};
-
-std::ostream& operator<<(std::ostream& out, const LengthCase& c)
-{
-    return out << c.name;
-}
-
 // Digits that change every character, so a cut one place off shows.
 std::wstring Counting(size_t length, wchar_t first)
 {
@@ -335,32 +376,195 @@ std::wstring Counting(size_t length, wchar_t first)
     return text;
 }
 
-class PromptLengthTest : public PromptTest, public testing::WithParamInterface<LengthCase> {};
+// ---- a message longer than its control has room for ------------------------------
 
-// The English format has 108 characters of its own, so with an 11-character
-// site a 390-character title makes the message exactly 509 characters long.
-TEST_P(PromptLengthTest, ShowsAtMostTheFirst509CharactersAndKeepsTheWholeTitle)
+const wchar_t kEllipsis = 0x2026;
+const wchar_t kRegistrable[] = L"example.org";
+
+// 113 characters, as a document's title in a web office suite can read.
+const wchar_t kLongTitle[] =
+    L"Quarterly results for the northern region (draft 17, shared with the finance team) - Example Office Online - Edit";
+
+// A site of the given length (300 or more): numbered labels before
+// example.org, so that a cut shows where it fell.
+std::wstring LongSite(size_t length)
 {
-    std::wstring site = GetParam().siteLength ? Counting(GetParam().siteLength, L'a') : L"example.org";
-    std::wstring title = Counting(GetParam().titleLength, L'0');
-    ASSERT_NO_FATAL_FAILURE(OpenPage(title));
-    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en " + site + L" " + Quoted(title)));
+    std::wstring site;
+    for (int label = 0; site.size() + 10 + 21 <= length; ++label)
+        site += L"n" + std::to_wstring(100 + label) + L"abcde.";  // 10 characters a label
+    site += std::wstring(length - site.size() - 20, L'w') + L".sub1234." + kRegistrable;
+    return site;
+}
 
-    std::wstring expected = EnglishMessage(site, title);
-    std::wstring shown = driver::ItemText(prompt_, IDC_MESSAGE);
-    EXPECT_EQ(shown.size(), expected.size());
-    EXPECT_EQ(shown, expected);
+// The text the prompt's message control shows, laid out as the control lays it
+// out. Fonts do not cross processes, so it is measured in a font made as the
+// dialog manager makes the template's (Microsoft Sans Serif, 10 point), which
+// MatchesTheControl holds to the control's own size in dialog units.
+class MessageLayout {
+public:
+    MessageLayout() : screen_(GetDC(nullptr))
+    {
+        font_ = CreateFontW(-MulDiv(10, GetDeviceCaps(screen_, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                            DEFAULT_PITCH, L"Microsoft Sans Serif");
+        previous_ = SelectObject(screen_, font_);
+    }
+    ~MessageLayout()
+    {
+        SelectObject(screen_, previous_);
+        DeleteObject(font_);
+        ReleaseDC(nullptr, screen_);
+    }
+    MessageLayout(const MessageLayout&) = delete;
+    MessageLayout& operator=(const MessageLayout&) = delete;
 
-    // The cut is for the eye only: the keeper looks for the whole title.
+    // The template's 251 x 28 dialog units, in this font's dialog base units.
+    bool MatchesTheControl(HWND control) const
+    {
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(screen_, &metrics);
+        SIZE letters = {};
+        const wchar_t alphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+        GetTextExtentPoint32W(screen_, alphabet, 52, &letters);
+        int baseX = (letters.cx / 26 + 1) / 2;
+        RECT client = {};
+        GetClientRect(control, &client);
+        return client.right == MulDiv(251, baseX, 4) && client.bottom == MulDiv(28, metrics.tmHeight, 8);
+    }
+
+    // Whether a left-aligned, word-wrapped static control of this size shows
+    // all of text: a word too long for a line widens the text instead of wrapping.
+    bool Fits(const std::wstring& text, const RECT& room) const
+    {
+        RECT box = {0, 0, room.right, 0};
+        DrawTextW(screen_, text.c_str(), -1, &box, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK);
+        return box.bottom <= room.bottom && box.right <= room.right;
+    }
+
+private:
+    HDC screen_;
+    HFONT font_;
+    HGDIOBJ previous_;
+};
+
+// A message format split around its two placeholders.
+struct FormatParts {
+    std::wstring before, between, after;
+};
+
+FormatParts SplitFormat(const std::wstring& format)
+{
+    size_t first = format.find(L"%s");
+    size_t second = format.find(L"%s", first + 2);
+    return {format.substr(0, first), format.substr(first + 2, second - first - 2), format.substr(second + 2)};
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// What may stand for the site: all of it, or "…" and whole labels from its end,
+// the registrable part among them.
+void ExpectShownSite(const std::wstring& shown, const std::wstring& site)
+{
+    if (shown == site)
+        return;
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], kEllipsis) << string_tables::Narrow(shown);
+    std::wstring end = shown.substr(1);
+    EXPECT_TRUE(EndsWith(site, end)) << string_tables::Narrow(shown);
+    EXPECT_TRUE(EndsWith(end, kRegistrable)) << string_tables::Narrow(shown);
+    ASSERT_LT(end.size(), site.size());
+    EXPECT_EQ(site[site.size() - end.size() - 1], L'.') << "cut inside a label: " << string_tables::Narrow(shown);
+}
+
+// What may stand for the title: all of it, or its two ends around "…".
+void ExpectShownTitle(const std::wstring& shown, const std::wstring& title)
+{
+    if (shown == title)
+        return;
+    size_t ellipsis = shown.find(kEllipsis);
+    ASSERT_NE(ellipsis, std::wstring::npos) << string_tables::Narrow(shown);
+    std::wstring head = shown.substr(0, ellipsis);
+    std::wstring tail = shown.substr(ellipsis + 1);
+    EXPECT_EQ(title.compare(0, head.size(), head), 0) << string_tables::Narrow(shown);
+    EXPECT_TRUE(EndsWith(title, tail)) << string_tables::Narrow(shown);
+    EXPECT_LT(head.size() + tail.size(), title.size());
+}
+
+struct FitCase {
+    const char* name;
+    const wchar_t* code;  // the interface language
+    LANGID language;
+    std::wstring site;
+    std::wstring title;
+};
+
+std::ostream& operator<<(std::ostream& out, const FitCase& c)
+{
+    return out << c.name;
+}
+
+class PromptFitTest : public PromptTest, public testing::WithParamInterface<FitCase> {
+protected:
+    void SetUp() override
+    {
+        PromptTest::SetUp();
+        if (GetParam().language != kEnglish)
+            ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());
+    }
+    void TearDown() override
+    {
+        PromptTest::TearDown();
+        SendHalvaneOnTheDefaultRoad();
+    }
+    static const LANGID kEnglish = 1033;
+};
+
+// The message is shortened for the eye only: it fits its control, shows the
+// site's end and the whole question, and the keeper still looks for the whole title.
+TEST_P(PromptFitTest, ShowsTheSitesEndAndTheWholeQuestionWithinTheControl)
+{
+    const FitCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(OpenPage(c.title));
+    const string_tables::StringTable& strings = string_tables::StringsOf(c.language);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(std::wstring(c.code) + L" " + c.site + L" " + Quoted(c.title),
+                                        strings[IDS_PROMPT_CAPTION].c_str()));
+
+    HWND control = GetDlgItem(prompt_, IDC_MESSAGE);
+    MessageLayout layout;
+    ASSERT_TRUE(layout.MatchesTheControl(control)) << "the test's font is not the dialog's";
+    RECT room = {};
+    GetClientRect(control, &room);
+    std::wstring shown = driver::Text(control);
+    EXPECT_LE(shown.size(), kMessageLimit);
+    EXPECT_TRUE(layout.Fits(shown, room)) << string_tables::Narrow(shown);
+
+    FormatParts parts = SplitFormat(strings[IDS_PROMPT_MESSAGE]);
+    ASSERT_EQ(shown.compare(0, parts.before.size(), parts.before), 0) << string_tables::Narrow(shown);
+    ASSERT_TRUE(EndsWith(shown, parts.after)) << "the question is lost: " << string_tables::Narrow(shown);
+    std::wstring middle = shown.substr(parts.before.size(), shown.size() - parts.before.size() - parts.after.size());
+    size_t between = middle.find(parts.between);
+    ASSERT_NE(between, std::wstring::npos) << string_tables::Narrow(shown);
+    ExpectShownSite(middle.substr(0, between), c.site);
+    ExpectShownTitle(middle.substr(between + parts.between.size()), c.title);
+
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_JUST_THIS_TIME));
     EXPECT_TRUE(PageBecomesTopmost());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Lengths, PromptLengthTest,
-    testing::Values(LengthCase{"Exactly509", 0, 390}, LengthCase{"OneOver", 0, 391},
-                    LengthCase{"CutInTheTitle", 0, 600}, LengthCase{"CutInTheSite", 600, 20}),
-    [](const testing::TestParamInfo<LengthCase>& info) { return std::string(info.param.name); });
+    Lengths, PromptFitTest,
+    testing::Values(FitCase{"LongTitle", L"en", 1033, kRegistrable, kLongTitle},
+                    FitCase{"LongTitleAndSite", L"en", 1033, LongSite(300), kLongTitle},
+                    FitCase{"JapaneseLongTitleAndSite", L"ja", 1041, LongSite(300), kLongTitle},
+                    // Up to and beyond what the message buffer takes: the English
+                    // format's 108 characters, 11 of the site and 390 of the title fill its 509.
+                    FitCase{"BufferFull", L"en", 1033, kRegistrable, Counting(390, L'0')},
+                    FitCase{"TitleOverTheBuffer", L"en", 1033, kRegistrable, Counting(600, L'0')},
+                    FitCase{"SiteOverTheBuffer", L"en", 1033, LongSite(600), L"My Page"}),
+    [](const testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PromptTest, FormatDirectivesInSiteAndTitleAppearLiterally)
 {

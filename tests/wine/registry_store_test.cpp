@@ -2,6 +2,7 @@
 // The decision key is deleted around every test; the failure tests swap the
 // store's registry calls for wrappers that fail on purpose.
 #include "decisions/decision_table.h"
+#include "text/text.h"
 #include "decisions/registry_store.h"
 #include "driver.h"
 

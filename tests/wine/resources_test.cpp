@@ -5,6 +5,7 @@
 // here with its language code and string id.
 #include "driver.h"
 #include "string_tables.h"
+#include "app/language_table.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
 
@@ -12,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -29,6 +31,9 @@ struct Language {
     bool keepsProgramName;  // "Halvane" stays untranslated in 157, 158 and 162
 };
 
+// Written out here, apart from the program's own table (which the other tests
+// iterate), so that a language dropped from or misnumbered in that table shows.
+// Portuguese is Portugal's (2070), not Brazil's; Spanish is the traditional sort (1034).
 const Language kLanguages[] = {
     {"en", 1033, true},      {"cs", 1029, false},    {"da", 1030, false},     {"de", 1031, false},
     {"es", 1034, false},     {"es-mx", 2058, false}, {"fi", 1035, true},      {"fr", 1036, false},
@@ -209,6 +214,16 @@ std::string LanguageName(const testing::TestParamInfo<Language>& info)
     return name;
 }
 
+TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
+{
+    const size_t count = sizeof(InterfaceLanguages) / sizeof(InterfaceLanguages[0]);
+    ASSERT_EQ(count, std::size(kLanguages));
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(Narrow(InterfaceLanguages[i].code), kLanguages[i].code) << "entry " << i;
+        EXPECT_EQ(InterfaceLanguages[i].langId, kLanguages[i].id) << kLanguages[i].code;
+    }
+}
+
 // ---- every language's string table -------------------------------------------------------
 
 class StringTableTest : public testing::TestWithParam<Language> {
@@ -367,7 +382,7 @@ TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
          L"%s sitesi %s penceresini masaüstünüzün en üstteki penceresi olarak tutmak istiyor. "
          L"Bu eyleme izin vermek istiyor musunuz?"},
         {"ja", IDS_PROMPT_MESSAGE,
-         L"サイト%sでは、ウィンドウ%sをデスクトップの最上部のウィンドウとして保持する必要があります。この操作を許可しますか。"},
+         L"サイト%sが、ウィンドウ%sをデスクトップの最前面に表示し続けることを求めています。この操作を許可しますか。"},
         {"hu", IDS_PROMPT_MESSAGE,
          L"A(z) %s a(z) %s ablakot szeretné az asztal legfelső ablakaként használni. Engedélyezi ezt a műveletet?"},
     };
@@ -375,6 +390,44 @@ TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
         const std::wstring& stored = StringsOf(LanguageByCode(q.code).id)[q.id];
         EXPECT_EQ(stored, q.text) << q.code << " " << q.id << ": " << Narrow(stored);
     }
+}
+
+// French sets "?", "!", ":" and ";" off with a no-break space, so that word
+// wrap can never leave one alone at the start of a line. (Canadian French
+// leaves no space before "?", "!" and ";", and is not held to this.)
+TEST(StringTexts, FrenchPunctuationFollowsANoBreakSpace)
+{
+    const StringTable& french = StringsOf(LanguageByCode("fr").id);
+    for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
+        const std::wstring& text = french[id];
+        for (size_t at = text.find_first_of(L"?!:;"); at != std::wstring::npos; at = text.find_first_of(L"?!:;", at + 1))
+            EXPECT_TRUE(at > 0 && (text[at - 1] == 0x00A0 || text[at - 1] == 0x202F))
+                << "fr " << id << ": no no-break space before the mark at " << at << " in " << Narrow(text);
+    }
+}
+
+bool IsCjk(wchar_t c)
+{
+    return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// Chinese and Japanese run their words together: a space between two of their
+// characters reads as a typing slip. Japanese joins the placeholders too.
+TEST(StringTexts, ChineseAndJapaneseHoldNoSpaceBetweenTheirOwnCharacters)
+{
+    for (const char* code : {"ja", "zh-chs", "zh-cht"}) {
+        const StringTable& strings = StringsOf(LanguageByCode(code).id);
+        for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
+            const std::wstring& text = strings[id];
+            for (size_t at = text.find(L' '); at != std::wstring::npos; at = text.find(L' ', at + 1)) {
+                bool between = at > 0 && at + 1 < text.size() && IsCjk(text[at - 1]) && IsCjk(text[at + 1]);
+                EXPECT_FALSE(between) << code << " " << id << ": a space at " << at << " in " << Narrow(text);
+            }
+        }
+    }
+    const std::wstring& message = StringsOf(LanguageByCode("ja").id)[IDS_PROMPT_MESSAGE];
+    EXPECT_EQ(message.find(L" %s"), std::wstring::npos) << Narrow(message);
+    EXPECT_EQ(message.find(L"%s "), std::wstring::npos) << Narrow(message);
 }
 
 // The message's static control is sized for the longest translation, Russian.
@@ -584,7 +637,9 @@ TEST(DialogTemplates, ConsentPromptIsAsLaidOut)
                        {IDCANCEL, Ordinal(kButtonAtom), 0x50010000, {208, 80, 50, 14}},
                        {IDC_PREFERENCES, Ordinal(kButtonAtom), 0x50010000, {7, 80, 73, 14}},
                        {IDC_MESSAGE, Ordinal(kStaticAtom), 0x50020000, {7, 7, 251, 28}},
-                       {IDC_ALWAYS, Ordinal(kButtonAtom), 0x50020009, {7, 40, 50, 10}},
+                       // The only tab stop of the radio group: without it Tab never
+                       // reaches a choice, and a keyboard user can never allow anything.
+                       {IDC_ALWAYS, Ordinal(kButtonAtom), 0x50030009, {7, 40, 50, 10}},
                        {IDC_JUST_THIS_TIME, Ordinal(kButtonAtom), 0x50000009, {7, 53, 69, 10}},
                        {IDC_NEVER, Ordinal(kButtonAtom), 0x50000009, {7, 66, 47, 10}},
                    });

@@ -14,7 +14,6 @@
 namespace {
 
 const DWORD kExitTimeoutMs = 10000;
-const DWORD kWindowTimeoutMs = 5000;  // the keeper looks once a second
 const DWORD kEmptyTailExit = 0xFFFFFFFF;      // -1
 const DWORD kMalformedTailExit = 0xFFFFFFFE;  // -2
 
@@ -24,19 +23,8 @@ const std::wstring kRequest = L"en site1 " + kTitle;
 
 using Contents = driver::KeyContents;
 
-
-using driver::Raised;
-using driver::Lowered;
-
-bool WaitRaised(HWND window)
-{
-    return driver::WaitUntil([&] { return Raised(window); }, kWindowTimeoutMs);
-}
-
-bool WaitLowered(HWND window)
-{
-    return driver::WaitUntil([&] { return Lowered(window); }, kWindowTimeoutMs);
-}
+using driver::WaitLowered;
+using driver::WaitRaised;
 
 // Holds the single-instance mutex's name, as a running copy of the program would.
 class HeldGuard {

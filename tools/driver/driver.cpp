@@ -148,6 +148,16 @@ bool Lowered(HWND window)
     return !IsTopmost(window) && !IsWindowVisible(window);
 }
 
+bool WaitRaised(HWND window, DWORD timeoutMs)
+{
+    return WaitUntil([&] { return Raised(window); }, timeoutMs);
+}
+
+bool WaitLowered(HWND window, DWORD timeoutMs)
+{
+    return WaitUntil([&] { return Lowered(window); }, timeoutMs);
+}
+
 RECT WindowRect(HWND window)
 {
     RECT rect = {};

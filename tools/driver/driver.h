@@ -81,6 +81,10 @@ bool IsTopmost(HWND window);
 // title, lowered (out of the topmost band and hidden) for the "_" title.
 bool Raised(HWND window);
 bool Lowered(HWND window);
+// Wait for the keeper in another process or thread to get there: it looks once
+// a second, so the default allows several passes.
+bool WaitRaised(HWND window, DWORD timeoutMs = 5000);
+bool WaitLowered(HWND window, DWORD timeoutMs = 5000);
 RECT WindowRect(HWND window);
 
 // Clicks a button the way a mouse click reaches it (posted, so a button that

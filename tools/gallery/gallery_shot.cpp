@@ -1,6 +1,7 @@
 // gallery_shot: puts one Halvane dialog on screen for a screenshot.
 //
 //   gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL
+//   gallery_shot --languages
 //
 // Empties the decision key and writes the given sites into it, starts
 // halvane.exe (next to this tool) with TAIL, waits for its dialog, optionally
@@ -16,7 +17,11 @@
 // ends, or --hold-ms passes), so the caller can photograph it. Halvane is
 // ended in every case. Exit code: 0 shown, 2 no dialog appeared, 3 bad usage,
 // 4 the hold timed out (the picture may still have been taken).
+//
+// --languages prints the codes of the program's own language table, one a
+// line, so that the gallery photographs exactly the languages the program has.
 #include "driver.h"
+#include "app/language_table.h"
 #include "ui/resource_ids.h"
 
 #include <commctrl.h>
@@ -49,19 +54,23 @@ void Say(const std::string& line)
 int Usage()
 {
     fprintf(stderr,
-            "usage: gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL\n");
+            "usage: gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL\n"
+            "       gallery_shot --languages\n");
     return 3;
 }
 
 // Whether translated texts fit the dialogs' fixed control rectangles. Font
 // handles do not cross processes, so the texts are measured here in a font
-// made like the dialogs' own (the templates ask for Microsoft Sans Serif,
-// 10 point, normal weight); the prefix's substitutions and font links apply
-// to it just as they do in Halvane. The margins are those the stock controls
-// keep around their labels, close enough to flag what the picture then shows.
+// made as the dialog manager makes the templates' (Microsoft Sans Serif,
+// 10 point, normal weight, any character set); the prefix's substitutions and
+// font links apply to it just as they do in Halvane. The margins are those the
+// stock controls keep around their labels, close enough to flag what the
+// picture then shows.
 class FitCheck {
 public:
-    static constexpr int kTightPixels = 3;
+    // Wine's stand-in font is not Windows' own, and a label one or two pixels
+    // from its edge here may well be cut there.
+    static constexpr int kTightPixels = 4;
 
     FitCheck() : screen_(GetDC(nullptr))
     {
@@ -86,17 +95,19 @@ public:
         Report(what, text, size.cx, room);
     }
 
-    // A word-wrapped static text: the height of its lines against the control's.
+    // A word-wrapped static text: the height of its lines against the control's,
+    // and a word too long for a line, which widens the text instead of wrapping.
     void Wrapped(const char* what, const std::wstring& text, int width, int height)
     {
         SIZE size = Measure(text, width, DT_WORDBREAK, false);
-        Report(what, text, size.cy, height);
+        if (size.cx > width)
+            Report(what, text, size.cx, width);
+        else
+            Report(what, text, size.cy, height);
     }
 
     void Report(const char* what, const std::wstring& text, int need, int have)
     {
-        // Wine's stand-in font is not Windows' own: a text that fits here with
-        // hardly a pixel to spare may well be cut there.
         const char* verdict = need > have ? "CLIPPED" : need + kTightPixels > have ? "TIGHT" : "ok";
         char head[128];
         snprintf(head, sizeof(head), "FIT %s %s need=%d have=%d ", verdict, what, need, have);
@@ -106,7 +117,7 @@ public:
 private:
     HFONT MakeFont(int height)
     {
-        return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+        return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Microsoft Sans Serif");
     }
 
@@ -185,64 +196,77 @@ void CheckPreferencesFit(HWND dialog)
     }
 }
 
-// The caller's "done" (any line, or the end of input) arrives on a thread of
-// its own, so the hold can be bounded by a wait on that thread.
-DWORD WINAPI ReadOneLine(void*)
-{
-    char line[256];
-    DWORD read = 0;
-    ReadFile(GetStdHandle(STD_INPUT_HANDLE), line, sizeof(line), &read, nullptr);
-    return 0;
-}
-
-}  // namespace
-
-int wmain(int argc, wchar_t** argv)
-{
-    std::vector<std::pair<std::wstring, DWORD>> sites;
+struct Options {
+    std::vector<std::pair<std::wstring, DWORD>> sites;  // name, decision
     int selectRow = -1;
     bool checkFit = false;
+    bool listLanguages = false;
     DWORD waitMs = 15000;
     DWORD holdMs = 60000;
     std::wstring tail;
     bool haveTail = false;
+};
+
+// "NAME=allow" or "NAME=deny"; the name may itself hold "=".
+bool ParseSite(const std::wstring& site, Options* options)
+{
+    size_t equals = site.rfind(L'=');
+    if (equals == std::wstring::npos)
+        return false;
+    std::wstring decision = site.substr(equals + 1);
+    if (decision != L"allow" && decision != L"deny")
+        return false;
+    options->sites.emplace_back(site.substr(0, equals), decision == L"allow" ? 1u : 0u);
+    return true;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options* options)
+{
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         bool hasValue = i + 1 < argc;
         if (arg == L"--site" && hasValue) {
-            std::wstring site = argv[++i];
-            size_t equals = site.rfind(L'=');
-            if (equals == std::wstring::npos)
-                return Usage();
-            std::wstring decision = site.substr(equals + 1);
-            if (decision != L"allow" && decision != L"deny")
-                return Usage();
-            sites.emplace_back(site.substr(0, equals), decision == L"allow" ? 1u : 0u);
+            if (!ParseSite(argv[++i], options))
+                return false;
         } else if (arg == L"--select" && hasValue) {
-            selectRow = _wtoi(argv[++i]);
+            options->selectRow = _wtoi(argv[++i]);
         } else if (arg == L"--fit") {
-            checkFit = true;
+            options->checkFit = true;
+        } else if (arg == L"--languages") {
+            options->listLanguages = true;
         } else if (arg == L"--wait-ms" && hasValue) {
-            waitMs = static_cast<DWORD>(_wtoi(argv[++i]));
+            options->waitMs = static_cast<DWORD>(_wtoi(argv[++i]));
         } else if (arg == L"--hold-ms" && hasValue) {
-            holdMs = static_cast<DWORD>(_wtoi(argv[++i]));
+            options->holdMs = static_cast<DWORD>(_wtoi(argv[++i]));
         } else if (arg == L"--" && hasValue) {
-            tail = argv[++i];
-            haveTail = true;
+            options->tail = argv[++i];
+            options->haveTail = true;
         } else {
-            return Usage();
+            return false;
         }
     }
-    if (!haveTail)
-        return Usage();
+    return options->listLanguages || options->haveTail;
+}
 
-    // Every picture starts from the same remembered sites, whatever ran before.
+int ListLanguages()
+{
+    for (const InterfaceLanguage& language : InterfaceLanguages)
+        Say(Utf8(language.code));
+    return 0;
+}
+
+// Every picture starts from the same remembered sites, whatever ran before.
+void SeedDecisions(const Options& options)
+{
     driver::DeleteDecisionsKey();
-    for (const auto& site : sites)
+    for (const auto& site : options.sites)
         driver::WriteDword(site.first, site.second);
+}
 
-    // A copy still on its way out (the previous picture's) would make this
-    // start end at once, as a second instance does.
+// A copy still on its way out (the previous picture's) would make this start
+// end at once, as a second instance does.
+void WaitForThePreviousCopyToEnd()
+{
     driver::WaitUntil(
         [] {
             HANDLE guard = OpenMutexW(SYNCHRONIZE, FALSE, L"HalvaneExe");
@@ -252,32 +276,41 @@ int wmain(int argc, wchar_t** argv)
             return false;
         },
         10000, 50);
+}
 
-    driver::ScopedProcess halvane(driver::Launch(tail));
+// Halvane's dialog, or null after saying why there is none.
+HWND WaitForTheDialog(const driver::ScopedProcess& halvane, DWORD waitMs)
+{
     if (!halvane.get().handle) {
         fprintf(stderr, "gallery_shot: cannot start %ls (error %lu)\n", driver::ProgramPath().c_str(),
                 static_cast<unsigned long>(GetLastError()));
-        return 2;
+        return nullptr;
     }
     HWND dialog = driver::WaitForDialog(halvane.id(), waitMs);
-    if (!dialog) {
-        DWORD code = halvane.WaitForExit(0);
-        if (code == STILL_ACTIVE)
-            fprintf(stderr, "gallery_shot: no dialog within %lu ms\n", static_cast<unsigned long>(waitMs));
-        else
-            fprintf(stderr, "gallery_shot: halvane ended with 0x%lX before showing a dialog\n",
-                    static_cast<unsigned long>(code));
-        return 2;
-    }
+    if (dialog)
+        return dialog;
+    DWORD code = halvane.WaitForExit(0);
+    if (code == STILL_ACTIVE)
+        fprintf(stderr, "gallery_shot: no dialog within %lu ms\n", static_cast<unsigned long>(waitMs));
+    else
+        fprintf(stderr, "gallery_shot: halvane ended with 0x%lX before showing a dialog\n",
+                static_cast<unsigned long>(code));
+    return nullptr;
+}
 
-    if (selectRow >= 0) {
-        if (HWND list = GetDlgItem(dialog, IDC_SITE_LIST)) {
-            // Focus first, through the dialog manager of halvane's own thread, so the
-            // selected row is drawn highlighted as a user's click would leave it.
-            PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
-            driver::ListSelect(list, selectRow);
-        }
-    }
+void SelectListRow(HWND dialog, int row)
+{
+    HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
+    if (!list)
+        return;
+    // Focus first, through the dialog manager of halvane's own thread, so the
+    // selected row is drawn highlighted as a user's click would leave it.
+    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
+    driver::ListSelect(list, row);
+}
+
+void ReportDialog(HWND dialog, bool checkFit)
+{
     // A sent message returns only once halvane's thread has worked through
     // what came before it, so the dialog is laid out when the rectangle is read.
     DWORD_PTR ignored;
@@ -297,9 +330,44 @@ int wmain(int argc, wchar_t** argv)
             CheckPromptFit(dialog);
     }
     Say("READY");
+}
 
+// The caller's "done" (any line, or the end of input) arrives on a thread of
+// its own, so the hold can be bounded by a wait on that thread.
+DWORD WINAPI ReadOneLine(void*)
+{
+    char line[256];
+    DWORD read = 0;
+    ReadFile(GetStdHandle(STD_INPUT_HANDLE), line, sizeof(line), &read, nullptr);
+    return 0;
+}
+
+int HoldUntilTold(DWORD holdMs)
+{
     HANDLE reader = CreateThread(nullptr, 0, ReadOneLine, nullptr, 0, nullptr);
     DWORD held = reader ? WaitForSingleObject(reader, holdMs) : WAIT_FAILED;
     // The reader may still block in ReadFile; the process end takes it along.
     return held == WAIT_OBJECT_0 ? 0 : 4;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, &options))
+        return Usage();
+    if (options.listLanguages)
+        return ListLanguages();
+
+    SeedDecisions(options);
+    WaitForThePreviousCopyToEnd();
+    driver::ScopedProcess halvane(driver::Launch(options.tail));
+    HWND dialog = WaitForTheDialog(halvane, options.waitMs);
+    if (!dialog)
+        return 2;
+    if (options.selectRow >= 0)
+        SelectListRow(dialog, options.selectRow);
+    ReportDialog(dialog, options.checkFit);
+    return HoldUntilTold(options.holdMs);
 }
