@@ -1,13 +1,43 @@
-# halvane.exe, the stand-in browser, the Windows-side tests and the benchmarks.
+# halvane.exe, the stand-in browser, the Windows-side tests and the benchmarks,
+# for 64-bit (preset windows) or 32-bit Windows (preset windows-x86): the
+# toolchain file decides.
 enable_language(RC)
 
+# Every Windows-side file calls the wide API.
+add_compile_definitions(UNICODE _UNICODE)
+
+# The oldest Windows each architecture runs on: XP (5.1) for x86 and XP x64
+# Edition (5.2) for x64. The PE header states it as the OS and subsystem
+# version (a loader refuses an exe that asks for a newer system than itself,
+# and mingw-w64's defaults are not these), and _WIN32_WINNT
+# makes the headers declare nothing that system lacks. What the exe imports
+# is held to that system by the import check (tests/imports).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(HALVANE_ARCH x64)
+  set(HALVANE_DLLTOOL_MACHINE i386:x86-64)
+  set(HALVANE_WINDOWS_MINOR 2)
+else()
+  set(HALVANE_ARCH x86)
+  set(HALVANE_DLLTOOL_MACHINE i386)
+  set(HALVANE_WINDOWS_MINOR 1)
+endif()
+set(HALVANE_PE_VERSION_FLAGS
+    -Wl,--major-subsystem-version,5,--minor-subsystem-version,${HALVANE_WINDOWS_MINOR}
+    -Wl,--major-os-version,5,--minor-os-version,${HALVANE_WINDOWS_MINOR})
+
 # Lean and self-contained: no exceptions or RTTI in the product, one static exe.
+# _USER32_ and _GDI32_ declare those DLLs' functions without dllimport, so the
+# program calls each through its delay-load thunk rather than straight through
+# its address slot. The thunk's code then counts as used: the i386 linker
+# drops the code of an import stub whose function is never called by name,
+# and with it the place where a delay-loaded slot starts out pointing, which
+# leaves the slot 0 (the import check fails on such a slot).
 # No folder of the build machine reaches the exe: the same commit gives the same
 # file wherever it is built (the build folder's map comes last, so it wins when
 # the build folder is inside the sources).
 set(HALVANE_PRODUCT_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601
-    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+    -ffunction-sections -fdata-sections -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x050${HALVANE_WINDOWS_MINOR}
+    -D_USER32_ -D_GDI32_ -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 target_compile_options(halvane_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
 
 add_library(halvane_win32 STATIC
@@ -39,7 +69,6 @@ add_custom_target(halvane_icon DEPENDS ${HALVANE_ICON})
 file(GLOB HALVANE_STRING_TABLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/strings/*.rc)
 set(HALVANE_RC_DEPENDS ${HALVANE_ICON} ${HALVANE_STRING_TABLES} ${CMAKE_SOURCE_DIR}/res/halvane.manifest
     ${CMAKE_SOURCE_DIR}/src/ui/resource_ids.h)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}/res -I${CMAKE_SOURCE_DIR}/res -I${CMAKE_SOURCE_DIR}/src/ui")
 
 # USER32 and GDI32 are delay-loaded: a remembered Deny needs neither, and under
 # Wine loading them costs more than the rest of such a run. The import
@@ -50,10 +79,10 @@ foreach(dll user32 gdi32)
   set(delaylib ${HALVANE_DELAY_DIR}/lib${dll}_delay.a)
   add_custom_command(
     OUTPUT ${delaylib}
-    COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} -DDLL=${dll}
+    COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} -DMACHINE=${HALVANE_DLLTOOL_MACHINE} -DDLL=${dll}
             -DIMPORT_LIBRARY=${CMAKE_FIND_ROOT_PATH}/lib/lib${dll}.a -DOUTPUT=${delaylib}
             -P ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake
-    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay_import_library.cmake ${CMAKE_FIND_ROOT_PATH}/lib/lib${dll}.a
     COMMENT "Making the delay-load import library of ${dll}.dll")
   list(APPEND HALVANE_DELAY_LIBS ${delaylib})
 endforeach()
@@ -79,19 +108,28 @@ function(halvane_program target version)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME halvane)
   set_source_files_properties(${PROJECT_SOURCE_DIR}/res/halvane.rc PROPERTIES OBJECT_DEPENDS
     "${HALVANE_RC_DEPENDS};${version_dir}/halvane_version.h")
-  target_include_directories(${target} PRIVATE ${version_dir})
   add_dependencies(${target} halvane_icon halvane_delay_libs)
   target_compile_options(${target} PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
-  # The delay libraries stand before the ordinary ones, so every USER32 and GDI32
-  # call of the program binds to them.
+  # The resource script finds the drawn icon, the string tables, the ids and the version.
+  target_include_directories(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}/res;${CMAKE_SOURCE_DIR}/res;${CMAKE_SOURCE_DIR}/src/ui;${version_dir}>)
+  # Delay-loading rests on link order: the linker takes each function from the
+  # first library after the object that calls it. The delay libraries follow
+  # halvane_win32 and main.cpp directly, before user32 and gdi32 (which
+  # halvane_win32 names, and gcc adds again after everything), so every USER32
+  # and GDI32 call of the program binds to them. A call from a library linked
+  # after them (halvane_logic, the C runtime) would import the DLL at start-up
+  # again: the import check (tests/imports) fails then.
   target_link_libraries(${target} PRIVATE halvane_win32 ${HALVANE_DELAY_LIBS})
   # No link time in the header: a release is the same file whenever it is built.
-  target_link_options(${target} PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  target_link_options(${target} PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+                      ${HALVANE_PE_VERSION_FLAGS})
 endfunction()
 
 halvane_program(halvane ${PROJECT_VERSION})
 
 add_subdirectory(tools)
 add_subdirectory(tests/wine)
+add_subdirectory(tests/imports)
 add_subdirectory(tests/package)
 add_subdirectory(bench)

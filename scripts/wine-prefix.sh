@@ -5,11 +5,21 @@
 #   wine_prefix_stop         # ends the server and removes the prefix
 #
 # The prefix lives in a fresh temporary folder, so no run sees another's
-# registry, mutex or windows.
+# registry, mutex or windows. It is a 64-bit prefix; with wine32 installed it
+# runs 32-bit programs too. Every call into Wine here is bounded: a server
+# that does not answer fails the start instead of hanging the run.
+
+# wine_run SECONDS ARGS...: a Wine command with a time limit, its output dropped.
+wine_run() {
+  local limit=$1
+  shift
+  timeout "$limit" wine "$@" </dev/null >/dev/null 2>&1
+}
 
 wine_prefix_start() {
   local graphics=${1:-null}
   HALVANE_WINE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/halvane-wine.XXXXXX")
+  HALVANE_WINE_KEEPER_PID=
   export WINEPREFIX="$HALVANE_WINE_DIR/prefix"
   # winemenubuilder is off: it would copy every Start-menu shortcut an installer
   # makes into this machine's own desktop menus.
@@ -17,32 +27,56 @@ wine_prefix_start() {
   # A prefix is made in 3 to 15 seconds; bound it all the same.
   if [ "$graphics" = null ]; then
     env -u DISPLAY timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wine-prefix: wineboot failed" >&2; return 1; }
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wine_run 60 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f ||
+      { echo "wine-prefix: cannot select the null graphics driver" >&2; return 1; }
   else
     timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wine-prefix: wineboot failed" >&2; return 1; }
     # Without a window manager every show and destroy stalls; let Wine manage its windows.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wine_run 60 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f ||
+      { echo "wine-prefix: cannot set the X11 driver up" >&2; return 1; }
   fi
   # A program that crashes ends at once instead of waiting under Wine's debugger,
-  # so a test sees the crash rather than a hang until its time-out.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  # so a test sees the crash rather than a hang until its time-out. Without a
+  # Debugger value Wine still starts winedbg, which can hang; a debugger that
+  # cannot start lets the crash end the process. HKLM\Software has a view for
+  # 64-bit and one for 32-bit programs, and each reads its own.
+  local view
+  for view in 64 32; do
+    wine_run 60 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /d halvane-no-debugger.exe /f /reg:$view ||
+      { echo "wine-prefix: cannot turn the crash debugger off" >&2; return 1; }
+  done
   # Restart the server so the driver setting holds, and keep it alive for the run:
   # every later start is then fast and no test waits on a lingering server.
   timeout 30 wineserver -k 2>/dev/null || true
   timeout 30 wineserver -w 2>/dev/null || true
-  wineserver -p
-  wine cmd /c exit >/dev/null 2>&1 || true
+  # The persistent server leaves its own process group at once; the limit only
+  # bounds a start that hangs.
+  timeout 30 wineserver -p || { echo "wine-prefix: wineserver did not start" >&2; return 1; }
+  wine_run 60 cmd /c exit || true
   if [ "$graphics" = null ]; then
     # Wine starts its desktop process with the first window and ends it with the
     # last; a program that starts after that waits about a second for a new one.
     # One window kept open for the whole run spares every test that wait. It
-    # lives until the server is stopped, and holds none of our output pipes.
+    # holds none of our output pipes, and wine_prefix_stop ends it.
     wine notepad.exe </dev/null >/dev/null 2>&1 &
+    HALVANE_WINE_KEEPER_PID=$!
   fi
 }
 
 wine_prefix_stop() {
   [ -n "${HALVANE_WINE_DIR:-}" ] || return 0
+  if [ -n "${HALVANE_WINE_KEEPER_PID:-}" ]; then
+    kill "$HALVANE_WINE_KEEPER_PID" 2>/dev/null || true
+    local tries=0
+    while kill -0 "$HALVANE_WINE_KEEPER_PID" 2>/dev/null && [ $tries -lt 50 ]; do   # at most about 5 s
+      sleep 0.1
+      tries=$((tries + 1))
+    done
+    kill -9 "$HALVANE_WINE_KEEPER_PID" 2>/dev/null || true
+    wait "$HALVANE_WINE_KEEPER_PID" 2>/dev/null || true
+    HALVANE_WINE_KEEPER_PID=
+  fi
   timeout 30 wineserver -k 2>/dev/null || true
   timeout 30 wineserver -w 2>/dev/null || true
   rm -rf "$HALVANE_WINE_DIR"

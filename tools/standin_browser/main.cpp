@@ -18,8 +18,8 @@
 //       --toggle              retitle to "_" + T and back, reporting each state
 //       --hold S              keep the window open S seconds before closing it (default 3)
 #include "browser_windows.h"
-#include "../../src/ui/resource_ids.h"
-#include "../../tests/support/driver.h"
+#include "ui/resource_ids.h"
+#include "driver.h"
 
 #include <stdio.h>
 

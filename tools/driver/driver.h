@@ -1,9 +1,11 @@
 // Driving Halvane from outside, as a user would: start it as its own process,
 // find its windows, read their texts and states, click, and read its list view
 // across the process boundary. Shared by the tests, the stand-in browser tool
-// and the benchmarks.
-#ifndef HALVANE_TEST_DRIVER_H
-#define HALVANE_TEST_DRIVER_H
+// and the benchmarks. Built for the architecture of the halvane.exe beside it:
+// what it places in that process (list view structures, the probe of
+// SendFromInside) has the layout of its own.
+#ifndef HALVANE_DRIVER_H
+#define HALVANE_DRIVER_H
 
 #include <windows.h>
 

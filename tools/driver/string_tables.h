@@ -2,8 +2,8 @@
 // the translation checker holds them to their rules, and the language tests
 // take from them the texts each dialog should show, so neither depends on the
 // wording. Nothing here goes through the thread's language.
-#ifndef HALVANE_TEST_STRING_TABLES_H
-#define HALVANE_TEST_STRING_TABLES_H
+#ifndef HALVANE_STRING_TABLES_H
+#define HALVANE_STRING_TABLES_H
 
 #include <windows.h>
 

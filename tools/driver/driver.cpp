@@ -230,19 +230,31 @@ int ListCount(HWND list)
     return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
-std::wstring ListText(HWND list, int row, int column)
+namespace {
+
+// Sends a list view message whose item or column structure asks for a text,
+// with the structure and the text's buffer both in the list's own process,
+// and reads the text back.
+template <typename Structure>
+std::wstring RemoteText(HWND list, UINT message, WPARAM wParam, Structure structure)
 {
     RemoteBuffer remote(list, kTextOffset + kTextChars * sizeof(wchar_t));
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
-    item.cchTextMax = kTextChars;
-    remote.Write(0, &item, sizeof(item));
-    LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.at(0)));
+    structure.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
+    structure.cchTextMax = kTextChars;
+    remote.Write(0, &structure, sizeof(structure));
+    SendMessageW(list, message, wParam, reinterpret_cast<LPARAM>(remote.at(0)));
     std::wstring text(kTextChars, L'\0');
     remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
-    text.resize(static_cast<size_t>(length));
-    return text;
+    return text.c_str();
+}
+
+}  // namespace
+
+std::wstring ListText(HWND list, int row, int column)
+{
+    LVITEMW item = {};
+    item.iSubItem = column;
+    return RemoteText(list, LVM_GETITEMTEXTW, row, item);
 }
 
 static LPARAM ListItemData(HWND list, int row)
@@ -307,16 +319,9 @@ std::vector<std::wstring> ListColumns(HWND list)
     HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
     int count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        RemoteBuffer remote(list, kTextOffset + kTextChars * sizeof(wchar_t));
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT;
-        column.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
-        column.cchTextMax = kTextChars;
-        remote.Write(0, &column, sizeof(column));
-        SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(remote.at(0)));
-        std::wstring text(kTextChars, L'\0');
-        remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
-        columns.push_back(text.c_str());
+        columns.push_back(RemoteText(list, LVM_GETCOLUMNW, i, column));
     }
     return columns;
 }
@@ -427,22 +432,25 @@ void PressCloseBox(HWND window)
 
 namespace {
 
-// What the probe thread reads and writes, in the other process's memory.
+// What the probe thread reads and writes, in the other process's memory. The
+// other process has the driver's architecture, so it has this layout too.
 struct ProbeBlock {
     void* sendMessage;
     HWND window;
-    UINT64 message;
+    UINT_PTR message;
     WPARAM wParam;
     LPARAM lParam;
     LRESULT result;
     BYTE code[64];
 };
 
-// x64: block = rcx; block->result = block->sendMessage(window, message, wParam, lParam); return 0.
+// The probe: a thread start routine that does
+// block->result = block->sendMessage(window, message, wParam, lParam); return 0.
+#if defined(__x86_64__)
 const BYTE kProbeCode[] = {
     0x53,                    // push rbx
     0x48, 0x83, 0xEC, 0x20,  // sub rsp, 32 (shadow space; keeps rsp 16-aligned at the call)
-    0x48, 0x89, 0xCB,        // mov rbx, rcx
+    0x48, 0x89, 0xCB,        // mov rbx, rcx       block
     0x48, 0x8B, 0x53, 0x10,  // mov rdx, [rbx+16]  message
     0x4C, 0x8B, 0x43, 0x18,  // mov r8, [rbx+24]   wParam
     0x4C, 0x8B, 0x4B, 0x20,  // mov r9, [rbx+32]   lParam
@@ -454,13 +462,33 @@ const BYTE kProbeCode[] = {
     0x5B,                    // pop rbx
     0xC3,                    // ret
 };
+static_assert(offsetof(ProbeBlock, result) == 40 && offsetof(ProbeBlock, code) == 48, "x64 probe layout");
+#elif defined(__i386__)
+// stdcall throughout: the block arrives on the stack, SendMessageW pops its
+// four arguments, and the routine pops its one.
+const BYTE kProbeCode[] = {
+    0x53,                    // push ebx
+    0x8B, 0x5C, 0x24, 0x08,  // mov ebx, [esp+8]    block
+    0xFF, 0x73, 0x10,        // push dword [ebx+16] lParam
+    0xFF, 0x73, 0x0C,        // push dword [ebx+12] wParam
+    0xFF, 0x73, 0x08,        // push dword [ebx+8]  message
+    0xFF, 0x73, 0x04,        // push dword [ebx+4]  window
+    0xFF, 0x13,              // call [ebx]
+    0x89, 0x43, 0x14,        // mov [ebx+20], eax   result
+    0x31, 0xC0,              // xor eax, eax
+    0x5B,                    // pop ebx
+    0xC2, 0x04, 0x00,        // ret 4
+};
+static_assert(offsetof(ProbeBlock, result) == 20 && offsetof(ProbeBlock, code) == 24, "x86 probe layout");
+#else
+#error "the probe has code for x64 and x86 only"
+#endif
+static_assert(sizeof(kProbeCode) <= sizeof(ProbeBlock::code), "probe code fits its block");
 
 }  // namespace
 
 bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result, DWORD timeoutMs)
 {
-    static_assert(sizeof(void*) == 8, "the probe code is x64");
-    static_assert(offsetof(ProbeBlock, result) == 40 && offsetof(ProbeBlock, code) == 48, "probe layout");
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
