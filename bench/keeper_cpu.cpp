@@ -136,58 +136,94 @@ Reading Read(HANDLE process, unsigned long linuxPid)
     return {ProcessTimesMs(process), LinuxCpuMs(linuxPid)};
 }
 
-}  // namespace
+// ---- the measurement -------------------------------------------------------
 
-static int Measure(int argc, wchar_t** argv)
+struct Spans {
+    int seconds;      // the measured span, as asked
+    int idleSeconds;  // the server's idle span before it
+};
+
+Spans ReadSpans(int argc, wchar_t** argv)
 {
     int seconds = bench::IntOption(argc, argv, L"--seconds", 60);
     if (seconds < 1)
         bench::Fail("--seconds must be at least 1");
-    int idleSeconds = seconds / 12 < 2 ? 2 : seconds / 12;
+    return {seconds, seconds / 12 < 2 ? 2 : seconds / 12};
+}
 
-    driver::DeleteDecisionsKey();
-    driver::WriteDword(L"example.org", 1);
-
-    StandInBrowser browser;
-    HWND window = browser.Open(L"MozillaWindowClass", kTitle);
-    if (!window)
-        bench::Fail("cannot open the stand-in browser window");
-
-    // The sleeper outlives the span by a margin; ScopedProcess ends it.
-    driver::ScopedProcess sleeper(driver::Launch(std::to_wstring((idleSeconds + seconds + 60) * 1000),
-                                                 driver::ProgramPath(L"halvane_bench_sleeper.exe")));
-    if (!sleeper.get().handle)
+// The sleeper outlives both spans by a margin; its ScopedProcess ends it.
+driver::Process StartSleeper(const Spans& spans)
+{
+    driver::Process sleeper = driver::Launch(std::to_wstring((spans.idleSeconds + spans.seconds + 60) * 1000),
+                                             driver::ProgramPath(L"halvane_bench_sleeper.exe"));
+    if (!sleeper.handle)
         bench::Fail("cannot start the sleeper");
+    return sleeper;
+}
 
-    // The server's own pace with the window open and nobody keeping it, once
-    // the sleeper's start-up has settled.
+struct ServerIdle {
+    unsigned long pid;  // 0 when not found
+    double startMs;     // its CPU time when the idle span began; -1 if unreadable
+    double usedMs;      // CPU time used over the idle span
+    double spanMs;
+};
+
+// The server's own pace with the window open and nobody keeping it, once the
+// sleeper's start-up has settled.
+ServerIdle MeasureServerIdle(const Spans& spans)
+{
     Sleep(1000);
-    unsigned long serverPid = FindLinuxProcess("wineserver");
-    double serverIdleStart = LinuxCpuMs(serverPid);
-    double idleStart = bench::NowMs();
-    Sleep(static_cast<DWORD>(idleSeconds) * 1000);
-    double serverIdle = LinuxCpuMs(serverPid) - serverIdleStart;
-    double idleSpan = bench::NowMs() - idleStart;
+    ServerIdle idle = {FindLinuxProcess("wineserver"), 0, 0, 0};
+    idle.startMs = LinuxCpuMs(idle.pid);
+    double start = bench::NowMs();
+    Sleep(static_cast<DWORD>(spans.idleSeconds) * 1000);
+    idle.usedMs = LinuxCpuMs(idle.pid) - idle.startMs;
+    idle.spanMs = bench::NowMs() - start;
+    return idle;
+}
 
-    std::wstring tail = std::wstring(L"en example.org ") + kTitle;
-    driver::ScopedProcess halvane(driver::Launch(tail));
+std::wstring KeeperTail()
+{
+    return std::wstring(L"en example.org ") + kTitle;
+}
+
+void WaitUntilKept(const driver::ScopedProcess& halvane, HWND window)
+{
     if (!halvane.get().handle)
         bench::Fail("cannot start halvane.exe");
     if (!driver::WaitUntil([&] { return StandInBrowser::IsTopmost(window); }, 10000))
         bench::Fail("the window did not become topmost within 10 s");
+}
 
-    unsigned long halvanePid = FindLinuxProcess(Narrow(L"halvane.exe " + tail));
+// The CPU time of both processes and the server at the two ends of the span.
+struct SpanReadings {
+    Reading halvaneStart, halvaneEnd, sleeperStart, sleeperEnd;
+    double serverStart, serverEnd;  // -1 if unreadable
+    double ms;
+};
+
+SpanReadings MeasureSpan(const driver::ScopedProcess& halvane, const driver::ScopedProcess& sleeper,
+                         unsigned long serverPid, const Spans& spans)
+{
+    unsigned long halvanePid = FindLinuxProcess(Narrow(L"halvane.exe " + KeeperTail()));
     unsigned long sleeperPid = FindLinuxProcess("halvane_bench_sleeper.exe");
-    Reading halvaneStart = Read(halvane.get().handle, halvanePid);
-    Reading sleeperStart = Read(sleeper.get().handle, sleeperPid);
-    double serverStart = LinuxCpuMs(serverPid);
-    double spanStart = bench::NowMs();
-    Sleep(static_cast<DWORD>(seconds) * 1000);
-    Reading halvaneEnd = Read(halvane.get().handle, halvanePid);
-    Reading sleeperEnd = Read(sleeper.get().handle, sleeperPid);
-    double serverEnd = LinuxCpuMs(serverPid);
-    double span = bench::NowMs() - spanStart;
+    SpanReadings span;
+    span.halvaneStart = Read(halvane.get().handle, halvanePid);
+    span.sleeperStart = Read(sleeper.get().handle, sleeperPid);
+    span.serverStart = LinuxCpuMs(serverPid);
+    double start = bench::NowMs();
+    Sleep(static_cast<DWORD>(spans.seconds) * 1000);
+    span.halvaneEnd = Read(halvane.get().handle, halvanePid);
+    span.sleeperEnd = Read(sleeper.get().handle, sleeperPid);
+    span.serverEnd = LinuxCpuMs(serverPid);
+    span.ms = bench::NowMs() - start;
+    return span;
+}
 
+// The window must still have been kept at the end of the span, and its
+// closing must end the program with 0.
+void CloseKeptWindow(StandInBrowser& browser, HWND window, const driver::ScopedProcess& halvane)
+{
     bool stillKept = StandInBrowser::IsTopmost(window) && halvane.WaitForExit(0) == STILL_ACTIVE;
     browser.Close(window);
     DWORD code = halvane.WaitForExit(10000);
@@ -195,33 +231,44 @@ static int Measure(int argc, wchar_t** argv)
         bench::Fail("halvane.exe stopped keeping the window during the span");
     if (code != 0)
         bench::Fail("halvane.exe did not end with 0 after its window closed (%lu)", code);
-    driver::DeleteDecisionsKey();
+}
 
-    double perMinute = 60000.0 / span;
-    double keptWindows = (halvaneEnd.windowsMs - halvaneStart.windowsMs) * perMinute;
-    double sleptWindows = (sleeperEnd.windowsMs - sleeperStart.windowsMs) * perMinute;
-    bench::Say("span %.1f s after the window became topmost; halvane.exe had used %.0f ms getting there", span / 1000.0,
-               halvaneStart.windowsMs);
-    bench::Say("GetProcessTimes (10 ms steps under Wine): halvane.exe %.1f ms/min, sleeper %.1f ms/min", keptWindows,
-               sleptWindows);
+bool Precise(const SpanReadings& span)
+{
+    return span.halvaneStart.linuxMs >= 0 && span.halvaneEnd.linuxMs >= 0 && span.sleeperStart.linuxMs >= 0 &&
+           span.sleeperEnd.linuxMs >= 0;
+}
 
-    bool precise = halvaneStart.linuxMs >= 0 && halvaneEnd.linuxMs >= 0 && sleeperStart.linuxMs >= 0 &&
-                   sleeperEnd.linuxMs >= 0;
-    double kept = keptWindows, slept = sleptWindows;
+// Says the server's share and gives the summary's note on it.
+std::string ReportServer(const SpanReadings& span, const ServerIdle& idle, const Spans& spans)
+{
+    if (!idle.pid || idle.startMs < 0 || span.serverStart < 0 || span.serverEnd < 0)
+        return "server n/a";
+    double keeping = (span.serverEnd - span.serverStart) * 60000.0 / span.ms;
+    double resting = idle.usedMs * 60000.0 / idle.spanMs;
+    bench::Say("wineserver: %.2f ms/min while keeping, %.2f ms/min idle before (%d s), difference %+.2f "
+               "ms/min (an indication only: the server's own background work varies as much)",
+               keeping, resting, spans.idleSeconds, keeping - resting);
+    return bench::Format("server %+.1f", keeping - resting);
+}
+
+void Report(const SpanReadings& span, const ServerIdle& idle, const Spans& spans)
+{
+    double perMinute = 60000.0 / span.ms;
+    double kept = (span.halvaneEnd.windowsMs - span.halvaneStart.windowsMs) * perMinute;
+    double slept = (span.sleeperEnd.windowsMs - span.sleeperStart.windowsMs) * perMinute;
+    bench::Say("span %.1f s after the window became topmost; halvane.exe had used %.0f ms getting there",
+               span.ms / 1000.0, span.halvaneStart.windowsMs);
+    bench::Say("GetProcessTimes (10 ms steps under Wine): halvane.exe %.1f ms/min, sleeper %.1f ms/min", kept,
+               slept);
+
     std::string serverNote = "server n/a";
-    if (precise) {
-        kept = (halvaneEnd.linuxMs - halvaneStart.linuxMs) * perMinute;
-        slept = (sleeperEnd.linuxMs - sleeperStart.linuxMs) * perMinute;
+    if (Precise(span)) {
+        kept = (span.halvaneEnd.linuxMs - span.halvaneStart.linuxMs) * perMinute;
+        slept = (span.sleeperEnd.linuxMs - span.sleeperStart.linuxMs) * perMinute;
         bench::Say("Linux scheduler (ns):                     halvane.exe %.2f ms/min, sleeper %.2f ms/min", kept,
                    slept);
-        if (serverPid && serverIdleStart >= 0 && serverStart >= 0 && serverEnd >= 0) {
-            double serverKeeping = (serverEnd - serverStart) * perMinute;
-            double serverResting = serverIdle * 60000.0 / idleSpan;
-            bench::Say("wineserver: %.2f ms/min while keeping, %.2f ms/min idle before (%d s), difference %+.2f "
-                       "ms/min (an indication only: the server's own background work varies as much)",
-                       serverKeeping, serverResting, idleSeconds, serverKeeping - serverResting);
-            serverNote = bench::Format("server %+.1f", serverKeeping - serverResting);
-        }
+        serverNote = ReportServer(span, idle, spans);
     } else {
         bench::Say("(no Linux process statistics: the figures are GetProcessTimes alone, in 10 ms steps)");
     }
@@ -231,6 +278,30 @@ static int Measure(int argc, wchar_t** argv)
                    bench::Format("sleeper %.2f ms/min", slept),
                    bench::Format("excess %.2f ms/min (%s)", kept - slept, serverNote.c_str()), "<= 10 ms/min",
                    kept <= 10.0);
+}
+
+}  // namespace
+
+static int Measure(int argc, wchar_t** argv)
+{
+    Spans spans = ReadSpans(argc, argv);
+    driver::DeleteDecisionsKey();
+    driver::WriteDword(L"example.org", 1);
+
+    StandInBrowser browser;
+    HWND window = browser.Open(L"MozillaWindowClass", kTitle);
+    if (!window)
+        bench::Fail("cannot open the stand-in browser window");
+    driver::ScopedProcess sleeper(StartSleeper(spans));
+    ServerIdle idle = MeasureServerIdle(spans);
+
+    driver::ScopedProcess halvane(driver::Launch(KeeperTail()));
+    WaitUntilKept(halvane, window);
+    SpanReadings span = MeasureSpan(halvane, sleeper, idle.pid, spans);
+    CloseKeptWindow(browser, window, halvane);
+    driver::DeleteDecisionsKey();
+
+    Report(span, idle, spans);
     return 0;
 }
 

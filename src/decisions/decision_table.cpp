@@ -32,24 +32,35 @@ int32_t FindDecision(const wchar_t* site)
     return NoDecision;
 }
 
+// Doubles the allocation, so that a table filled one AddDecision at a time
+// copies each reference a bounded number of times.
+static void GrowSlots()
+{
+    uint32_t capacity = SiteDecisions.capacity ? SiteDecisions.capacity * 2 : 8;
+    SiteDecision** grown = static_cast<SiteDecision**>(AllocateOrDie(uint64_t(capacity) * sizeof(SiteDecision*)));
+    if (SiteDecisions.slotCount)
+        memcpy(grown, SiteDecisions.slots, SiteDecisions.slotCount * sizeof(SiteDecision*));
+    free(SiteDecisions.slots);
+    SiteDecisions.slots = grown;
+    SiteDecisions.capacity = capacity;
+}
+
 SiteDecision* AddDecision(wchar_t* domain, int32_t decision)
 {
     LowerCaseAscii(domain);
-    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
-        if (!SiteDecisions.slots[i])
-            return SiteDecisions.slots[i] = NewEntry(domain, decision);
+    // The lowest empty slot, or one more slot: the order of the slots is the
+    // order of the Preferences list and of the stored values.
+    uint32_t i = SiteDecisions.freeHint;
+    while (i < SiteDecisions.slotCount && SiteDecisions.slots[i])
+        ++i;
+    if (i == SiteDecisions.slotCount) {
+        // Only the references move, never the entries.
+        if (SiteDecisions.slotCount == SiteDecisions.capacity)
+            GrowSlots();
+        ++SiteDecisions.slotCount;
     }
-    // No empty slot: grow by exactly one. Only the references move, never the entries.
-    uint32_t count = SiteDecisions.slotCount;
-    SiteDecision** grown =
-        static_cast<SiteDecision**>(AllocateOrDie((uint64_t(count) + 1) * sizeof(SiteDecision*)));
-    if (count)
-        memcpy(grown, SiteDecisions.slots, count * sizeof(SiteDecision*));
-    grown[count] = NewEntry(domain, decision);
-    free(SiteDecisions.slots);
-    SiteDecisions.slots = grown;
-    SiteDecisions.slotCount = count + 1;
-    return grown[count];
+    SiteDecisions.freeHint = i + 1;
+    return SiteDecisions.slots[i] = NewEntry(domain, decision);
 }
 
 SiteDecision* UpdateDecision(wchar_t* domain, int32_t decision)
@@ -73,6 +84,8 @@ void RemoveDecision(SiteDecision* entry)
         if (SiteDecisions.slots[i] == entry) {
             ReleaseEntry(entry);
             SiteDecisions.slots[i] = nullptr;
+            if (i < SiteDecisions.freeHint)
+                SiteDecisions.freeHint = i;
             return;
         }
     }
@@ -95,6 +108,7 @@ void ResetDecisionTable(uint32_t slotCount)
         memset(SiteDecisions.slots, 0, slotCount * sizeof(SiteDecision*));
     }
     SiteDecisions.slotCount = slotCount;
+    SiteDecisions.capacity = slotCount;
 }
 
 void PutDecisionInSlot(uint32_t slot, wchar_t* domain, int32_t decision)
@@ -111,4 +125,6 @@ void ClearDecisionTable()
     free(SiteDecisions.slots);
     SiteDecisions.slots = nullptr;
     SiteDecisions.slotCount = 0;
+    SiteDecisions.capacity = 0;
+    SiteDecisions.freeHint = 0;
 }

@@ -20,7 +20,9 @@ struct SiteDecision {
 
 struct SiteDecisionTable {
     SiteDecision** slots;  // each slot is null (emptied) or an entry
-    uint32_t slotCount;    // never shrinks
+    uint32_t slotCount;    // never shrinks; slots beyond it are not in use
+    uint32_t capacity;     // slots allocated: room to grow without a copy
+    uint32_t freeHint;     // no slot below it is empty: where AddDecision looks first
 };
 
 // The one process-wide table, filled by LoadDecisions at start-up.

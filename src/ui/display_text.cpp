@@ -29,27 +29,35 @@ wchar_t* DuplicateForDisplay(const wchar_t* text)
     return copy;
 }
 
+// Adds count copies of c to the message, whose first `whole` characters are
+// counted and the first `written` in out. A piece that does not fit whole is
+// left out: a doubled "&" cut in two would underline what the control drew next.
+static void Append(wchar_t c, size_t count, wchar_t* out, size_t outLength, size_t* whole, size_t* written)
+{
+    if (*whole + count < outLength) {
+        for (size_t i = 0; i < count; ++i)
+            out[(*written)++] = c;
+    }
+    *whole += count;
+}
+
 size_t FormatPromptMessage(const wchar_t* format, const wchar_t* first, const wchar_t* second, wchar_t* out,
                            size_t outLength)
 {
     const wchar_t* arguments[2] = {first, second};
     int nextArgument = 0;
-    size_t whole = 0;
+    size_t whole = 0, written = 0;
     for (const wchar_t* f = format; *f; ++f) {
         if (f[0] == L'%' && f[1] == L's' && nextArgument < 2) {
-            for (const wchar_t* a = arguments[nextArgument++]; *a; ++a, ++whole) {
-                if (whole + 1 < outLength)
-                    out[whole] = *a;
-            }
+            for (const wchar_t* a = arguments[nextArgument++]; *a; ++a)
+                Append(*a, *a == L'&' ? 2 : 1, out, outLength, &whole, &written);
             ++f;
         } else {
-            if (whole + 1 < outLength)
-                out[whole] = *f;
-            ++whole;
+            Append(*f, 1, out, outLength, &whole, &written);
         }
     }
     if (outLength)
-        out[whole < outLength ? whole : outLength - 1] = L'\0';
+        out[written] = L'\0';
     return whole;
 }
 

@@ -19,8 +19,11 @@ void CopyForDisplay(const wchar_t* text, wchar_t* out, size_t outLength);
 wchar_t* DuplicateForDisplay(const wchar_t* text);
 
 // Fills a message format's "%s" placeholders with first and then second, copying
-// the arguments as they are (a "%" in them stays a "%"). Writes at most
-// outLength - 1 characters and always a terminator; a longer message is cut.
+// the arguments as they are (a "%" in them stays a "%") except that each "&" in
+// them is written "&&": the prompt's message control takes a lone "&" for a
+// mnemonic prefix, and a page's "AT&T" must not show as "ATT". The format's own
+// text is copied as it is. Writes at most outLength - 1 characters and always a
+// terminator; a longer message is cut, never between the two of a doubled "&".
 // Gives the length of the whole message, so a caller can tell that it was cut.
 size_t FormatPromptMessage(const wchar_t* format, const wchar_t* first, const wchar_t* second, wchar_t* out,
                            size_t outLength);
@@ -35,7 +38,8 @@ typedef bool (*MessageFits)(const wchar_t* message, void* context);
 // site from its left, a label at a time, keeping its end (the registrable part,
 // such as "example.org") whole as long as anything else can go; then the title
 // takes back whatever room that freed. A message that would be cut at outLength
-// counts as not fitting. One that fits nowhere is shown at its shortest.
+// counts as not fitting. One that fits nowhere is shown at its shortest. The cuts
+// fall between the page's own characters; each "&" is doubled only afterwards.
 void FormatPromptMessageToFit(const wchar_t* format, const wchar_t* site, const wchar_t* title, wchar_t* out,
                               size_t outLength, MessageFits fits, void* context);
 

@@ -43,10 +43,11 @@ static UINT StaticTextFormat(HWND control)
 
 // The site and title come from the web page: control characters and bidi marks
 // are shown as U+FFFD so that the message cannot be split or reordered into a
-// misleading one, and both are shortened where the control has too little room,
-// so that the question at the end of the message is never hidden below its edge.
-// All of that is for the eye only: the keeper looks for the exact title and the
-// exact site is what is remembered.
+// misleading one, each "&" goes into the message doubled so that the control
+// draws it rather than underlining the next character, and both are shortened
+// where the control has too little room, so that the question at the end of the
+// message is never hidden below its edge. All of that is for the eye only: the
+// keeper looks for the exact title and the exact site is what is remembered.
 static void FormatMessageText(HWND dialog, wchar_t* message, const wchar_t* format)
 {
     wchar_t* site = DuplicateForDisplay(LaunchRequest.site);

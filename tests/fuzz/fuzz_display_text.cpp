@@ -1,6 +1,7 @@
 // The prompt's text preparation on arbitrary page text and formats: never a
 // write past the limit, always terminated, always the exact prefix of the full
-// message, and no deceptive character left after CopyForDisplay.
+// message (never half of a doubled "&"), and no deceptive character left after
+// CopyForDisplay.
 #include "fuzz_support.h"
 #include "ui/display_text.h"
 
@@ -11,20 +12,31 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
-// The message as it would read with unlimited room.
-std::wstring Expand(const std::wstring& format, const std::wstring& first, const std::wstring& second)
+// The message as it would read with unlimited room, each "&" of the values
+// doubled; secondHalf marks where a cut would split such a pair.
+std::wstring Expand(const std::wstring& format, const std::wstring& first, const std::wstring& second,
+                    std::vector<bool>& secondHalf)
 {
     std::wstring message;
     int used = 0;
     for (size_t i = 0; i < format.size(); ++i) {
         if (format[i] == L'%' && i + 1 < format.size() && format[i + 1] == L's' && used < 2) {
-            message += used++ == 0 ? first : second;
+            for (wchar_t c : used++ == 0 ? first : second) {
+                message += c;
+                secondHalf.push_back(false);
+                if (c == L'&') {
+                    message += c;
+                    secondHalf.push_back(true);
+                }
+            }
             ++i;
         } else {
             message += format[i];
+            secondHalf.push_back(false);
         }
     }
     return message;
@@ -43,9 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Exactly outLength characters, so AddressSanitizer catches any write beyond.
     wchar_t* out = static_cast<wchar_t*>(malloc(outLength * sizeof(wchar_t)));
 
-    FormatPromptMessage(format.c_str(), site.c_str(), title.c_str(), out, outLength);
-    std::wstring full = Expand(format, site, title);
-    FUZZ_CHECK(std::wstring(out) == full.substr(0, outLength - 1));
+    size_t whole = FormatPromptMessage(format.c_str(), site.c_str(), title.c_str(), out, outLength);
+    std::vector<bool> secondHalf;
+    std::wstring full = Expand(format, site, title, secondHalf);
+    FUZZ_CHECK(whole == full.size());
+    size_t kept = std::min(full.size(), outLength - 1);
+    if (kept < full.size() && secondHalf[kept])
+        --kept;
+    FUZZ_CHECK(std::wstring(out) == full.substr(0, kept));
 
     CopyForDisplay(title.c_str(), out, outLength);
     size_t shown = std::wcslen(out);

@@ -120,6 +120,12 @@ TEST_F(DecisionTable, AddFillsTheLowestEmptySlotBeforeGrowing)
 
     SiteDecision* g = Add(L"g", 0);
     EXPECT_EQ(Slots(), (std::vector<SiteDecision*>{e, d, f, g}));
+
+    // A later removal above an earlier one must not hide the lower slot.
+    RemoveDecision(d);
+    RemoveDecision(f);
+    SiteDecision* h = Add(L"h", 0);
+    EXPECT_EQ(Slots(), (std::vector<SiteDecision*>{e, h, nullptr, g}));
 }
 
 TEST_F(DecisionTable, GrowingKeepsEveryEntryWhereItIs)
@@ -236,6 +242,9 @@ TEST_F(DecisionTable, RenameReplacesTheDomainWithALowerCasedCopy)
 TEST_F(DecisionTable, LoadedSlotsAreFilledWhereTheStorePutsThem)
 {
     // The registry store makes one slot per value and leaves skipped ones empty.
+    // The table it replaces had its first two slots full.
+    Add(L"old1", DecisionAllow);
+    Add(L"old2", DecisionAllow);
     ResetDecisionTable(3);
     PutDecisionInSlot(2, DuplicateText(L"late", 4), DecisionAllow);
     EXPECT_EQ(SiteDecisions.slotCount, 3u);

@@ -1,6 +1,6 @@
 // How page-supplied text reaches the consent prompt: deceptive characters
-// replaced, the two values put into the translated message, the message cut to
-// what the prompt's buffer allows.
+// replaced, the two values put into the translated message with each "&"
+// doubled, the message cut to what the prompt's buffer allows.
 #include "ui/display_text.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +128,17 @@ TEST(FormatPromptMessage, KeepsPercentSignsInTheValuesLiteral)
     EXPECT_EQ(Format(L"[%s] [%s]", L"a%sb%n", L"%d%%%s%"), L"[a%sb%n] [%d%%%s%]");
     EXPECT_EQ(Format(L"%s|%s", L"%s", L"%s"), L"%s|%s");
     EXPECT_EQ(Format(L"%s|%s", L"", L""), L"|");
+}
+
+TEST(FormatPromptMessage, DoublesEachAmpersandOfTheValuesButNoneOfTheFormat)
+{
+    // The message control draws "&&" as one "&"; the format's own text is the translator's.
+    EXPECT_EQ(Format(L"&%s & %s&", L"AT&T", L"&&"), L"&AT&&T & &&&&&");
+    // The limit counts the doubled text and never keeps half a pair.
+    EXPECT_EQ(Format(L"<%s>", L"a&b", L"", 4), L"<a");
+    EXPECT_EQ(Format(L"<%s>", L"a&b", L"", 5), L"<a&&");
+    wchar_t out[4];
+    EXPECT_EQ(FormatPromptMessage(L"<%s>", L"a&b", L"", out, 4), 6u);
 }
 
 TEST(FormatPromptMessage, LeavesAPercentNotFollowedBySAlone)
@@ -284,6 +295,28 @@ TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePair)
                 EXPECT_TRUE(i + 1 < shown.size() && shown[i + 1] >= 0xDC00 && shown[i + 1] <= 0xDFFF) << room;
             if (low)
                 EXPECT_TRUE(i > 0 && shown[i - 1] >= 0xD800 && shown[i - 1] <= 0xDBFF) << room;
+        }
+    }
+}
+
+TEST(FormatPromptMessageToFit, NeverSplitsADoubledAmpersand)
+{
+    // Whether the control's room or the buffer's limit makes the cuts, each "&" of
+    // the page's text shows as a pair, and the doubled text is what must fit.
+    const std::wstring site = L"&w.a&b.org", title = L"a&b&&c&d&&&e";
+    for (size_t limit = 6; limit <= 40; ++limit) {
+        for (const std::wstring& shown :
+             {Fitted(L"%s|%s.", site, title, limit), Fitted(L"%s|%s.", site, title, 1000, limit + 1)}) {
+            size_t run = 0;
+            for (wchar_t c : shown + L".") {
+                if (c == L'&') {
+                    ++run;
+                    continue;
+                }
+                EXPECT_EQ(run % 2, 0u) << "a lone \"&\" at " << limit;
+                run = 0;
+            }
+            EXPECT_EQ(shown.back(), L'.') << limit;
         }
     }
 }

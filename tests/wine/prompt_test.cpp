@@ -651,6 +651,22 @@ INSTANTIATE_TEST_SUITE_P(
                              {0x2065, false}, {0x2066, true},  {0x2069, true},  {0x206A, false}})),
     [](const testing::TestParamInfo<DeceptiveCase>& info) { return std::string(info.param.name); });
 
+// The message control takes a lone "&" for a mnemonic prefix: "AT&T" would show
+// as "ATT" with the T underlined. It must hold each one doubled, for the eye only.
+TEST_F(PromptTest, AmpersandsAreShownDoubledYetTheExactWindowIsKeptAndTheExactSiteRemembered)
+{
+    const std::wstring site = L"a&b.example";
+    const std::wstring title = L"AT&T && Co";
+    ASSERT_NO_FATAL_FAILURE(OpenPage(title));
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en " + site + L" " + Quoted(title)));
+
+    EXPECT_EQ(driver::ItemText(prompt_, IDC_MESSAGE), EnglishMessage(L"a&&b.example", L"AT&&T &&&& Co"));
+
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
+    EXPECT_TRUE(PageBecomesTopmost());
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{site, driver::Dword(1)}}));
+}
+
 TEST_F(PromptTest, ControlCharactersInTheSiteAreShownReplacedButRememberedAsGiven)
 {
     const std::wstring site = Joined({L"bank", Char(0x202E), L"gro.example", Char(0x09), L"x"});
