@@ -1,5 +1,6 @@
-// A second start->exit baseline: as bare as bare.cpp, but importing the same
-// system DLLs as halvane.exe (USER32, GDI32, COMCTL32, ADVAPI32), so that the
+// A second start->exit baseline: as bare as bare.cpp, but importing at start-up
+// every system DLL halvane.exe can use (USER32, GDI32, COMCTL32, ADVAPI32; the
+// program itself loads the first three only when a dialog needs them), so that the
 // platform's cost of loading and initialising them is told apart from what
 // the program itself does. Nothing is called: the branch below is never taken
 // (no command line starts with U+0001), it only keeps the imports.

@@ -109,8 +109,8 @@ class Image:
 
 
 def ordinary_imports(image):
-    """{dll: (functions, first IAT slot RVA)} from the import directory."""
-    imports = {}
+    """[(dll, functions, RVA of its first address slot)] from the import directory."""
+    imports = []
     rva, _ = image.directory(1)
     while rva:
         at = image.offset(rva)
@@ -122,7 +122,7 @@ def ordinary_imports(image):
         dll = image.text(name)
         if not dll:
             raise ValueError("an import descriptor names no readable DLL")
-        imports[dll] = (image.names(lookup or first), first)
+        imports.append((dll, image.names(lookup or first), first))
         rva += 20
     return imports
 
@@ -134,7 +134,7 @@ def looks_like_delay_descriptor(image, rva):
     attributes, name, module, iat, lookup, bound, unload, stamp = fields
     if attributes != 1 or bound or unload or stamp:
         return None
-    if image.offset(module) is None or image.offset(iat) is None or image.offset(lookup) is None:
+    if not 0 < module < image.size or image.offset(iat) is None or image.offset(lookup) is None:
         return None
     dll = image.text(name)
     if not dll or not dll.lower().endswith(".dll"):
@@ -147,15 +147,15 @@ def looks_like_delay_descriptor(image, rva):
 
 
 def delay_imports(image, ordinary):
-    """{dll: (functions, first IAT slot RVA)} of the delay-loaded DLLs."""
-    found = {}
+    """[(dll, functions, RVA of its first address slot)] of the delay-loaded DLLs."""
+    found = []
     rva, _ = image.directory(13)
     if rva:
         while True:
             described = looks_like_delay_descriptor(image, rva)
             if not described:
                 break
-            found[described[0]] = (described[1], described[2])
+            found.append(described)
             rva += 32
         return found
     # Not in the directory: dlltool places each descriptor in the code section,
@@ -167,11 +167,11 @@ def delay_imports(image, ordinary):
                 continue
             described = looks_like_delay_descriptor(image, candidate)
             if described and iat_start <= described[2] < iat_start + iat_size:
-                found[described[0]] = (described[1], described[2])
+                found.append(described)
     # Every filled slot of the import address table must belong to something seen.
     slot = 8 if image.wide else 4
     explained = set()
-    for functions, first in list(ordinary.values()) + list(found.values()):
+    for _, functions, first in ordinary + found:
         explained.update(range(first, first + slot * len(functions), slot))
     for at in range(iat_start, iat_start + iat_size, slot):
         if at not in explained and image.slot(at):
@@ -183,7 +183,7 @@ def check_delay_slots(image, delayed):
     """A delay-loaded function's slot must start out pointing at its loader
     code in the image; one that is 0 sends the first call to address 0."""
     slot = 8 if image.wide else 4
-    for dll, (functions, first) in delayed.items():
+    for dll, functions, first in delayed:
         for index, function in enumerate(functions):
             target = image.slot(first + slot * index)
             if not target or not image.base <= target < image.base + image.size:
@@ -202,12 +202,15 @@ def describe(path):
         "os": "%d.%d" % image.os_version,
         "dlls": {},
     }
-    for dll, (functions, _) in ordinary.items():
-        state["dlls"][dll.lower()] = (dll, False, sorted(functions))
-    for dll, (functions, _) in delayed.items():
-        if dll.lower() in state["dlls"]:
-            raise ValueError("%s is both imported and delay-loaded" % dll)
-        state["dlls"][dll.lower()] = (dll, True, sorted(functions))
+    # One DLL may be named by more than one descriptor (two import libraries
+    # for it): its functions are taken together.
+    for delayed_here, runs in ((False, ordinary), (True, delayed)):
+        for dll, functions, _ in runs:
+            known = state["dlls"].get(dll.lower())
+            if known and known[1] != delayed_here:
+                raise ValueError("%s is both imported at start-up and delay-loaded" % dll)
+            listed = set(known[2]) if known else set()
+            state["dlls"][dll.lower()] = (dll, delayed_here, sorted(listed | set(functions)))
     return state
 
 
@@ -293,7 +296,7 @@ def main(argv):
             return 0
         reviewed = read_list(argv[2])
     except (OSError, ValueError, struct.error) as error:
-        print("check_imports: %s" % error, file=sys.stderr)
+        print("check_imports: %s: %s" % (argv[1], error), file=sys.stderr)
         return 1
     return compare(argv[1], seen, argv[2], reviewed)
 

@@ -23,7 +23,7 @@ LRESULT CALLBACK BrowserWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         wchar_t title[512];
         GetWindowTextW(window, title, 512);
         std::wstring text = L"Stand-in browser window\n\n" + std::wstring(title);
-        DrawTextW(dc, text.c_str(), -1, &client, DT_CENTER | DT_VCENTER | DT_WORDBREAK);
+        DrawTextW(dc, text.c_str(), -1, &client, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_NOPREFIX);
         EndPaint(window, &paint);
         return 0;
     }
