@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "driver.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -147,6 +149,23 @@ inline double MedianRatio(const std::vector<double>& a, const std::vector<double
 }
 
 // "--name N" among the arguments, or the fallback.
+// The first dialog of a process started at `startMs`, or null once the process
+// has ended or limitMs has passed. Polls finely at first and more coarsely
+// later: the run shares the CPU with the program, and a busy poll would slow
+// down what it measures.
+inline HWND WaitForFirstDialog(const driver::ScopedProcess& process, double startMs, double limitMs)
+{
+    for (;;) {
+        std::vector<HWND> dialogs = driver::DialogsOf(process.id());
+        if (!dialogs.empty())
+            return dialogs.front();
+        double elapsed = NowMs() - startMs;
+        if (process.WaitForExit(0) != STILL_ACTIVE || elapsed > limitMs)
+            return nullptr;
+        Sleep(elapsed < 100 ? 1 : elapsed < 2000 ? 5 : 20);
+    }
+}
+
 inline int IntOption(int argc, wchar_t** argv, const wchar_t* name, int fallback)
 {
     for (int i = 1; i + 1 < argc; ++i) {

@@ -79,33 +79,17 @@ void Seed(Size& size)
         bench::Fail("seeded %u of %u sites", StoredValueCount(), size.sites);
 }
 
-// Polls finely at first and more coarsely later: the run shares one CPU with
-// the program, and a busy poll would slow down what it measures.
-void Pause(double elapsedMs)
-{
-    Sleep(elapsedMs < 100 ? 1 : elapsedMs < 2000 ? 5 : 20);
-}
-
 void MeasureRun(Size& size, DWORD limitMs)
 {
     double start = bench::NowMs();
     driver::ScopedProcess process(driver::Launch(L"en"));
     if (!process.get().handle)
         bench::Fail("cannot start halvane.exe (error %lu)", GetLastError());
-    HWND dialog = nullptr;
-    for (;;) {
-        std::vector<HWND> dialogs = driver::DialogsOf(process.id());
-        if (!dialogs.empty()) {
-            dialog = dialogs.front();
-            break;
-        }
-        double elapsed = bench::NowMs() - start;
-        if (process.WaitForExit(0) != STILL_ACTIVE)
-            bench::Fail("halvane.exe en ended without showing Preferences (%u sites)", size.sites);
-        if (elapsed > limitMs)
-            bench::Fail("Preferences with %u sites not shown within %lu s", size.sites, limitMs / 1000);
-        Pause(elapsed);
-    }
+    HWND dialog = bench::WaitForFirstDialog(process, start, limitMs);
+    if (!dialog && process.WaitForExit(0) != STILL_ACTIVE)
+        bench::Fail("halvane.exe en ended without showing Preferences (%u sites)", size.sites);
+    if (!dialog)
+        bench::Fail("Preferences with %u sites not shown within %lu s", size.sites, limitMs / 1000);
     double shown = bench::NowMs() - start;
 
     HWND list = GetDlgItem(dialog, IDC_SITE_LIST);

@@ -21,19 +21,11 @@ double TimeOnePrompt(const std::wstring& exe, const wchar_t* tail)
     driver::ScopedProcess process(driver::Launch(tail, exe));
     if (!process.get().handle)
         bench::Fail("cannot start %ls (error %lu)", exe.c_str(), GetLastError());
-    HWND dialog = nullptr;
-    for (;;) {
-        std::vector<HWND> dialogs = driver::DialogsOf(process.id());
-        if (!dialogs.empty()) {
-            dialog = dialogs.front();
-            break;
-        }
-        if (process.WaitForExit(0) != STILL_ACTIVE)
-            bench::Fail("%ls %ls ended without showing a dialog", exe.c_str(), tail);
-        if (bench::NowMs() - start > 10000)
-            bench::Fail("%ls %ls showed no dialog within 10 s", exe.c_str(), tail);
-        Sleep(1);
-    }
+    HWND dialog = bench::WaitForFirstDialog(process, start, 10000);
+    if (!dialog && process.WaitForExit(0) != STILL_ACTIVE)
+        bench::Fail("%ls %ls ended without showing a dialog", exe.c_str(), tail);
+    if (!dialog)
+        bench::Fail("%ls %ls showed no dialog within 10 s", exe.c_str(), tail);
     double elapsed = bench::NowMs() - start;
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);
