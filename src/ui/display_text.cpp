@@ -146,19 +146,17 @@ struct Fitting {
     void* context;
 };
 
-void Show(Fitting& f, size_t titleKept, size_t siteStart)
+// Writes the message with these cuts into f.out; gives its whole length.
+size_t Show(Fitting& f, size_t titleKept, size_t siteStart)
 {
     ShortenInMiddle(f.title, f.titleLength, titleKept, f.titleShown);
     ShortenFromLeft(f.site, f.siteLength, siteStart, f.siteShown);
-    FormatPromptMessage(f.format, f.siteShown, f.titleShown, f.out, f.outLength);
+    return FormatPromptMessage(f.format, f.siteShown, f.titleShown, f.out, f.outLength);
 }
 
 bool Fits(Fitting& f, size_t titleKept, size_t siteStart)
 {
-    ShortenInMiddle(f.title, f.titleLength, titleKept, f.titleShown);
-    ShortenFromLeft(f.site, f.siteLength, siteStart, f.siteShown);
-    size_t whole = FormatPromptMessage(f.format, f.siteShown, f.titleShown, f.out, f.outLength);
-    return whole < f.outLength && f.fits(f.out, f.context);
+    return Show(f, titleKept, siteStart) < f.outLength && f.fits(f.out, f.context);
 }
 
 // The first place at or after `at` where the site may be cut: a label's start
