@@ -60,7 +60,9 @@ bool StartHalvane(const HostRequest& request, std::string* reply)
     BOOL inJob = FALSE;
     if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob))
         inJob = FALSE;
-    DWORD flags = CREATE_SUSPENDED | (inJob ? CREATE_BREAKAWAY_FROM_JOB : 0);
+    // Detached, it gets none of the host's standard handles either: Wine would
+    // otherwise copy them, and the browser's pipe would stay open while Halvane runs.
+    DWORD flags = CREATE_SUSPENDED | DETACHED_PROCESS | (inJob ? CREATE_BREAKAWAY_FROM_JOB : 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
