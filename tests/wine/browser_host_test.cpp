@@ -1,0 +1,370 @@
+// halvane-host.exe started exactly as Firefox starts a native-messaging host:
+// suspended, with CREATE_NO_WINDOW, in a new job whose only limit lets children
+// break away, its standard input and output pipes, and the job ended as soon
+// as the host ends. Then its registration for a zip install.
+#include "driver.h"
+#include "language_roads.h"
+#include "string_tables.h"
+#include "host/host_identity.h"
+#include "ui/display_text.h"
+#include "ui/resource_ids.h"
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+const DWORD kTimeoutMs = 10000;
+const LANGID kGerman = 1031;
+
+std::string Length(uint32_t length)
+{
+    std::string bytes(4, '\0');
+    std::memcpy(&bytes[0], &length, 4);
+    return bytes;
+}
+
+std::string Framed(const std::string& body)
+{
+    return Length(static_cast<uint32_t>(body.size())) + body;
+}
+
+std::string Request(const std::string& site, const std::string& title, const std::string& language)
+{
+    return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
+}
+
+// What one start of the host gave back.
+struct HostRun {
+    bool ended = false;          // within the time-out, before the job was ended
+    bool outputClosed = false;   // nothing else held its standard output open
+    DWORD exitCode = STILL_ACTIVE;
+    std::string output;          // everything it wrote
+    HANDLE job = nullptr;        // ended already; kept to ask who was in it
+
+    HostRun() = default;
+    HostRun(const HostRun&) = delete;
+    HostRun& operator=(const HostRun&) = delete;
+    ~HostRun()
+    {
+        if (job)
+            CloseHandle(job);
+    }
+
+    // The one framed reply the output must be, parsed; false when it is not exactly that.
+    bool Reply(rapidjson::Document* reply) const
+    {
+        uint32_t length = 0;
+        if (output.size() < 4)
+            return false;
+        std::memcpy(&length, output.data(), 4);
+        if (output.size() != 4 + size_t(length))
+            return false;
+        reply->Parse(output.data() + 4, length);
+        return reply->IsObject() && (*reply)["ok"].IsBool();
+    }
+};
+
+// Reads until the pipe breaks or the time-out passes, never blocking on it.
+bool ReadToEnd(HANDLE pipe, std::string* out)
+{
+    return driver::WaitUntil(
+        [&] {
+            DWORD available = 0;
+            if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+                return GetLastError() == ERROR_BROKEN_PIPE;
+            if (available) {
+                std::string chunk(available, '\0');
+                DWORD got = 0;
+                if (ReadFile(pipe, &chunk[0], available, &got, nullptr))
+                    out->append(chunk, 0, got);
+            }
+            return false;
+        },
+        kTimeoutMs);
+}
+
+void StartHostAsFirefox(const std::string& input, bool closeInput, bool breakawayOk, HostRun* run)
+{
+    run->job = CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(run->job, nullptr);
+    if (breakawayOk) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+        ASSERT_TRUE(SetInformationJobObject(run->job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
+    }
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE inRead, inWrite, outRead, outWrite;
+    ASSERT_TRUE(CreatePipe(&inRead, &inWrite, &inheritable, 0));
+    ASSERT_TRUE(CreatePipe(&outRead, &outWrite, &inheritable, 0));
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    HANDLE errors = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+
+    // Firefox passes the manifest's path and the extension's id, and starts the host in its folder.
+    std::wstring host = driver::ProgramPath(L"" HALVANE_HOST_EXE);
+    std::wstring folder = host.substr(0, host.rfind(L'\\'));
+    std::wstring commandLine = L"\"" + host + L"\" \"" + driver::ProgramPath(L"" HALVANE_HOST_MANIFEST) +
+                               L"\" " + L"" HALVANE_EXTENSION_ID;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errors;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessW(host.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                  CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process);
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
+    CloseHandle(errors);
+    if (!started) {
+        CloseHandle(inWrite);
+        CloseHandle(outRead);
+        FAIL() << "cannot start " << string_tables::Narrow(host) << " (error " << GetLastError() << ")";
+    }
+    EXPECT_TRUE(AssignProcessToJobObject(run->job, process.hProcess));
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+
+    DWORD written = 0;
+    WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    if (closeInput)
+        CloseHandle(inWrite);
+    run->ended = WaitForSingleObject(process.hProcess, kTimeoutMs) == WAIT_OBJECT_0;
+    TerminateJobObject(run->job, 1);
+    WaitForSingleObject(process.hProcess, kTimeoutMs);
+    GetExitCodeProcess(process.hProcess, &run->exitCode);
+    run->outputClosed = ReadToEnd(outRead, &run->output);
+    if (!closeInput)
+        CloseHandle(inWrite);
+    CloseHandle(outRead);
+    CloseHandle(process.hProcess);
+}
+
+// Every running halvane.exe, by process id.
+std::vector<DWORD> RunningHalvanes()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"halvane.exe") == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+class BrowserHost : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        driver::DeleteDecisionsKey();
+        ASSERT_TRUE(RunningHalvanes().empty()) << "a halvane.exe from before is still running";
+    }
+    void TearDown() override
+    {
+        SendHalvaneOnTheDefaultRoad();
+        driver::DeleteDecisionsKey();
+    }
+
+    // A refused request: the error reply, the exit code 1, and no Halvane.
+    static void ExpectRefused(const std::string& input, bool closeInput, bool breakawayOk, const char* code)
+    {
+        HostRun run;
+        ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(input, closeInput, breakawayOk, &run));
+        EXPECT_TRUE(run.ended) << "the host was still waiting";
+        EXPECT_TRUE(run.outputClosed);
+        EXPECT_EQ(run.exitCode, 1u);
+        rapidjson::Document reply;
+        ASSERT_TRUE(run.Reply(&reply)) << "output: " << run.output;
+        EXPECT_FALSE(reply["ok"].GetBool());
+        ASSERT_TRUE(reply["error"].IsString());
+        EXPECT_STREQ(reply["error"].GetString(), code) << run.output;
+        EXPECT_TRUE(reply["message"].IsString());
+        EXPECT_TRUE(RunningHalvanes().empty()) << "a refused request started Halvane";
+    }
+};
+
+// The title carries what the command line must not split or strip: quotes,
+// spaces, an ampersand and a character outside ASCII.
+TEST_F(BrowserHost, AGoodRequestStartsHalvaneOutsideTheJobWithThePromptAsAsked)
+{
+    ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());
+    const wchar_t title[] = L"\"A\" & B \x2014 Firefox";
+    HostRun run;
+    ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(
+        Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT")), false, true, &run));
+    EXPECT_TRUE(run.ended) << "the host waited for Halvane or for more input";
+    EXPECT_TRUE(run.outputClosed) << "Halvane holds the host's standard output";
+    EXPECT_EQ(run.exitCode, 0u);
+    rapidjson::Document reply;
+    ASSERT_TRUE(run.Reply(&reply)) << "output: " << run.output;
+    ASSERT_TRUE(reply["ok"].GetBool()) << run.output;
+    ASSERT_TRUE(reply["pid"].IsUint());
+    EXPECT_EQ(reply.MemberCount(), 2u);
+
+    DWORD id = reply["pid"].GetUint();
+    driver::ScopedProcess halvane(
+        driver::Process{OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, id), id});
+    ASSERT_NE(halvane.get().handle, nullptr) << "Halvane did not outlive the job";
+    EXPECT_EQ(halvane.WaitForExit(0), DWORD(STILL_ACTIVE)) << "Halvane ended with the job";
+    BOOL inJob = TRUE;
+    EXPECT_TRUE(IsProcessInJob(halvane.get().handle, run.job, &inJob));
+    EXPECT_FALSE(inJob);
+
+    HWND prompt = driver::WaitForDialog(id, kTimeoutMs);
+    ASSERT_NE(prompt, nullptr) << "no prompt";
+    const string_tables::StringTable& german = string_tables::StringsOf(kGerman);
+    EXPECT_EQ(driver::Text(prompt), german[IDS_PROMPT_CAPTION]);
+    wchar_t message[1024];
+    FormatPromptMessage(german[IDS_PROMPT_MESSAGE].c_str(), L"example.org", title, message, 1024);
+    EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), message);
+    driver::Click(prompt, IDCANCEL);
+    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+}
+
+TEST_F(BrowserHost, AJobWithoutBreakawayGetsAnErrorAndNoHalvane)
+{
+    ExpectRefused(Framed(Request("example.org", "T", "en")), false, false, "no-breakaway");
+}
+
+TEST_F(BrowserHost, MalformedInputGetsAnErrorAndNothingStarts)
+{
+    const struct {
+        const char* name;
+        std::string input;
+        bool closeInput;  // as Firefox does at the latest; a complete length needs no end
+        const char* code;
+    } cases[] = {
+        {"a length of 0", Length(0), false, "bad-length"},
+        {"a length over 64 KiB", Length(64 * 1024 + 1), false, "bad-length"},
+        {"a length cut short", std::string("\x10\x00", 2), true, "truncated"},
+        {"a body cut short", Length(100) + "{\"site\":", true, "truncated"},
+        {"invalid UTF-8", Framed("{\"site\":\"a.org\",\"title\":\"\xC0\xAF\",\"language\":\"en\"}"), false,
+         "bad-encoding"},
+        {"an array", Framed("[\"a.org\",\"T\",\"en\"]"), false, "bad-json"},
+        {"a field missing", Framed("{\"site\":\"a.org\",\"title\":\"T\"}"), false, "bad-fields"},
+        {"a field extra", Framed("{\"site\":\"a.org\",\"title\":\"T\",\"language\":\"en\",\"x\":\"\"}"), false,
+         "bad-fields"},
+        {"a field of the wrong type", Framed("{\"site\":\"a.org\",\"title\":7,\"language\":\"en\"}"), false,
+         "bad-fields"},
+        {"a site with a space", Framed(Request("a b.org", "T", "en")), false, "bad-site"},
+        {"a site with quotes", Framed(Request("\\\"a.org\\\"", "T", "en")), false, "bad-site"},
+        {"a site with capitals", Framed(Request("A.org", "T", "en")), false, "bad-site"},
+        {"a title with CR", Framed(Request("a.org", "T\\r", "en")), false, "bad-title"},
+        {"a title with LF", Framed(Request("a.org", "\\nT", "en")), false, "bad-title"},
+        {"a language that is no tag", Framed(Request("a.org", "T", "en_US!")), false, "bad-language"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectRefused(c.input, c.closeInput, true, c.code);
+    }
+}
+
+// ---- --register and --unregister --------------------------------------------------
+
+const wchar_t kHostKey[] = L"" HALVANE_HOST_KEY;
+
+// The key's default value; empty when there is no key.
+std::wstring RegisteredManifest()
+{
+    wchar_t value[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof(value) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, kHostKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+        return std::wstring();
+    return value;
+}
+
+bool KeyExists()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kHostKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD got = 0;
+    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    return bytes.substr(0, got);
+}
+
+// A copy of the host in a folder of its own, as a zip unpacks it: a space and
+// a letter outside ASCII in its path, which the manifest must keep.
+class HostRegistration : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"Halvane h\xE4lvane " + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        host_ = folder_ + L"\\" HALVANE_HOST_EXE;
+        manifest_ = folder_ + L"\\" HALVANE_HOST_MANIFEST;
+        ASSERT_TRUE(CopyFileW(driver::ProgramPath(L"" HALVANE_HOST_EXE).c_str(), host_.c_str(), FALSE));
+        RegDeleteKeyW(HKEY_CURRENT_USER, kHostKey);
+    }
+    void TearDown() override
+    {
+        RegDeleteKeyW(HKEY_CURRENT_USER, kHostKey);
+        DeleteFileW(manifest_.c_str());
+        DeleteFileW(host_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+    DWORD Run(const wchar_t* option)
+    {
+        driver::ScopedProcess host(driver::Launch(option, host_));
+        return host.WaitForExit(kTimeoutMs);
+    }
+
+    std::wstring folder_, host_, manifest_;
+};
+
+TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesThem)
+{
+    ASSERT_EQ(Run(L"--register"), 0u);
+    EXPECT_EQ(RegisteredManifest(), manifest_);
+    rapidjson::Document manifest;
+    std::string text = ReadFileBytes(manifest_);
+    manifest.Parse(text.c_str());
+    ASSERT_TRUE(manifest.IsObject()) << text;
+    EXPECT_EQ(string_tables::Narrow(host_), manifest["path"].GetString());
+    EXPECT_STREQ(manifest["name"].GetString(), HALVANE_HOST_NAME);
+    EXPECT_STREQ(manifest["allowed_extensions"][0].GetString(), HALVANE_EXTENSION_ID);
+
+    EXPECT_EQ(Run(L"--unregister"), 0u);
+    EXPECT_FALSE(KeyExists());
+    EXPECT_EQ(GetFileAttributesW(manifest_.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Run(L"--unregister"), 0u) << "unregistering twice is no fault";
+}
+
+// The installed copy's registration is not this copy's to remove.
+TEST_F(HostRegistration, UnregisterLeavesAnotherCopysKey)
+{
+    ASSERT_EQ(Run(L"--register"), 0u);
+    std::wstring other = driver::ProgramPath(L"halvane.exe");  // any file that exists
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kHostKey, nullptr, REG_SZ, other.c_str(),
+                              static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Run(L"--unregister"), 0u);
+    EXPECT_EQ(RegisteredManifest(), other);
+    EXPECT_EQ(GetFileAttributesW(manifest_.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
