@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# End to end with a real browser. Debian's firefox-esr runs on a private Xvfb
+# with a fresh profile and a private HOME, the extension loaded temporarily by
+# web-ext. The HOME's native-messaging folder names a wrapper that runs
+# halvane-host.exe under Wine in a private prefix. A page served on the
+# loopback asks to be kept on top.
+#
+#   browser_test.sh BIN     (BIN holds halvane.exe, halvane-host.exe, standin_browser.exe)
+#
+# Firefox runs on Linux, Halvane under Wine: they share no windows. So a
+# stand-in browser window in the prefix carries the title that the X server
+# shows for Firefox's window, and follows it when it changes. The test checks:
+# the prompt shows the page's site and that title; answered "Just this time",
+# the stand-in window is kept on top; the page lets go, the title loses its
+# preface, and Halvane ends. Every wait is bounded; every process it starts is
+# ended on the way out.
+set -uo pipefail
+bin=$(cd "$1" && pwd)
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+web_ext=$repo/tools/web-ext/node_modules/.bin/web-ext
+site=127.0.0.1
+
+. "$repo/scripts/wine-prefix.sh"
+. "$repo/scripts/xvfb.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-browser.XXXXXX")
+server_pid='' web_ext_pid='' STANDIN_PID=''
+cleanup() {
+  [ -n "${STANDIN_PID:-}" ] && { echo quit >&"${STANDIN[1]}"; } 2>/dev/null
+  [ -n "$web_ext_pid" ] && kill "$web_ext_pid" 2>/dev/null   # web-ext ends its Firefox
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  # What is left of Firefox and the host's wrapper names $work on its command line.
+  local tries=0
+  while [ $tries -lt 100 ] && pgrep -f "$work/" >/dev/null; do   # at most about 10 s
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  pgrep -f "$work/" | while read -r pid; do kill -9 "$pid" 2>/dev/null; done
+  wine_prefix_stop   # ends every Wine process of the prefix: the stand-in, Halvane
+  local pid
+  for pid in "${STANDIN_PID:-}" "$web_ext_pid" "$server_pid"; do
+    [ -n "$pid" ] && wait "$pid" 2>/dev/null
+  done
+  xvfb_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' INT TERM
+
+fail() {
+  echo "browser test: $*" >&2
+  echo "--- what the page heard" >&2; grep -o 'GET /outcome/[^ ]*' "$work/server.log" >&2
+  echo "--- web-ext log" >&2; tail -20 "$work/web-ext.log" >&2
+  exit 1
+}
+
+# until SECONDS COMMAND...: polls COMMAND every 0.2 s until it succeeds.
+until_ok() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+
+wine_prefix_start null || exit 1
+xvfb_start || exit 1
+
+# The page and its server; every outcome the page hears shows in the log as a
+# request for outcome/NAME/REASON.
+mkdir -p "$work/site" "$work/home/.mozilla/native-messaging-hosts"
+cp "$repo/tests/browser/page.html" "$work/site/"
+python3 -u -m http.server 0 --bind $site --directory "$work/site" >"$work/server.log" 2>&1 &
+server_pid=$!
+port_known() { grep -q '^Serving HTTP on .* port [0-9]' "$work/server.log"; }
+until_ok 10 port_known || fail "the page server did not start"
+port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\).*/\1/p' "$work/server.log")
+
+# The host as Firefox on Linux finds it: a manifest in the HOME naming a wrapper.
+cat >"$work/host.sh" <<EOF
+#!/bin/sh
+# Wine finds the prefix's running server through TMPDIR as well.
+export WINEPREFIX='$WINEPREFIX' TMPDIR='${TMPDIR:-/tmp}' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
+exec wine '$bin/halvane-host.exe' "\$@"
+EOF
+chmod +x "$work/host.sh"
+cat >"$work/home/.mozilla/native-messaging-hosts/org.marrowin.halvane.json" <<EOF
+{"name": "org.marrowin.halvane", "description": "Halvane (browser test)", "path": "$work/host.sh",
+ "type": "stdio", "allowed_extensions": ["halvane@marrowin.org"]}
+EOF
+
+# The stand-in browser, driven line by line.
+coproc STANDIN { exec wine "$bin/standin_browser.exe" 2>/dev/null; }
+standin() { echo "$1" >&"${STANDIN[1]}"; }
+# standin_reply SECONDS: the tool's next line, or fails.
+standin_reply() {
+  local line
+  IFS= read -r -t "$1" line <&"${STANDIN[0]}" || return 1
+  reply=${line%$'\r'}
+}
+
+# Firefox, with a profile made fresh in $work. (TMPDIR stays as it is: Wine
+# finds its server through it.)
+HOME=$work/home timeout 300 "$web_ext" run --source-dir "$repo/extension" --firefox /usr/bin/firefox-esr \
+  --firefox-profile "$work/profile" --profile-create-if-missing --keep-profile-changes \
+  --no-reload --no-input --start-url "http://$site:$port/page.html" \
+  >"$work/web-ext.log" 2>&1 &
+web_ext_pid=$!
+
+heard() { grep -q "GET /outcome/$1 " "$work/server.log"; }
+heard_any() { grep -q 'GET /outcome/' "$work/server.log"; }
+until_ok 120 heard_any || fail "the page heard nothing from the extension"
+heard kept/started || fail "the page did not hear \"kept\": $(grep -o 'outcome/[^ ]*' "$work/server.log")"
+
+# The title of Firefox's window, as the X server has it.
+firefox_title() {
+  xwininfo -root -tree 2>/dev/null | sed -n 's/^ *0x[0-9a-f]* "\(.*\)": ("Navigator" .*/\1/p' | head -1
+}
+title=$(firefox_title)
+case $title in
+  $'\U1F4CC '????' Halvane browser test — '*) ;;
+  *) fail "Firefox's window is titled \"$title\", without the preface" ;;
+esac
+standin "open MozillaWindowClass $title"
+standin_reply 30 || fail "the stand-in browser does not answer"
+
+standin "prompt 60"
+standin_reply 70 || fail "no answer from the stand-in browser about the prompt"
+case $reply in
+  "prompt: "*"$site"*"$title"*) echo "$reply" ;;
+  *) fail "the prompt does not show the site and the title: $reply" ;;
+esac
+standin_reply 5
+
+standin "answer once"
+standin_reply 30 && echo "$reply"
+standin "raised 1 10"
+standin_reply 20
+case $reply in
+  *"topmost=yes visible=yes") echo "kept: $reply" ;;
+  *) fail "the window is not kept on top: $reply" ;;
+esac
+
+# The page lets go: the extension takes the preface away, and the stand-in
+# follows the title.
+echo let-go >"$work/site/command.txt"
+until_ok 30 heard released/page || fail "the page did not hear \"released\""
+plain() { local t; t=$(firefox_title); [ -n "$t" ] && [ "$t" != "$title" ] && released_title=$t; }
+until_ok 10 plain || fail "the window's title kept its preface"
+case $released_title in
+  'Halvane browser test — '*) ;;
+  *) fail "after letting go the window is titled \"$released_title\"" ;;
+esac
+standin "title 1 $released_title"
+standin_reply 10
+standin "exit 10"
+standin_reply 20
+case $reply in
+  "halvane.exe exit code: 0") echo "after letting go: $reply" ;;
+  *) fail "Halvane did not end after the page let go: $reply" ;;
+esac
+echo "browser test: passed"
