@@ -19,6 +19,8 @@ bin=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 web_ext=$repo/tools/web-ext/node_modules/.bin/web-ext
 site=127.0.0.1
+# Titles hold a pin and a dash: xwininfo prints them, and bash compares them, as UTF-8.
+export LC_ALL=C.UTF-8
 
 . "$repo/scripts/wine-prefix.sh"
 . "$repo/scripts/xvfb.sh"
