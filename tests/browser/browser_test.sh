@@ -12,8 +12,9 @@
 # shows for Firefox's window, and follows it when it changes. The test checks:
 # the prompt shows the page's site and that title; answered "Just this time",
 # the stand-in window is kept on top; the page lets go, the title loses its
-# preface, and Halvane ends. Every wait is bounded; every process it starts is
-# ended on the way out.
+# preface, and Halvane ends. Then the page asks again and retitles itself: the
+# preface goes and the page hears "released". Every wait is bounded; every
+# process it starts is ended on the way out.
 set -uo pipefail
 bin=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -109,7 +110,8 @@ HOME=$work/home timeout 300 "$web_ext" run --source-dir "$repo/extension" --fire
   >"$work/web-ext.log" 2>&1 &
 web_ext_pid=$!
 
-heard() { grep -q "GET /outcome/$1 " "$work/server.log"; }
+# heard OUTCOME/REASON [COUNT]: the page has heard that, COUNT times (default once).
+heard() { [ "$(grep -c "GET /outcome/$1 " "$work/server.log")" -ge "${2:-1}" ]; }
 heard_any() { grep -q 'GET /outcome/' "$work/server.log"; }
 until_ok 120 heard_any || fail "the page heard nothing from the extension"
 heard kept/started || fail "the page did not hear \"kept\": $(grep -o 'outcome/[^ ]*' "$work/server.log")"
@@ -145,7 +147,7 @@ esac
 
 # The page lets go: the extension takes the preface away, and the stand-in
 # follows the title.
-echo let-go >"$work/site/command.txt"
+echo "1 let-go" >"$work/site/command.txt"
 until_ok 30 heard released/page || fail "the page did not hear \"released\""
 plain() { local t; t=$(firefox_title); [ -n "$t" ] && [ "$t" != "$title" ] && released_title=$t; }
 until_ok 10 plain || fail "the window's title kept its preface"
@@ -161,4 +163,20 @@ case $reply in
   "halvane.exe exit code: 0") echo "after letting go: $reply" ;;
   *) fail "Halvane did not end after the page let go: $reply" ;;
 esac
+
+# The page asks again, and retitles itself while Halvane asks: the window's
+# title changes, so the extension takes the preface away and tells the page.
+echo "2 keep" >"$work/site/command.txt"
+until_ok 30 heard kept/started 2 || fail "the page did not hear \"kept\" again"
+standin "prompt 60"
+standin_reply 70 && standin_reply 5 || fail "no answer from the stand-in browser about the second prompt"
+echo "3 retitle" >"$work/site/command.txt"
+until_ok 30 heard released/title || fail "the page did not hear \"released\" when it retitled itself"
+retitled() { [ "$(firefox_title)" = "Halvane browser test, retitled — ${title#*— }" ]; }
+until_ok 10 retitled || fail "after retitling the window is titled \"$(firefox_title)\""
+standin "answer cancel"
+standin_reply 30
+standin "exit 10"
+standin_reply 20
+[ "$reply" = "halvane.exe exit code: 0" ] || fail "Halvane did not end after the prompt was cancelled: $reply"
 echo "browser test: passed"

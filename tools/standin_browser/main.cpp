@@ -98,6 +98,8 @@ struct Watched {
 
 void WatchPrompt(Watched& watched, DWORD seconds)
 {
+    if (driver::WaitForExit(watched.halvane, 0) != STILL_ACTIVE)
+        driver::End(watched.halvane);  // the one watched before has ended: look for a new one
     bool shown = driver::WaitUntil([&] {
         if (!watched.halvane.handle)
             watched.halvane = driver::FindProcess(L"halvane.exe");
