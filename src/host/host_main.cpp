@@ -4,7 +4,8 @@
 // A console program: Firefox starts it with CREATE_NO_WINDOW, so no window
 // shows, and started by hand (--register) its output can be read. Standard
 // input and output are used through ReadFile and WriteFile alone, so no C
-// runtime text mode ever changes a byte of a message.
+// runtime text mode ever changes a byte of a message. Exit code: 0 when
+// Halvane was started, 1 when the reply is an error, 2 for the usage text.
 #include "host/host_message.h"
 #include "host/host_request.h"
 #include "host/host_win32.h"
