@@ -90,6 +90,26 @@ async function waitForPreface(windowId, preface) {
   return null;
 }
 
+// The keep as it will be asked for, once the window's title shows the
+// preface, or null (the page told why). The tab must still be the one its
+// window shows: the preface is the window's, whichever tab is shown.
+async function markedWindow(tab, site, preface) {
+  const windowTitle = await waitForPreface(tab.windowId, preface).catch(() => null);
+  if (!windowTitle) {
+    await removePreface(tab.windowId);
+    tell(tab.id, "error", "title-not-shown",
+      "The window's title does not show the page's title, so Halvane could not find the window.");
+    return null;
+  }
+  const now = await browser.tabs.get(tab.id);
+  if (!now.active || now.windowId !== tab.windowId || siteOf(now.url) !== site) {
+    await removePreface(tab.windowId);
+    tell(tab.id, "refused", "not-active");
+    return null;
+  }
+  return {tabId: tab.id, windowId: tab.windowId, site, preface, pageTitle: now.title, windowTitle, pid: 0};
+}
+
 async function keepWindow(tabId) {
   const tab = await browser.tabs.get(tabId);
   const site = siteOf(tab.url);
@@ -116,21 +136,22 @@ async function keepWindow(tabId) {
   // no page can have Halvane hide its window.
   const preface = `\u{1F4CC} ${randomId()} `;
   await browser.windows.update(tab.windowId, {titlePreface: preface});
-  const windowTitle = await waitForPreface(tab.windowId, preface).catch(() => null);
-  if (!windowTitle) {
+  let started;
+  try {
+    started = await markedWindow(tab, site, preface);
+  } catch (e) {
     await removePreface(tab.windowId);
-    tell(tabId, "error", "title-not-shown",
-      "The window's title does not show the page's title, so Halvane could not find the window.");
+    throw e;
+  }
+  if (!started) {
     return;
   }
-  const pageTitle = (await browser.tabs.get(tabId)).title;
-  const started = {tabId, windowId: tab.windowId, site, preface, pageTitle, windowTitle, pid: 0};
   await saveKeep(started);
 
   let reply;
   try {
     reply = await browser.runtime.sendNativeMessage(HOST, {
-      site, title: windowTitle, language: browser.i18n.getUILanguage(),
+      site, title: started.windowTitle, language: browser.i18n.getUILanguage(),
     });
   } catch (e) {
     reply = {ok: false, error: "no-host", message: String(e && e.message)};
