@@ -27,7 +27,12 @@ export LC_ALL=C.UTF-8
 . "$repo/scripts/xvfb.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-browser.XXXXXX")
 server_pid='' web_ext_pid='' STANDIN_PID=''
+# One bound for the whole run, under CTest's own, so that the clean-up below
+# still runs. It holds none of the caller's output.
+( sleep 240 && kill -TERM $$ ) </dev/null >/dev/null 2>&1 &
+watchdog_pid=$!
 cleanup() {
+  pkill -P "$watchdog_pid" 2>/dev/null; kill "$watchdog_pid" 2>/dev/null
   [ -n "${STANDIN_PID:-}" ] && { echo quit >&"${STANDIN[1]}"; } 2>/dev/null
   [ -n "$web_ext_pid" ] && kill "$web_ext_pid" 2>/dev/null   # web-ext ends its Firefox
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
@@ -40,7 +45,7 @@ cleanup() {
   pgrep -f "$work/" | while read -r pid; do kill -9 "$pid" 2>/dev/null; done
   wine_prefix_stop   # ends every Wine process of the prefix: the stand-in, Halvane
   local pid
-  for pid in "${STANDIN_PID:-}" "$web_ext_pid" "$server_pid"; do
+  for pid in "${STANDIN_PID:-}" "$web_ext_pid" "$server_pid" "$watchdog_pid"; do
     [ -n "$pid" ] && wait "$pid" 2>/dev/null
   done
   xvfb_stop
@@ -104,7 +109,7 @@ standin_reply() {
 
 # Firefox, with a profile made fresh in $work. (TMPDIR stays as it is: Wine
 # finds its server through it.)
-HOME=$work/home timeout 300 "$web_ext" run --source-dir "$repo/extension" --firefox /usr/bin/firefox-esr \
+HOME=$work/home timeout 240 "$web_ext" run --source-dir "$repo/extension" --firefox /usr/bin/firefox-esr \
   --firefox-profile "$work/profile" --profile-create-if-missing --keep-profile-changes \
   --no-reload --no-input --start-url "http://$site:$port/page.html" \
   >"$work/web-ext.log" 2>&1 &
