@@ -2,7 +2,7 @@
 // The page's side of Halvane. A page asks with
 //   window.postMessage({halvane: "keep"}, location.origin)      or {halvane: "let-go"}
 // and hears back through a "halvane" event on window, whose detail is
-// {outcome: "kept" | "refused" | "released" | "error", reason: "..."}.
+// {outcome: "kept" | "refused" | "released" | "error", reason: "...", message: "..."}.
 // The page says only what it wants: which site asks is the background's to
 // know, from the tab itself.
 
@@ -21,6 +21,8 @@ browser.runtime.onMessage.addListener((message) => {
   if (message === null || typeof message !== "object" || typeof message.outcome !== "string") {
     return;
   }
-  const detail = cloneInto({outcome: message.outcome, reason: String(message.reason || "")}, window);
+  const detail = cloneInto({
+    outcome: message.outcome, reason: String(message.reason || ""), message: String(message.message || ""),
+  }, window);
   window.dispatchEvent(new CustomEvent("halvane", {detail}));
 });
