@@ -3,6 +3,7 @@
 
 #include "decisions/decision_table.h"
 #include "decisions/name_set.h"
+#include "text/system_case.h"
 #include "text/text.h"
 
 #include <stdlib.h>
@@ -44,31 +45,6 @@ void LoadDecisions()
         PutDecisionInSlot(i, DuplicateText(name, nameLength), decision);
     }
     Registry.CloseKey(key);
-}
-
-// Value names are compared by the registry without regard to case, by the
-// system's own upper-case table; the stale-value check must agree with it or it
-// would delete a value that was just written under another case. ntdll's
-// RtlUpcaseUnicodeChar is that very table.
-typedef WCHAR(WINAPI* UpcaseCall)(WCHAR);
-static UpcaseCall RegistryUpcase;
-
-static wchar_t RegistryFold(wchar_t c)
-{
-    return RegistryUpcase(c);
-}
-
-static wchar_t CharUpperFold(wchar_t c)
-{
-    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
-}
-
-static CharacterFold RegistryNameFold()
-{
-    if (!RegistryUpcase)
-        RegistryUpcase = reinterpret_cast<UpcaseCall>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
-    return RegistryUpcase ? RegistryFold : CharUpperFold;
 }
 
 // The registry keeps a value's name as first written: setting "example.org"
@@ -137,7 +113,10 @@ void SaveDecisions()
 
     bool everyWriteDone = true;
     NameSet tableNames;
-    InitNameSet(&tableNames, SiteDecisions.slotCount, RegistryNameFold());
+    // The registry tells value names apart by the system's case rule; the
+    // stale-value check must agree with it or it would delete a value that was
+    // just written under another case.
+    InitNameSet(&tableNames, SiteDecisions.slotCount, SystemCaseFold());
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
         SiteDecision* entry = SiteDecisions.slots[i];
         if (!entry || !entry->domain[0])
