@@ -50,7 +50,11 @@ void LoadDecisions()
 // The registry keeps a value's name as first written: setting "example.org"
 // over "Example.ORG" changes the data, not the name. Such a name (which only
 // another program can have written) is renamed by deleting it and writing it
-// again; should that write fail, the old name gets its data back.
+// again; should that write fail, the old name gets its data back. The order
+// cannot be the other way round: the registry matches names without regard to
+// case, so the new name written first would land on the old value, and the
+// delete would then take the decision with it. A kill between the two calls
+// loses that one site.
 static void LowerCaseStoredName(HKEY key, const wchar_t* storedName, const wchar_t* domain)
 {
     int32_t decision = 0;
@@ -103,7 +107,8 @@ static void TidyStoredValues(HKEY key, const NameSet* tableNames, bool everyWrit
 }
 
 // Writes every entry first and only then removes what the table no longer
-// holds, so a failure or a kill part-way never loses a decision saved before.
+// holds, so a failure or a kill part-way loses no decision saved before, but
+// for the rename of a name another program wrote in mixed case (above).
 void SaveDecisions()
 {
     HKEY key;
