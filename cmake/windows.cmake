@@ -45,6 +45,7 @@ add_library(halvane_win32 STATIC
   src/app/language.cpp
   src/decisions/registry_store.cpp
   src/keeper/keeper.cpp
+  src/text/system_case.cpp
   src/ui/dialog_common.cpp
   src/ui/prompt.cpp
   src/ui/preferences.cpp

@@ -4,8 +4,9 @@
 #include "app/language_table.h"
 #include "ui/resource_ids.h"
 
-// Looked up at run time: an import of it would keep the program from loading
-// on the older systems that the thread-locale road is for.
+// Looked up at run time, and called on Vista and later only: Windows 2000 has
+// no such call, and XP's and Server 2003's serves consoles alone (it takes
+// nothing but 0), so the thread-locale road is theirs.
 static void SetUiLanguage(LANGID language)
 {
     typedef LANGID(WINAPI * SetThreadUILanguageCall)(LANGID);

@@ -12,6 +12,8 @@ void CreateDecisionEditor(HWND dialog)
     HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
     DecisionEditor = CreateWindowExW(0, L"COMBOBOX", nullptr, WS_CHILD | CBS_DROPDOWNLIST, 100, 100, 150, 150, list,
                                      nullptr, AppInstance, nullptr);
+    if (!DecisionEditor)
+        return;  // a font made now would belong to no window
 
     // The dialog's font, two units smaller, whichever way its height is given.
     LOGFONTW font = {};

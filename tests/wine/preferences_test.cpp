@@ -771,6 +771,32 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
 }
 
+// ---- the cell editor alone, in this process ---------------------------------------
+
+// A font made for an editor whose window could not be made would belong to no
+// one. Nothing counts GDI objects under Wine, but it gives the next object the
+// slot (the low word of the handle) of the one deleted last: a font made in
+// between takes that slot.
+TEST(DecisionEditorAlone, MakesNoFontWhenItsWindowCannotBeMade)
+{
+    // No site list in it: a child window of no parent cannot be made.
+    HWND notADialog = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(notADialog);
+    auto nextFontSlot = [] {
+        HFONT font = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, L"Tahoma");
+        DeleteObject(font);
+        return LOWORD(reinterpret_cast<ULONG_PTR>(font));
+    };
+    WORD slot = nextFontSlot();
+    if (nextFontSlot() != slot)
+        GTEST_SKIP() << "this system does not hand out a freed slot again";
+    CreateDecisionEditor(notADialog);
+    EXPECT_EQ(DecisionEditor, nullptr);
+    EXPECT_EQ(nextFontSlot(), slot) << "a font was made for an editor that does not exist";
+    DestroyDecisionEditor();
+    DestroyWindow(notADialog);
+}
+
 // ---- the order of the rows, in this process --------------------------------------
 
 // The fill hands the rows to the list in the order that the list's ascending
