@@ -137,6 +137,7 @@ static void OnPreferencesInit(HWND dialog)
     SetUpSiteList(dialog);
     ClearSelectedRow();
     EnableWindow(GetDlgItem(dialog, IDC_REMOVE), FALSE);
+    ShowDespiteStartupInfo(dialog);
 }
 
 // A new label is lower-cased in the notification's own buffer, so the list
