@@ -110,6 +110,7 @@ static void OnPromptInit(HWND dialog)
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
     SetPromptTexts(dialog);
     EnableWindow(GetDlgItem(dialog, IDOK), FALSE);  // until a choice is made
+    ShowDespiteStartupInfo(dialog);
 }
 
 static void OnPromptCommand(HWND dialog, int id)
