@@ -43,8 +43,10 @@ target_compile_options(halvane_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
 add_library(halvane_win32 STATIC
   src/app/globals.cpp
   src/app/language.cpp
+  src/app/system_libraries.cpp
   src/decisions/registry_store.cpp
   src/keeper/keeper.cpp
+  src/text/system_case.cpp
   src/ui/dialog_common.cpp
   src/ui/prompt.cpp
   src/ui/preferences.cpp
@@ -99,12 +101,14 @@ function(halvane_version_header dir version)
   configure_file(${PROJECT_SOURCE_DIR}/res/halvane_version.h.in ${dir}/halvane_version.h @ONLY)
 endfunction()
 
-# halvane_program(TARGET VERSION): halvane.exe numbered VERSION. The product is
-# TARGET halvane; the installer test also builds a later-numbered copy.
+# halvane_program(TARGET VERSION [SOURCE...]): halvane.exe numbered VERSION,
+# with the extra sources if any. The product is TARGET halvane; the installer
+# test also builds a later-numbered copy, and the planted-DLL test builds
+# copies with one defence taken away.
 function(halvane_program target version)
   set(version_dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_version)
   halvane_version_header(${version_dir} ${version})
-  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/app/main.cpp ${PROJECT_SOURCE_DIR}/res/halvane.rc)
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/app/main.cpp ${PROJECT_SOURCE_DIR}/res/halvane.rc ${ARGN})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME halvane)
   set_source_files_properties(${PROJECT_SOURCE_DIR}/res/halvane.rc PROPERTIES OBJECT_DEPENDS
     "${HALVANE_RC_DEPENDS};${version_dir}/halvane_version.h")

@@ -1,4 +1,6 @@
-// Every process-wide variable of the program, in one place.
+// The process-wide variables the start-up flow and the dialogs share. The
+// decision table, the registry calls and the system case table live with the
+// code that owns them.
 // The program runs on one thread, so none of them needs a lock.
 #ifndef HALVANE_GLOBALS_H
 #define HALVANE_GLOBALS_H

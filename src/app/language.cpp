@@ -4,16 +4,19 @@
 #include "app/language_table.h"
 #include "ui/resource_ids.h"
 
-// Looked up at run time: an import of it would keep the program from loading
-// on the older systems that the thread-locale road is for.
-static void SetUiLanguage(LANGID language)
+// Looked up at run time, and called on Vista and later only: an import of it
+// would keep the program from loading on Windows 2000, and XP's and Server
+// 2003's serves consoles alone (it takes nothing but 0), so the thread-locale
+// road is theirs.
+static LANGID WINAPI SetUiLanguageWhereItExists(LANGID language)
 {
     typedef LANGID(WINAPI * SetThreadUILanguageCall)(LANGID);
     auto call = reinterpret_cast<SetThreadUILanguageCall>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadUILanguage")));
-    if (call)
-        call(language);
+    return call ? call(language) : 0;
 }
+
+LanguageCalls ThreadLanguage = {GetVersionExW, SetUiLanguageWhereItExists, SetThreadLocale};
 
 void SelectInterfaceLanguage(const wchar_t* languageCode)
 {
@@ -23,11 +26,11 @@ void SelectInterfaceLanguage(const wchar_t* languageCode)
     // systems (and a failed query, whose fields stay zero) by its locale.
     OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExW(&version);
+    ThreadLanguage.GetVersionEx(&version);
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 6)
-        SetUiLanguage(language);
+        ThreadLanguage.SetThreadUILanguage(language);
     else
-        SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
+        ThreadLanguage.SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
 
     LoadStringW(AppInstance, IDS_ALLOW, AllowText, TextLimit);
     LoadStringW(AppInstance, IDS_DENY, DenyText, TextLimit);

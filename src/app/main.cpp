@@ -1,6 +1,7 @@
 // The entry point and the whole start-up flow: one pass, then the process ends.
 #include "app/globals.h"
 #include "app/language.h"
+#include "app/system_libraries.h"
 #include "decisions/decision_table.h"
 #include "decisions/registry_store.h"
 #include "keeper/keeper.h"
@@ -16,10 +17,19 @@ enum {
     ExitDone = 0,
 };
 
+// Just before the first dialog, and before the first USER32 call loads USER32.
+// The language matters only to the dialogs; a remembered decision shows none,
+// and then USER32 need never be loaded at all.
+static void PrepareDialogs()
+{
+    PreloadDialogLibraries();
+    SelectInterfaceLanguage(LaunchRequest.languageCode);
+}
+
 // The language code alone: the Preferences dialog, saved when it ends with OK.
 static int RunPreferencesAlone()
 {
-    SelectInterfaceLanguage(LaunchRequest.languageCode);
+    PrepareDialogs();
     if (RunPreferences(nullptr) == IDOK)
         SaveDecisions();
     return ExitDone;
@@ -52,9 +62,7 @@ static void HandleRequest()
 {
     int32_t decision = FindDecision(LaunchRequest.site);
     if (decision == NoDecision) {
-        // The language matters only to the dialogs; a remembered decision shows
-        // none, and then USER32 need never be loaded at all.
-        SelectInterfaceLanguage(LaunchRequest.languageCode);
+        PrepareDialogs();
         // A prompt that cannot be created (-1) or is cancelled counts as no answer.
         if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_CONSENT_PROMPT), nullptr, PromptDialogProc, 0) == IDOK)
             ActOnPromptChoice();
@@ -62,25 +70,6 @@ static void HandleRequest()
         KeepWindowOnTop(LaunchRequest.windowTitle);
     }
     // A remembered Deny, or any other stored value: nothing to do.
-}
-
-// The program's own folder is often Downloads: no DLL may be found there, nor
-// in the current folder. Where the system can, every later load by name (the
-// delay-loaded USER32 and GDI32 too) searches the system folder alone. Both
-// calls are looked up, so the program still starts on systems without them.
-static void SearchSystemFolderOnly()
-{
-    typedef BOOL(WINAPI * SetDefaultDirectoriesCall)(DWORD);
-    typedef BOOL(WINAPI * SetDirectoryCall)(const wchar_t*);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto setDefaultDirectories = reinterpret_cast<SetDefaultDirectoriesCall>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    auto setDirectory =
-        reinterpret_cast<SetDirectoryCall>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
-    if (setDefaultDirectories)
-        setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (setDirectory)
-        setDirectory(L"");
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int)

@@ -3,6 +3,7 @@
 
 #include "decisions/decision_table.h"
 #include "decisions/name_set.h"
+#include "text/system_case.h"
 #include "text/text.h"
 
 #include <stdlib.h>
@@ -46,35 +47,14 @@ void LoadDecisions()
     Registry.CloseKey(key);
 }
 
-// Value names are compared by the registry without regard to case, by the
-// system's own upper-case table; the stale-value check must agree with it or it
-// would delete a value that was just written under another case. ntdll's
-// RtlUpcaseUnicodeChar is that very table.
-typedef WCHAR(WINAPI* UpcaseCall)(WCHAR);
-static UpcaseCall RegistryUpcase;
-
-static wchar_t RegistryFold(wchar_t c)
-{
-    return RegistryUpcase(c);
-}
-
-static wchar_t CharUpperFold(wchar_t c)
-{
-    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
-}
-
-static CharacterFold RegistryNameFold()
-{
-    if (!RegistryUpcase)
-        RegistryUpcase = reinterpret_cast<UpcaseCall>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
-    return RegistryUpcase ? RegistryFold : CharUpperFold;
-}
-
 // The registry keeps a value's name as first written: setting "example.org"
 // over "Example.ORG" changes the data, not the name. Such a name (which only
 // another program can have written) is renamed by deleting it and writing it
-// again; should that write fail, the old name gets its data back.
+// again; should that write fail, the old name gets its data back. The order
+// cannot be the other way round: the registry matches names without regard to
+// case, so the new name written first would land on the old value, and the
+// delete would then take the decision with it. A kill between the two calls
+// loses that one site.
 static void LowerCaseStoredName(HKEY key, const wchar_t* storedName, const wchar_t* domain)
 {
     int32_t decision = 0;
@@ -127,7 +107,8 @@ static void TidyStoredValues(HKEY key, const NameSet* tableNames, bool everyWrit
 }
 
 // Writes every entry first and only then removes what the table no longer
-// holds, so a failure or a kill part-way never loses a decision saved before.
+// holds, so a failure or a kill part-way loses no decision saved before, but
+// for the rename of a name another program wrote in mixed case (above).
 void SaveDecisions()
 {
     HKEY key;
@@ -137,7 +118,10 @@ void SaveDecisions()
 
     bool everyWriteDone = true;
     NameSet tableNames;
-    InitNameSet(&tableNames, SiteDecisions.slotCount, RegistryNameFold());
+    // The registry tells value names apart by the system's case rule; the
+    // stale-value check must agree with it or it would delete a value that was
+    // just written under another case.
+    InitNameSet(&tableNames, SiteDecisions.slotCount, SystemCaseFold());
     for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
         SiteDecision* entry = SiteDecisions.slots[i];
         if (!entry || !entry->domain[0])

@@ -2,7 +2,7 @@
 #include "keeper/keeper.h"
 
 #include "keeper/keeper_logic.h"
-#include "text/text.h"
+#include "text/system_case.h"
 
 #include <windows.h>
 
@@ -26,23 +26,42 @@ static void Pause(void*, uint32_t milliseconds)
     Sleep(milliseconds);
 }
 
-// InternalGetWindowText reads the title the system holds, in one go and without
-// a message: GetWindowTextW would send WM_GETTEXT to the browser, which may hang.
-static bool ReadTitleOfClass(void*, void* window, const wchar_t* className, wchar_t* title, uint32_t capacity)
+struct WindowList {
+    wchar_t* title;
+    uint32_t capacity;
+    KeeperVisit visit;
+    void* visitContext;
+};
+
+// A window closed since the snapshot has no class name any more and is passed over.
+static BOOL CALLBACK VisitWindow(HWND window, LPARAM context)
 {
-    HWND handle = static_cast<HWND>(window);
-    wchar_t actualClass[257];
-    if (!IsWindow(handle) || !GetClassNameW(handle, actualClass, 257) ||
-        !EqualIgnoringAsciiCase(actualClass, className))
-        return false;
-    title[0] = L'\0';
-    InternalGetWindowText(handle, title, static_cast<int>(capacity));
-    return true;
+    WindowList* list = reinterpret_cast<WindowList*>(context);
+    wchar_t className[257];
+    if (GetClassNameW(window, className, 257)) {
+        list->title[0] = L'\0';
+        InternalGetWindowText(window, list->title, static_cast<int>(list->capacity));
+        list->visit(list->visitContext, window, className, list->title);
+    }
+    return TRUE;
+}
+
+// EnumWindows takes its list of windows before the first visit, so a window
+// that moves in the z-order meanwhile is still seen once. InternalGetWindowText
+// reads the title the system holds, the very text FindWindowW compares, and
+// sends no message: GetWindowTextW would send WM_GETTEXT to a window of this
+// process and wait for the thread that owns it.
+static void ListWindows(void*, wchar_t* title, uint32_t capacity, KeeperVisit visit, void* visitContext)
+{
+    WindowList list = {title, capacity, visit, visitContext};
+    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&list));
 }
 
 void KeepWindowOnTop(const wchar_t* windowTitle)
 {
-    static const KeeperCalls platform = {nullptr, FindBrowserWindow, ReadExtendedStyle, MoveInZOrder, Pause,
-                                         ReadTitleOfClass};
+    // FindWindowW matches titles by the system's case rule, as the registry
+    // matches value names: each code unit through the system's upper-case table.
+    const KeeperCalls platform = {nullptr, FindBrowserWindow, ReadExtendedStyle, MoveInZOrder, Pause,
+                                  ListWindows,  SystemCaseFold()};
     KeepWindowOnTopWith(windowTitle, &platform);
 }

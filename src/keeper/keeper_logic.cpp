@@ -27,21 +27,45 @@ static void* SearchClass(const KeeperCalls* calls, const wchar_t* className, con
 }
 
 // The browser may retitle its window between the two searches of a pass, and
-// then neither finds it. So a miss is only believed once the window acted on
-// last proves gone, of another class or under a third title. Its title is read
-// in one go: unlike the two searches, that look cannot be split by a retitle.
-static void* ConfirmMiss(const KeeperCalls* calls, void* lastWindow, const wchar_t* className, const wchar_t* title,
-                         const wchar_t* prefixedTitle, wchar_t* readTitle, uint32_t capacity, KeeperMode* mode)
+// then neither finds it, on the first pass as on any other. So a miss is only
+// believed once one look at every top-level window, each title read in one go
+// (a look a retitle cannot split), finds neither title on a window of the
+// classes searched. Titles are matched by the searches' own case rule.
+struct Look {
+    const wchar_t* title;
+    const wchar_t* prefixedTitle;
+    CharacterFold fold;
+    int firstClass, lastClass;
+    void* found[3][2];  // per class, the first window with the plain and with the "_" title
+};
+
+static void LookAtWindow(void* context, void* window, const wchar_t* className, const wchar_t* windowTitle)
 {
-    if (!lastWindow || !calls->readTitle(calls->context, lastWindow, className, readTitle, capacity))
-        return nullptr;
-    if (wcscmp(readTitle, title) == 0) {
-        *mode = RaiseMode;
-        return lastWindow;
+    Look* look = static_cast<Look*>(context);
+    for (int c = look->firstClass; c <= look->lastClass; ++c) {
+        if (!EqualIgnoringAsciiCase(className, BrowserWindowClasses[c]))
+            continue;
+        int mode = EqualAfterFold(windowTitle, look->title, look->fold)           ? RaiseMode
+                   : EqualAfterFold(windowTitle, look->prefixedTitle, look->fold) ? LowerMode
+                                                                                  : -1;
+        if (mode >= 0 && !look->found[c][mode])
+            look->found[c][mode] = window;
     }
-    if (wcscmp(readTitle, prefixedTitle) == 0) {
-        *mode = LowerMode;
-        return lastWindow;
+}
+
+// In the searches' order: class by class, the plain title before the "_" one.
+static void* ConfirmMiss(const KeeperCalls* calls, Look* look, wchar_t* titleBuffer, uint32_t capacity,
+                         int* classFound, KeeperMode* mode)
+{
+    calls->listWindows(calls->context, titleBuffer, capacity, LookAtWindow, look);
+    for (int c = look->firstClass; c <= look->lastClass; ++c) {
+        for (int m = RaiseMode; m <= LowerMode; ++m) {
+            if (look->found[c][m]) {
+                *classFound = c;
+                *mode = static_cast<KeeperMode>(m);
+                return look->found[c][m];
+            }
+        }
     }
     return nullptr;
 }
@@ -55,12 +79,12 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
     // One unit more than the prefixed title can fill, so that a longer title,
     // cut to fit, still reads as different from both.
     uint32_t capacity = static_cast<uint32_t>(length) + 3;
-    wchar_t* readTitle = static_cast<wchar_t*>(AllocateOrDie(uint64_t(capacity) * sizeof(wchar_t)));
+    wchar_t* titleBuffer = static_cast<wchar_t*>(AllocateOrDie(uint64_t(capacity) * sizeof(wchar_t)));
 
     int currentClass = 0;
     bool classFixed = false;
-    void* lastWindow = nullptr;
     for (;;) {
+        int firstClass = currentClass;
         KeeperMode mode;
         void* window = SearchClass(calls, BrowserWindowClasses[currentClass], title, prefixedTitle, &mode);
         // The first pass tries the classes in order; the class it ends on is kept from then on.
@@ -69,12 +93,12 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
             window = SearchClass(calls, BrowserWindowClasses[currentClass], title, prefixedTitle, &mode);
         }
         classFixed = true;
-        if (!window)
-            window = ConfirmMiss(calls, lastWindow, BrowserWindowClasses[currentClass], title, prefixedTitle,
-                                 readTitle, capacity, &mode);
+        if (!window) {
+            Look look = {title, prefixedTitle, calls->titleFold, firstClass, currentClass, {}};
+            window = ConfirmMiss(calls, &look, titleBuffer, capacity, &currentClass, &mode);
+        }
         if (!window)
             break;
-        lastWindow = window;
 
         bool topmost = (calls->getExtendedStyle(calls->context, window) & KeeperTopmostBit) != 0;
         if (mode == RaiseMode && !topmost)
@@ -83,6 +107,6 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
             calls->setWindowPos(calls->context, window, KeeperInsertNoTopmost, KeeperLowerFlags);
         calls->sleep(calls->context, KeeperPassInterval);
     }
-    free(readTitle);
+    free(titleBuffer);
     free(prefixedTitle);
 }

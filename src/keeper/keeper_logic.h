@@ -1,5 +1,5 @@
-// The browser window keeper's decisions, apart from the four platform calls it
-// makes, so that a recording fake can drive it natively.
+// The browser window keeper's decisions, apart from the platform calls it makes
+// (the seam below), so that a recording fake can drive it natively.
 #ifndef HALVANE_KEEPER_LOGIC_H
 #define HALVANE_KEEPER_LOGIC_H
 
@@ -20,16 +20,22 @@ enum : intptr_t {
 // The browser's top-level window classes, in the order the first pass tries them.
 extern const wchar_t* const BrowserWindowClasses[3];
 
+// Called for each top-level window of one look: its class name and its title,
+// each read once.
+typedef void (*KeeperVisit)(void* visitContext, void* window, const wchar_t* className, const wchar_t* title);
+
 struct KeeperCalls {
     void* context;
     void* (*findWindow)(void* context, const wchar_t* className, const wchar_t* title);
     uint32_t (*getExtendedStyle)(void* context, void* window);
     void (*setWindowPos)(void* context, void* window, intptr_t insertAfter, uint32_t flags);
     void (*sleep)(void* context, uint32_t milliseconds);
-    // The title of a window that is still a window of the given class, read in
-    // one go into title (capacity code units, terminator included, cut to fit);
-    // false when it is gone or of another class.
-    bool (*readTitle)(void* context, void* window, const wchar_t* className, wchar_t* title, uint32_t capacity);
+    // Visits every top-level window of one snapshot of the list, each title read
+    // in one go into titleBuffer (capacity code units, terminator included, cut to fit).
+    void (*listWindows)(void* context, wchar_t* titleBuffer, uint32_t capacity, KeeperVisit visit,
+                        void* visitContext);
+    // The case rule findWindow matches titles by.
+    wchar_t (*titleFold)(wchar_t c);
 };
 
 // Keeps the window titled `title` topmost and shown, or out of the topmost band

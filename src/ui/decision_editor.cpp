@@ -12,6 +12,8 @@ void CreateDecisionEditor(HWND dialog)
     HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
     DecisionEditor = CreateWindowExW(0, L"COMBOBOX", nullptr, WS_CHILD | CBS_DROPDOWNLIST, 100, 100, 150, 150, list,
                                      nullptr, AppInstance, nullptr);
+    if (!DecisionEditor)
+        return;  // a font made now would belong to no window
 
     // The dialog's font, two units smaller, whichever way its height is given.
     LOGFONTW font = {};
@@ -36,6 +38,29 @@ static void GetCellText(HWND list, int row, int column, wchar_t* buffer)
     SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
+static int FieldHeight()
+{
+    RECT field;
+    GetWindowRect(DecisionEditor, &field);  // closed, the window is the field alone
+    return field.bottom - field.top;
+}
+
+// The field is its selection text's height and a frame. Wine counts two pixels
+// of that frame in the height it is given, Windows none: whatever remains is
+// corrected once by the height that shows.
+static void SetFieldHeight(int height)
+{
+    int field = FieldHeight();
+    if (field == height)
+        return;
+    int text = static_cast<int>(SendMessageW(DecisionEditor, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+    int asked = text + height - field;
+    SendMessageW(DecisionEditor, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), asked);
+    field = FieldHeight();
+    if (field != height)
+        SendMessageW(DecisionEditor, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), asked + height - field);
+}
+
 void PlaceDecisionEditor(HWND dialog)
 {
     HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
@@ -44,7 +69,13 @@ void PlaceDecisionEditor(HWND dialog)
     // One pixel inside the cell's left edge, two above the row, to the cell's right and bottom.
     int x = cell.left + 1;
     int y = cell.top - 2;
-    SetWindowPos(DecisionEditor, HWND_TOP, x, y, cell.right - x, cell.bottom - y, SWP_SHOWWINDOW);
+    // A drop-down list takes the height it is given for its field and its
+    // dropped list together: given only the cell's, Windows drops an empty
+    // list. It gets room for both choices and the list's border; the field is
+    // then made the cell's height (a resize may have reset it).
+    int itemHeight = static_cast<int>(SendMessageW(DecisionEditor, CB_GETITEMHEIGHT, 0, 0));
+    SetWindowPos(DecisionEditor, HWND_TOP, x, y, cell.right - x, FieldHeight() + 2 * itemHeight + 2, SWP_SHOWWINDOW);
+    SetFieldHeight(cell.bottom - y);
 
     wchar_t text[TextBufferLength];
     GetCellText(list, SelectedRow.iItem, 1, text);

@@ -12,6 +12,8 @@ INT_PTR RunPreferences(HWND owner);
 
 // Both dialogs open centred on the primary screen and above every normal window.
 void CentreAndRaise(HWND dialog);
+// Called last in each dialog's set-up: a hidden start must not hide the dialog.
+void ShowDespiteStartupInfo(HWND dialog);
 // Loads a string of the interface language into a buffer of TextBufferLength.
 const wchar_t* LoadText(UINT id, wchar_t* buffer);
 

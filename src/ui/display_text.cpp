@@ -2,6 +2,7 @@
 
 #include "text/text.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -101,14 +102,14 @@ void ShortenInMiddle(const wchar_t* text, size_t length, size_t kept, wchar_t* o
     out[head + 1 + length - tail] = L'\0';
 }
 
-// The site from `start` on, after an ellipsis when anything was cut.
-void ShortenFromLeft(const wchar_t* text, size_t length, size_t start, wchar_t* out)
+// The site from `start` on, after an ellipsis when labels were cut before it;
+// of that rest, only `kept` characters from its two ends when fewer than all.
+void ShowSite(const wchar_t* text, size_t length, size_t start, size_t kept, wchar_t* out)
 {
     size_t used = 0;
     if (start)
         out[used++] = Ellipsis;
-    wmemcpy(out + used, text + start, length - start);
-    out[used + length - start] = L'\0';
+    ShortenInMiddle(text + start, length - start, kept, out + used);
 }
 
 // Where the end of a site begins that names who owns it: the last two labels
@@ -138,110 +139,99 @@ struct Fitting {
     size_t registrableStart;
     const wchar_t* title;
     size_t titleLength;
-    wchar_t* siteShown;   // room for siteLength + 2
+    wchar_t* siteShown;   // room for siteLength + 3
     wchar_t* titleShown;  // room for titleLength + 2
     wchar_t* out;
     size_t outLength;
-    MessageFits fits;
-    void* context;
+    const MessageMeasure* measure;
+};
+
+const size_t All = SIZE_MAX;
+
+// What is shown of the page's text: the title's characters, where the site's
+// shown part starts (a label's start) and how much of that part is kept.
+struct Cut {
+    size_t titleKept;
+    size_t siteStart;
+    size_t siteKept;
 };
 
 // Writes the message with these cuts into f.out; gives its whole length.
-size_t Show(Fitting& f, size_t titleKept, size_t siteStart)
+size_t Show(Fitting& f, const Cut& cut)
 {
-    ShortenInMiddle(f.title, f.titleLength, titleKept, f.titleShown);
-    ShortenFromLeft(f.site, f.siteLength, siteStart, f.siteShown);
+    ShortenInMiddle(f.title, f.titleLength, cut.titleKept, f.titleShown);
+    ShowSite(f.site, f.siteLength, cut.siteStart, cut.siteKept, f.siteShown);
     return FormatPromptMessage(f.format, f.siteShown, f.titleShown, f.out, f.outLength);
 }
 
-bool Fits(Fitting& f, size_t titleKept, size_t siteStart)
+bool Passes(Fitting& f, const Cut& cut, MessageFits test)
 {
-    return Show(f, titleKept, siteStart) < f.outLength && f.fits(f.out, f.context);
+    return Show(f, cut) < f.outLength && test(f.out, f.measure->context);
 }
 
-// The first place at or after `at` where the site may be cut: a label's start
-// before its registrable part, any character within it (never inside a pair).
-size_t SiteCutAt(const Fitting& f, size_t at)
+// The most of one part of the cut, between low and high, with which the message
+// fits. The looser test, false for good once the part has grown too long, is
+// searched by halves for an upper bound; below it every count is tried from
+// the top, since a shorter text may wrap onto more lines than a longer one.
+bool LongestFitting(Fitting& f, Cut cut, size_t Cut::*part, size_t low, size_t high, Cut* chosen)
 {
-    if (at <= f.registrableStart) {
-        while (at > 0 && at < f.registrableStart && f.site[at - 1] != L'.')
-            ++at;
-        return at;
-    }
-    return (at < f.siteLength && IsLowSurrogate(f.site[at])) ? at + 1 : at;
-}
-
-// Each search below is a binary search: a shorter text never needs more lines.
-
-// The most title characters in [low, high] that fit with the site cut at siteStart.
-bool LongestFittingTitle(Fitting& f, size_t low, size_t high, size_t siteStart, size_t* kept)
-{
-    bool found = false;
-    while (low <= high) {
-        size_t middle = low + (high - low) / 2;
-        if (Fits(f, middle, siteStart)) {
-            found = true;
-            *kept = middle;
-            low = middle + 1;
-        } else if (middle == 0) {
-            break;
-        } else {
-            high = middle - 1;
-        }
-    }
-    return found;
-}
-
-// The least cut from the site's left, between low and high, that fits with titleKept.
-bool LeastFittingSiteCut(Fitting& f, size_t titleKept, size_t low, size_t high, size_t* start)
-{
-    bool found = false;
-    if (f.siteLength == 0)
+    cut.*part = low;
+    if (low > high || !Passes(f, cut, f.measure->mayFit))
         return false;
-    if (high > f.siteLength - 1)
-        high = f.siteLength - 1;
-    while (low <= high) {
-        size_t middle = low + (high - low) / 2;
-        size_t cut = SiteCutAt(f, middle);
-        if (Fits(f, titleKept, cut)) {
-            found = true;
-            *start = cut;
-            high = middle - 1;
-        } else {
-            low = middle + 1;
+    size_t bound = low;
+    while (bound < high) {
+        cut.*part = bound + (high - bound + 1) / 2;
+        if (Passes(f, cut, f.measure->mayFit))
+            bound = cut.*part;
+        else
+            high = cut.*part - 1;
+    }
+    for (size_t count = bound + 1; count-- > low;) {
+        cut.*part = count;
+        if (Passes(f, cut, f.measure->fits)) {
+            *chosen = cut;
+            return true;
         }
     }
-    return found;
+    return false;
 }
 
-// How much of the title and the site to show. What gives way, in order: the
-// title's middle down to a few characters, the site's labels before its
-// registrable part, the rest of the title, and only then the registrable part
-// from its left; the title then takes back whatever room that left.
-void ChooseCuts(Fitting& f, size_t* titleKept, size_t* siteStart)
+// The start of the site's next label after `start`, up to its registrable part.
+size_t NextLabelStart(const Fitting& f, size_t start)
+{
+    size_t at = start + 1;
+    while (at < f.registrableStart && f.site[at - 1] != L'.')
+        ++at;
+    return at < f.registrableStart ? at : f.registrableStart;
+}
+
+// What gives way, in order: the title's middle down to a few characters, the
+// site's labels before its registrable part, the rest of the title, and last
+// the registrable part from its middle, the title then taking back what it can.
+Cut ChooseCuts(Fitting& f)
 {
     size_t few = f.titleLength < MinimumTitleShown ? f.titleLength : MinimumTitleShown;
-    *titleKept = f.titleLength;
-    *siteStart = 0;
-    if (Fits(f, *titleKept, *siteStart) ||
-        (few < f.titleLength && LongestFittingTitle(f, few, f.titleLength - 1, *siteStart, titleKept)))
-        return;
-    *titleKept = few;
-    if (!LeastFittingSiteCut(f, few, 1, f.registrableStart, siteStart)) {
-        *siteStart = f.registrableStart;
-        if (!(few > 0 && LongestFittingTitle(f, 0, few - 1, *siteStart, titleKept))) {
-            *titleKept = 0;
-            if (!LeastFittingSiteCut(f, 0, f.registrableStart + 1, f.siteLength, siteStart))
-                *siteStart = f.siteLength > 1 ? SiteCutAt(f, f.siteLength - 1) : 0;
-        }
+    Cut chosen = {};
+    for (size_t start = 0;; start = NextLabelStart(f, start)) {
+        if (LongestFitting(f, {0, start, All}, &Cut::titleKept, few, f.titleLength, &chosen))
+            return chosen;
+        if (start >= f.registrableStart)
+            break;
     }
-    LongestFittingTitle(f, *titleKept + 1, f.titleLength, *siteStart, titleKept);
+    if (few > 0 && LongestFitting(f, {0, f.registrableStart, All}, &Cut::titleKept, 0, few - 1, &chosen))
+        return chosen;
+    size_t rest = f.siteLength - f.registrableStart;
+    if (rest > 1 && LongestFitting(f, {0, f.registrableStart, All}, &Cut::siteKept, 1, rest - 1, &chosen)) {
+        LongestFitting(f, chosen, &Cut::titleKept, 0, f.titleLength, &chosen);
+        return chosen;
+    }
+    return {0, f.registrableStart, 1};  // the shortest
 }
 
 }  // namespace
 
 void FormatPromptMessageToFit(const wchar_t* format, const wchar_t* site, const wchar_t* title, wchar_t* out,
-                              size_t outLength, MessageFits fits, void* context)
+                              size_t outLength, const MessageMeasure* measure)
 {
     if (!outLength)
         return;
@@ -252,16 +242,13 @@ void FormatPromptMessageToFit(const wchar_t* format, const wchar_t* site, const 
     f.registrableStart = RegistrableStart(site, f.siteLength);
     f.title = title;
     f.titleLength = wcslen(title);
-    f.siteShown = static_cast<wchar_t*>(AllocateOrDie((uint64_t(f.siteLength) + 2) * sizeof(wchar_t)));
+    f.siteShown = static_cast<wchar_t*>(AllocateOrDie((uint64_t(f.siteLength) + 3) * sizeof(wchar_t)));
     f.titleShown = static_cast<wchar_t*>(AllocateOrDie((uint64_t(f.titleLength) + 2) * sizeof(wchar_t)));
     f.out = out;
     f.outLength = outLength;
-    f.fits = fits;
-    f.context = context;
+    f.measure = measure;
 
-    size_t titleKept = 0, siteStart = 0;
-    ChooseCuts(f, &titleKept, &siteStart);
-    Show(f, titleKept, siteStart);
+    Show(f, ChooseCuts(f));
     free(f.titleShown);
     free(f.siteShown);
 }

@@ -28,19 +28,36 @@ wchar_t* DuplicateForDisplay(const wchar_t* text);
 size_t FormatPromptMessage(const wchar_t* format, const wchar_t* first, const wchar_t* second, wchar_t* out,
                            size_t outLength);
 
+// The prompt's message: at most 509 characters and a terminator.
+enum { PromptMessageLimit = 510 };
+
 // Whether a message, as the prompt would show it, fits the room the prompt has for it.
 typedef bool (*MessageFits)(const wchar_t* message, void* context);
 
+// How the prompt measures a message. fits: whether it shows whole. mayFit: a
+// looser test that is true of every message that fits and, once false, stays
+// false for any longer one (such as its width on one line against the width of
+// all its lines together); it bounds the search, since under word wrap a
+// shorter text may need more lines than a longer one.
+struct MessageMeasure {
+    MessageFits fits;
+    MessageFits mayFit;
+    void* context;
+};
+
 // FormatPromptMessage for a message control of fixed size: the site and the title
 // are shortened, in the shown text only, until the whole message fits, so that
-// the question at its end is never lost below the control's edge. The title goes
-// first, from its middle, down to a few characters around a "…"; then the
-// site from its left, a label at a time, keeping its end (the registrable part,
-// such as "example.org") whole as long as anything else can go; then the title
-// takes back whatever room that freed. A message that would be cut at outLength
-// counts as not fitting. One that fits nowhere is shown at its shortest. The cuts
-// fall between the page's own characters; each "&" is doubled only afterwards.
+// the question at its end is never lost below the control's edge. What gives
+// way, in order: the title from its middle, down to a few characters around a
+// "…"; the site from its left, a label at a time, down to its registrable part
+// (such as "example.org" or "example.com.au"); the rest of the title; and last
+// the registrable part itself, from its middle, keeping its start (who owns it)
+// and its end. Each cut is the longest that fits, and the title then takes back
+// whatever room the site's cut left. A message that would be cut at outLength
+// counts as not fitting. One that fits nowhere is shown at its shortest. The
+// cuts fall between the page's own characters, never inside a surrogate pair;
+// each "&" is doubled only afterwards.
 void FormatPromptMessageToFit(const wchar_t* format, const wchar_t* site, const wchar_t* title, wchar_t* out,
-                              size_t outLength, MessageFits fits, void* context);
+                              size_t outLength, const MessageMeasure* measure);
 
 #endif

@@ -1,6 +1,7 @@
 // The Preferences dialog: the remembered sites in a two-column list.
 // Every change acts on the table at once; whoever opened the dialog saves on OK.
 #include "app/globals.h"
+#include "app/system_libraries.h"
 #include "decisions/decision_table.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
@@ -137,6 +138,7 @@ static void OnPreferencesInit(HWND dialog)
     SetUpSiteList(dialog);
     ClearSelectedRow();
     EnableWindow(GetDlgItem(dialog, IDC_REMOVE), FALSE);
+    ShowDespiteStartupInfo(dialog);
 }
 
 // A new label is lower-cased in the notification's own buffer, so the list
@@ -237,20 +239,6 @@ static BOOL OnPreferencesCommand(HWND dialog, WPARAM wParam)
     return TRUE;
 }
 
-// The system's own common-controls library, by its full path: by bare name the
-// search would look in the program's folder first, and a comctl32.dll lying
-// there (the program is unzipped into Downloads and the like) would run inside it.
-static HMODULE LoadCommonControls()
-{
-    static const wchar_t name[] = L"\\comctl32.dll";
-    wchar_t path[MAX_PATH + sizeof(name) / sizeof(name[0])];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return nullptr;
-    wmemcpy(path + length, name, sizeof(name) / sizeof(name[0]));
-    return LoadLibraryW(path);
-}
-
 // The site list is a common-controls list view. The library is loaded and its
 // class registered only when the dialog is about to open: most runs never show
 // it, and loading the library costs a remembered Deny and the prompt a good
@@ -260,7 +248,8 @@ static void RegisterListViewClass()
     typedef BOOL(WINAPI * InitCall)(const INITCOMMONCONTROLSEX*);
     static InitCall initCommonControls;
     if (!initCommonControls) {
-        HMODULE library = LoadCommonControls();
+        // By full path: a comctl32.dll beside the program must never run in it.
+        HMODULE library = Libraries.LoadSystemLibrary(L"comctl32.dll");
         initCommonControls = library ? reinterpret_cast<InitCall>(reinterpret_cast<void*>(
                                            GetProcAddress(library, "InitCommonControlsEx")))
                                      : nullptr;

@@ -7,10 +7,7 @@
 
 #include <stdlib.h>
 
-enum {
-    MessageBufferLength = 512,
-    MessageLimit = 510,  // the formatted message: at most 509 characters and its terminator
-};
+enum { MessageBufferLength = 512 };
 
 // The message control draws its text with DrawText in its own font and width;
 // measuring the same way tells whether a message will show whole.
@@ -19,6 +16,7 @@ struct MessageRoom {
     int width;
     int height;
     UINT format;
+    int lineRoom;  // the width of all its lines together, and a break's space on each
 };
 
 static bool MessageFitsControl(const wchar_t* message, void* context)
@@ -27,6 +25,24 @@ static bool MessageFitsControl(const wchar_t* message, void* context)
     RECT needed = {0, 0, room->width, 0};
     DrawTextW(room->dc, message, -1, &needed, room->format | DT_CALCRECT);
     return needed.bottom <= room->height && needed.right <= room->width;
+}
+
+// A message that fits is no wider on one line than all the control's lines
+// side by side, with the space each break swallows.
+static bool MessageMayFitControl(const wchar_t* message, void* context)
+{
+    const MessageRoom* room = static_cast<const MessageRoom*>(context);
+    RECT needed = {0, 0, 0, 0};
+    DrawTextW(room->dc, message, -1, &needed, (room->format & DT_NOPREFIX) | DT_SINGLELINE | DT_CALCRECT);
+    return needed.right <= room->lineRoom;
+}
+
+static int MessageLineRoom(const MessageRoom& room)
+{
+    RECT line = {0, 0, 0, 0};
+    DrawTextW(room.dc, L"W ", -1, &line, DT_SINGLELINE | DT_CALCRECT);
+    int lines = line.bottom > 0 ? room.height / line.bottom : 0;
+    return lines * (room.width + line.right);
 }
 
 // How a left-aligned static control lays out its text.
@@ -55,10 +71,12 @@ static void FormatMessageText(HWND dialog, wchar_t* message, const wchar_t* form
     HWND control = GetDlgItem(dialog, IDC_MESSAGE);
     RECT client = {};
     GetClientRect(control, &client);
-    MessageRoom room = {GetDC(control), client.right, client.bottom, StaticTextFormat(control)};
+    MessageRoom room = {GetDC(control), client.right, client.bottom, StaticTextFormat(control), 0};
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     HGDIOBJ previousFont = font ? SelectObject(room.dc, font) : nullptr;
-    FormatPromptMessageToFit(format, site, title, message, MessageLimit, MessageFitsControl, &room);
+    room.lineRoom = MessageLineRoom(room);
+    const MessageMeasure measure = {MessageFitsControl, MessageMayFitControl, &room};
+    FormatPromptMessageToFit(format, site, title, message, PromptMessageLimit, &measure);
     if (previousFont)
         SelectObject(room.dc, previousFont);
     ReleaseDC(control, room.dc);
@@ -92,6 +110,7 @@ static void OnPromptInit(HWND dialog)
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
     SetPromptTexts(dialog);
     EnableWindow(GetDlgItem(dialog, IDOK), FALSE);  // until a choice is made
+    ShowDespiteStartupInfo(dialog);
 }
 
 static void OnPromptCommand(HWND dialog, int id)

@@ -193,30 +193,69 @@ TEST(FormatPromptMessage, ValuesPreparedForDisplayCannotBreakTheMessage)
 
 // ---- shortening the site and the title until the message fits ------------------------
 
-// A control that takes `room` characters; the measure counts what the prompt would show.
+// A control that takes `room` characters on one line; or, with `lines` set, a
+// control of that many lines of `room` columns that wraps words greedily, as
+// DrawText does: a break swallows the one space at it, and a word longer than
+// a line is split. The measures count what the prompt would show.
 struct Room {
     size_t characters;
+    size_t lines = 0;
     int measured = 0;
 };
+
+size_t LinesNeeded(const std::wstring& text, size_t columns)
+{
+    size_t lines = 1, used = 0;
+    for (size_t start = 0;;) {
+        size_t end = text.find(L' ', start);
+        size_t word = (end == std::wstring::npos ? text.size() : end) - start;
+        size_t space = start > 0 ? 1 : 0;
+        if (used + space + word <= columns) {
+            used += space + word;
+        } else {
+            lines += space;  // the break, which swallows the space
+            for (; word > columns; word -= columns)
+                ++lines;
+            used = word;
+        }
+        if (end == std::wstring::npos)
+            return lines;
+        start = end + 1;
+    }
+}
 
 bool FitsRoom(const wchar_t* message, void* context)
 {
     Room* room = static_cast<Room*>(context);
     ++room->measured;
-    return std::wcslen(message) <= room->characters;
+    if (!room->lines)
+        return std::wcslen(message) <= room->characters;
+    return LinesNeeded(message, room->characters) <= room->lines;
+}
+
+bool MayFitRoom(const wchar_t* message, void* context)
+{
+    const Room* room = static_cast<const Room*>(context);
+    size_t lines = room->lines ? room->lines : 1;
+    return std::wcslen(message) <= lines * room->characters + lines - 1;
+}
+
+std::wstring FittedIn(Room& control, const wchar_t* format, const std::wstring& site, const std::wstring& title,
+                      size_t outLength = PromptMessageLimit)
+{
+    std::vector<wchar_t> out = Guarded(outLength);
+    MessageMeasure measure = {FitsRoom, MayFitRoom, &control};
+    FormatPromptMessageToFit(format, site.c_str(), title.c_str(), out.data(), outLength, &measure);
+    for (size_t i = outLength; i < out.size(); ++i)
+        EXPECT_EQ(out[i], Sentinel) << "written past outLength at " << i;
+    return out.data();
 }
 
 std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, size_t room,
-                    size_t outLength = 510, int* measured = nullptr)
+                    size_t outLength = PromptMessageLimit)
 {
     Room control{room};
-    std::vector<wchar_t> out = Guarded(outLength);
-    FormatPromptMessageToFit(format, site.c_str(), title.c_str(), out.data(), outLength, FitsRoom, &control);
-    for (size_t i = outLength; i < out.size(); ++i)
-        EXPECT_EQ(out[i], Sentinel) << "written past outLength at " << i;
-    if (measured)
-        *measured = control.measured;
-    return out.data();
+    return FittedIn(control, format, site, title, outLength);
 }
 
 const wchar_t Question[] = L"%s wants %s on top. Allow?";  // 22 characters of its own
@@ -237,33 +276,107 @@ TEST(FormatPromptMessageToFit, CutsTheTitleInItsMiddleJustEnough)
               L"example.org wants abcdef" + Ellipsis + L"klmnop on top. Allow?");
 }
 
-TEST(FormatPromptMessageToFit, ThenCutsTheSiteFromTheLeftALabelAtATimeAndGivesTheTitleWhatIsLeft)
+// The order of giving way: the title down to a few characters, the site's labels
+// before its registrable part one by one, the rest of the title, and last the
+// registrable part from its middle; the title then takes back what is left.
+TEST(FormatPromptMessageToFit, GivesWayInItsOrderAndTheTitleTakesBackWhatIsLeft)
 {
-    const std::wstring site = L"aaaa.bbbbbbbbbb.cccc.example.org";  // 32 characters
     const std::wstring title = L"0123456789ABCDEFGHIJ";
-    // With 8 title characters the whole site needs 32 + 9 + 22 = 63; "…cccc.example.org" 17 + 9 + 22 = 48.
-    EXPECT_EQ(Fitted(Question, site, title, 50),
-              Ellipsis + L"cccc.example.org wants 01234" + Ellipsis + L"FGHIJ on top. Allow?");
-    // Never into the registrable part while a label before it can go.
-    EXPECT_EQ(Fitted(Question, site, title, 44), Ellipsis + L"example.org wants 01234" + Ellipsis + L"GHIJ on top. Allow?");
+    const struct {
+        const char* name;
+        std::wstring site;
+        size_t room;
+        std::wstring shown;
+    } rows[] = {
+        // Whole, the site leaves the title 7 characters: fewer than its few, so a label goes.
+        {"the title keeps a few before the site gives way", L"aaaa.example.org", 46,
+         Ellipsis + L"example.org wants 012345" + Ellipsis + L"FGHIJ on top. Allow?"},
+        // With 8 title characters the whole site needs 32 + 9 + 22 = 63; "…cccc.example.org" 17 + 9 + 22 = 48.
+        {"a label at a time", L"aaaa.bbbbbbbbbb.cccc.example.org", 50,
+         Ellipsis + L"cccc.example.org wants 01234" + Ellipsis + L"FGHIJ on top. Allow?"},
+        {"never into the registrable part while a label can go", L"aaaa.bbbbbbbbbb.cccc.example.org", 44,
+         Ellipsis + L"example.org wants 01234" + Ellipsis + L"GHIJ on top. Allow?"},
+        {"the rest of the title before the registrable part", L"aaaa.example.org", 38,
+         Ellipsis + L"example.org wants 01" + Ellipsis + L"J on top. Allow?"},
+        {"the registrable part from its middle, never its left", L"sub." + std::wstring(60, L'x') + L".org", 40,
+         Ellipsis + L"xxxxxxxx" + Ellipsis + L"xxx.org wants " + Ellipsis + L" on top. Allow?"},
+        {"a country's second level stays with the name before it", L"www.shop.example.co.uk", 41,
+         Ellipsis + L"example.co.uk wants 01" + Ellipsis + L"IJ on top. Allow?"},
+        {"three letters of it too", L"www.shop.example.com.au", 36,
+         Ellipsis + L"exampl" + Ellipsis + L"om.au wants " + Ellipsis + L" on top. Allow?"},
+        {"a country's domain without one", L"www.shop.example.de", 36,
+         Ellipsis + L"example.de wants 0" + Ellipsis + L"J on top. Allow?"},
+        {"the shortest when nothing fits", L"a.example.org", 5,
+         Ellipsis + L"e" + Ellipsis + L" wants " + Ellipsis + L" on top. Allow?"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Fitted(Question, row.site, title, row.room), row.shown);
+    }
 }
 
-TEST(FormatPromptMessageToFit, KeepsACountrysSecondLevelWithTheNameBeforeIt)
+// The probes of a real prompt, modelled: its message on four lines of 60 columns.
+TEST(FormatPromptMessageToFit, KeepsTheRegistrablePartWholeWhileTheTitleCanGiveWay)
 {
-    EXPECT_EQ(Fitted(Question, L"www.shop.example.co.uk", L"T", 41), Ellipsis + L"example.co.uk wants T on top. Allow?");
-    EXPECT_EQ(Fitted(Question, L"www.shop.example.de", L"T", 36), Ellipsis + L"example.de wants T on top. Allow?");
+    const wchar_t prompt[] = L"The site %s wants to keep the window %s on top. Allow it?";
+    const std::wstring label = std::wstring(57, L'w') + L"bank";  // 61 characters, wider than a line
+    const struct {
+        std::wstring site;
+        std::wstring title;
+        std::wstring registrable;
+    } rows[] = {
+        {L"www." + label + L".com", std::wstring(2000, L'L'), label + L".com"},
+        {std::wstring(63, L'a') + L"." + std::wstring(63, L'b') + L"." + std::wstring(63, L'c') + L"." +
+             std::wstring(61, L'd') + L"." + label + L".org",
+         std::wstring(113, L'T'), label + L".org"},
+    };
+    for (const auto& row : rows) {
+        Room control{60, 4};
+        std::wstring shown = FittedIn(control, prompt, row.site, row.title);
+        ASSERT_LE(LinesNeeded(shown, 60), 4u) << testing::PrintToString(shown);
+        std::wstring site = shown.substr(9, shown.find(L" wants") - 9);
+        if (site.find(row.registrable) == std::wstring::npos) {
+            // Cut inside only when the title has nothing left to give, and from its middle.
+            EXPECT_NE(shown.find(L"window " + Ellipsis + L" on top"), std::wstring::npos) << testing::PrintToString(shown);
+            EXPECT_EQ(site.substr(0, 9), Ellipsis + row.registrable.substr(0, 8)) << testing::PrintToString(shown);
+            EXPECT_EQ(site.substr(site.size() - 4), row.registrable.substr(row.registrable.size() - 4));
+        }
+    }
 }
 
-TEST(FormatPromptMessageToFit, CutsInsideTheLastLabelsOnlyWhenTheyAloneCannotFit)
+// Under word wrap a shorter text may need more lines than a longer one: each
+// cut must still be the longest that fits, not the last one a halving search met.
+TEST(FormatPromptMessageToFit, TakesTheLongestTitleThatFitsUnderWordWrap)
 {
-    // The title gives up all but a few characters, then those too.
-    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 40),
-              L"example.org wants abc" + Ellipsis + L"nop on top. Allow?");
-    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 34),
-              L"example.org wants " + Ellipsis + L" on top. Allow?");
-    // Whatever remains, the site's end and the question are there.
-    const std::wstring label(60, L'x');
-    EXPECT_EQ(Fitted(Question, L"sub." + label + L".org", L"T", 40), Ellipsis + L"xxxxxxxxxxxx.org wants T on top. Allow?");
+    unsigned seed = 7;
+    auto next = [&seed](unsigned below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % below;
+    };
+    auto middle = [](const std::wstring& text, size_t kept) {
+        return kept >= text.size() ? text : text.substr(0, (kept + 1) / 2) + Ellipsis + text.substr(text.size() - kept / 2);
+    };
+    int longerFound = 0;
+    for (int round = 0; round < 1000; ++round) {
+        std::wstring title;
+        for (size_t length = 5 + next(30); title.size() < length;)
+            title += next(4) ? wchar_t(L'a' + next(26)) : L' ';
+        Room control{8 + next(12), 2 + next(3)};
+        std::wstring shown = FittedIn(control, L"%s wants %s on top", L"ex.org", title);
+        size_t from = shown.find(L" wants ") + 7, to = shown.rfind(L" on top");
+        std::wstring site = shown.substr(0, from - 7), titleShown = shown.substr(from, to - from);
+        size_t kept = titleShown.find(Ellipsis) == std::wstring::npos ? title.size() : titleShown.size() - 1;
+        for (size_t longer = kept + 1; longer <= title.size(); ++longer) {
+            std::wstring message = site + L" wants " + middle(title, longer) + L" on top";
+            if (LinesNeeded(message, control.characters) <= control.lines) {
+                ++longerFound;
+                ADD_FAILURE() << testing::PrintToString(title) << " keeps " << kept << " where " << longer << " fit";
+                break;
+            }
+        }
+        if (longerFound > 3)
+            break;
+    }
 }
 
 TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit)
@@ -274,27 +387,37 @@ TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit
     ASSERT_EQ(message.size(), 59u);
     EXPECT_EQ(message.substr(message.size() - 14), L"on top. Allow?");
     EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
-}
 
-TEST(FormatPromptMessageToFit, ShowsTheShortestWhenNothingFits)
-{
-    EXPECT_EQ(Fitted(Question, L"a.example.org", L"0123456789ABCDEFGHIJ", 5),
-              Ellipsis + L"g wants " + Ellipsis + L" on top. Allow?");
+    // The prompt's own limit, at its exact edge: 509 characters show whole, 510 do not.
+    const std::wstring edge(509 - 22 - 11, L't');
+    EXPECT_EQ(Fitted(Question, L"example.org", edge, 1000), L"example.org wants " + edge + L" on top. Allow?");
+    message = Fitted(Question, L"example.org", edge + L"t", 1000);
+    EXPECT_EQ(message.size(), 509u);
+    EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
 }
 
 TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePair)
 {
-    // U+1F600 twice in the title's middle, as UTF-16 (the Windows wchar_t) holds it.
-    std::wstring title = L"abc\xD83D\xDE00\xD83D\xDE00xyz";
-    for (size_t room = 2; room <= title.size(); ++room) {
-        std::wstring shown = Fitted(L"%s%s", L"", title, room);
-        for (size_t i = 0; i < shown.size(); ++i) {
-            bool high = shown[i] >= 0xD800 && shown[i] <= 0xDBFF;
-            bool low = shown[i] >= 0xDC00 && shown[i] <= 0xDFFF;
-            if (high)
-                EXPECT_TRUE(i + 1 < shown.size() && shown[i + 1] >= 0xDC00 && shown[i + 1] <= 0xDFFF) << room;
-            if (low)
-                EXPECT_TRUE(i > 0 && shown[i - 1] >= 0xD800 && shown[i - 1] <= 0xDBFF) << room;
+    // U+1F600 in the title's middle and in the site's registrable part, as UTF-16
+    // (the Windows wchar_t) holds it; the site's is cut only when the title is gone.
+    const wchar_t pair[] = L"\xD83D\xDE00";
+    const struct {
+        std::wstring site, title;
+    } rows[] = {
+        {L"", L"abc" + std::wstring(pair) + pair + L"xyz"},
+        {L"w." + std::wstring(pair) + L"a" + pair + pair + L"b" + pair + L".org", L"T"},
+    };
+    for (const auto& row : rows) {
+        for (size_t room = 2; room <= row.site.size() + row.title.size() + 1; ++room) {
+            std::wstring shown = Fitted(L"%s%s", row.site, row.title, room);
+            for (size_t i = 0; i < shown.size(); ++i) {
+                bool high = shown[i] >= 0xD800 && shown[i] <= 0xDBFF;
+                bool low = shown[i] >= 0xDC00 && shown[i] <= 0xDFFF;
+                if (high)
+                    EXPECT_TRUE(i + 1 < shown.size() && shown[i + 1] >= 0xDC00 && shown[i + 1] <= 0xDFFF) << room;
+                if (low)
+                    EXPECT_TRUE(i > 0 && shown[i - 1] >= 0xD800 && shown[i - 1] <= 0xDBFF) << room;
+            }
         }
     }
 }
@@ -323,9 +446,9 @@ TEST(FormatPromptMessageToFit, NeverSplitsADoubledAmpersand)
 
 TEST(FormatPromptMessageToFit, MeasuresAFewTimesNotOncePerCharacter)
 {
-    int measured = 0;
-    Fitted(Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'), 80, 510, &measured);
-    EXPECT_LT(measured, 40);
+    Room control{80};
+    FittedIn(control, Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'));
+    EXPECT_LT(control.measured, 40);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ const wchar_t* const DialogClass = L"MozillaDialogClass";
 const wchar_t* const WindowClass = L"MozillaWindowClass";
 
 struct Call {
-    enum Kind { Find, GetStyle, SetPos, Sleep, ReadTitle } kind;
+    enum Kind { Find, GetStyle, SetPos, Sleep, Look } kind;
     std::wstring className;
     std::wstring title;
     intptr_t window = 0;  // the fake's handle (1-based index); 0 for none
@@ -53,8 +53,8 @@ std::ostream& operator<<(std::ostream& out, const Call& call)
                    << std::dec << ")";
     case Call::Sleep:
         return out << "Sleep(" << call.value << ")";
-    case Call::ReadTitle:
-        return out << "ReadTitle(#" << call.window << ", " << Narrow(call.className) << ")";
+    case Call::Look:
+        return out << "Look()";
     }
     return out;
 }
@@ -64,7 +64,7 @@ Call GetStyle(intptr_t window) { return {Call::GetStyle, L"", L"", window}; }
 Call Raise(intptr_t window) { return {Call::SetPos, L"", L"", window, -1, 0x43}; }
 Call Lower(intptr_t window) { return {Call::SetPos, L"", L"", window, -2, 0x83}; }
 Call Sleep() { return {Call::Sleep, L"", L"", 0, 0, 1000}; }
-Call ReadTitle(intptr_t window, const wchar_t* className) { return {Call::ReadTitle, className, L"", window}; }
+Call Look() { return {Call::Look, L"", L""}; }
 
 struct FakeWindow {
     std::wstring className;
@@ -106,7 +106,7 @@ public:
 
     void Run(const std::wstring& title)
     {
-        KeeperCalls calls = {this, &FindWindowThunk, &GetStyleThunk, &SetPosThunk, &SleepThunk, &ReadTitleThunk};
+        KeeperCalls calls = {this, &FindWindowThunk, &GetStyleThunk, &SetPosThunk, &SleepThunk, &ListThunk, &Fold};
         KeepWindowOnTopWith(title.c_str(), &calls);
     }
 
@@ -115,6 +115,14 @@ public:
 private:
     static FakeDesktop* Self(void* context) { return static_cast<FakeDesktop*>(context); }
 
+    // The system's search ignores letter case; A-Z stands in for its table here.
+    static wchar_t Fold(wchar_t c) { return (c >= L'a' && c <= L'z') ? wchar_t(c - 0x20) : c; }
+    static bool SameTitle(const std::wstring& a, const std::wstring& b)
+    {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                                  [](wchar_t x, wchar_t y) { return Fold(x) == Fold(y); });
+    }
+
     static void* FindWindowThunk(void* context, const wchar_t* className, const wchar_t* title)
     {
         FakeDesktop* self = Self(context);
@@ -122,7 +130,7 @@ private:
         void* found = nullptr;
         for (size_t i = 0; i < self->windows.size() && !found; ++i) {
             const FakeWindow& window = self->windows[i];
-            if (window.open && window.className == className && window.title == title)
+            if (window.open && window.className == className && SameTitle(window.title, title))
                 found = reinterpret_cast<void*>(i + 1);
         }
         if (!self->pendingTitles.empty()) {
@@ -132,20 +140,21 @@ private:
         return found;
     }
 
-    // Cut to fit as the platform cuts it: at most capacity - 1 units and a terminator.
-    static bool ReadTitleThunk(void* context, void* handle, const wchar_t* className, wchar_t* title,
-                               uint32_t capacity)
+    // Every open window, its title cut as the platform cuts it: at most
+    // capacity - 1 units and a terminator.
+    static void ListThunk(void* context, wchar_t* title, uint32_t capacity, KeeperVisit visit, void* visitContext)
     {
         FakeDesktop* self = Self(context);
-        intptr_t window = reinterpret_cast<intptr_t>(handle);
-        self->calls.push_back(ReadTitle(window, className));
-        const FakeWindow& target = self->Window(window);
-        if (!target.open || target.className != className)
-            return false;
-        size_t length = std::min<size_t>(target.title.size(), capacity - 1);
-        std::copy(target.title.begin(), target.title.begin() + length, title);
-        title[length] = L'\0';
-        return true;
+        self->calls.push_back(Look());
+        for (size_t i = 0; i < self->windows.size(); ++i) {
+            const FakeWindow& window = self->windows[i];
+            if (!window.open)
+                continue;
+            size_t length = std::min<size_t>(window.title.size(), capacity - 1);
+            std::copy(window.title.begin(), window.title.begin() + length, title);
+            title[length] = L'\0';
+            visit(visitContext, reinterpret_cast<void*>(i + 1), window.className.c_str(), title);
+        }
     }
 
     static uint32_t GetStyleThunk(void* context, void* handle)
@@ -190,7 +199,7 @@ private:
     std::vector<std::wstring> pendingTitles;
 };
 
-TEST(Keeper, WithoutAnyWindowSearchesEveryClassOnceAndReturnsWithoutSleeping)
+TEST(Keeper, WithoutAnyWindowSearchesEveryClassLooksOnceAndReturnsWithoutSleeping)
 {
     FakeDesktop desktop;
     desktop.Open(UiClass, L"Other page");
@@ -203,6 +212,7 @@ TEST(Keeper, WithoutAnyWindowSearchesEveryClassOnceAndReturnsWithoutSleeping)
                                  Find(DialogClass, L"_My Page"),
                                  Find(WindowClass, L"My Page"),
                                  Find(WindowClass, L"_My Page"),
+                                 Look(),
                              }));
 }
 
@@ -219,7 +229,7 @@ TEST(Keeper, FirstPassStopsAtTheClassThatHasTheWindowAndKeepsToIt)
                                  Find(UiClass, L"T"), Find(UiClass, L"_T"), Find(DialogClass, L"T"),
                                  GetStyle(window), Raise(window), Sleep(),
                                  Find(DialogClass, L"T"), GetStyle(window), Sleep(),
-                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"), ReadTitle(window, DialogClass),
+                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"), Look(),
                              }));
     EXPECT_TRUE(desktop.Window(window).topmost);
 }
@@ -238,7 +248,7 @@ TEST(Keeper, FixedClassIsNotLeftForAnotherClassWithTheSameTitle)
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{
                                  Find(UiClass, L"T"), GetStyle(kept), Sleep(),
-                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(kept, UiClass),
+                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), Look(),
                              }));
     EXPECT_FALSE(desktop.Window(later).topmost);
 }
@@ -295,7 +305,7 @@ TEST(Keeper, OnlyTheTopmostBitOfTheExtendedStyleCounts)
     desktop.betweenPasses = [&](int) { desktop.Close(window); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
-                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass)}));
+                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), Look()}));
 }
 
 TEST(Keeper, TopmostHiddenWindowWithThePlainTitleIsLeftAlone)
@@ -307,7 +317,7 @@ TEST(Keeper, TopmostHiddenWindowWithThePlainTitleIsLeftAlone)
     desktop.betweenPasses = [&](int) { desktop.Close(window); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), GetStyle(window), Sleep(),
-                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass)}));
+                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), Look()}));
     EXPECT_FALSE(desktop.Window(window).visible);
 }
 
@@ -337,40 +347,76 @@ TEST(Keeper, FollowsTheBrowserRetitlingTheWindowBackAndForth)
                                  // pass 4: plain again: raised and shown
                                  plainSearch, GetStyle(window), Raise(window), Sleep(),
                                  // pass 5: a third title, on the window itself too: done
-                                 plainSearch, prefixedSearch, ReadTitle(window, WindowClass),
+                                 plainSearch, prefixedSearch, Look(),
                              }));
     EXPECT_TRUE(desktop.Window(window).topmost);
     EXPECT_TRUE(desktop.Window(window).visible);
 }
 
-// Retitled between the two searches of a pass, the window escapes both; the
-// window acted on last is then looked at once, and its title decides the mode.
+// The search ignores letter case, so the look that confirms a miss must too.
+const struct {
+    const char* name;
+    const wchar_t* asked;
+    const wchar_t* plain;  // the window's titles
+    const wchar_t* prefixed;
+} titleCases[] = {
+    {"the title as asked", L"T", L"T", L"_T"},
+    {"the title in other letter case", L"race page", L"Race Page", L"_RACE PAGE"},
+};
+
+// Retitled between the two searches of a pass, the window escapes both; one
+// look at every window then finds it, and its title there decides the mode.
 TEST(Keeper, AWindowThatEscapesBothSearchesIsStillKeptByItsTitleNow)
 {
-    FakeDesktop desktop;
-    intptr_t window = desktop.Open(UiClass, L"T");
-    desktop.betweenPasses = [&](int pass) {
-        if (pass == 1) {
-            desktop.Window(window).title = L"_T";
-            desktop.RetitleDuringSearches(window, {L"T", L"_T"});  // ends up hidden
-        }
-        if (pass == 2)
-            desktop.RetitleDuringSearches(window, {L"T"});  // ends up plain
-        if (pass == 3)
-            desktop.Close(window);
-    };
-    desktop.Run(L"T");
-    EXPECT_EQ(desktop.calls, (std::vector<Call>{
-                                 Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
-                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
-                                 GetStyle(window), Lower(window), Sleep(),
-                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
-                                 GetStyle(window), Raise(window), Sleep(),
-                                 Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
-                             }));
+    for (const auto& row : titleCases) {
+        SCOPED_TRACE(row.name);
+        FakeDesktop desktop;
+        intptr_t window = desktop.Open(UiClass, row.plain);
+        desktop.betweenPasses = [&](int pass) {
+            if (pass == 1) {
+                desktop.Window(window).title = row.prefixed;
+                desktop.RetitleDuringSearches(window, {row.plain, row.prefixed});  // ends up hidden
+            }
+            if (pass == 2)
+                desktop.RetitleDuringSearches(window, {row.plain});  // ends up plain
+            if (pass == 3)
+                desktop.Close(window);
+        };
+        desktop.Run(row.asked);
+        const std::wstring prefixedAsked = L"_" + std::wstring(row.asked);
+        const Call plainSearch = Find(UiClass, row.asked), prefixedSearch = Find(UiClass, prefixedAsked);
+        EXPECT_EQ(desktop.calls, (std::vector<Call>{
+                                     plainSearch, GetStyle(window), Raise(window), Sleep(),
+                                     plainSearch, prefixedSearch, Look(), GetStyle(window), Lower(window), Sleep(),
+                                     plainSearch, prefixedSearch, Look(), GetStyle(window), Raise(window), Sleep(),
+                                     plainSearch, prefixedSearch, Look(),
+                                 }));
+    }
 }
 
-TEST(Keeper, AMissEndsTheKeeperWhenTheWindowActedOnLastIsGoneRetitledOrOfAnotherClass)
+// On the first pass too: no window has been acted on yet, and the class is the
+// one the look found the window in.
+TEST(Keeper, AWindowThatEscapesEverySearchOfTheFirstPassIsStillKept)
+{
+    for (const auto& row : titleCases) {
+        SCOPED_TRACE(row.name);
+        FakeDesktop desktop;
+        intptr_t window = desktop.Open(UiClass, row.prefixed);
+        desktop.RetitleDuringSearches(window, {row.plain, row.prefixed, row.plain, row.prefixed, row.plain, row.plain});
+        desktop.betweenPasses = [&](int) { desktop.Close(window); };
+        desktop.Run(row.asked);
+        const std::wstring prefixedAsked = L"_" + std::wstring(row.asked);
+        EXPECT_EQ(desktop.calls, (std::vector<Call>{
+                                     Find(UiClass, row.asked), Find(UiClass, prefixedAsked),
+                                     Find(DialogClass, row.asked), Find(DialogClass, prefixedAsked),
+                                     Find(WindowClass, row.asked), Find(WindowClass, prefixedAsked), Look(),
+                                     GetStyle(window), Raise(window), Sleep(),
+                                     Find(UiClass, row.asked), Find(UiClass, prefixedAsked), Look(),
+                                 }));
+    }
+}
+
+TEST(Keeper, AMissEndsTheKeeperWhenNoWindowOfTheClassCarriesEitherTitle)
 {
     const struct {
         const char* change;
@@ -381,7 +427,7 @@ TEST(Keeper, AMissEndsTheKeeperWhenTheWindowActedOnLastIsGoneRetitledOrOfAnother
         // One unit longer than the "_" title: read cut to that length, it would pass for it.
         {"the \"_\" title and one more character", [](FakeWindow& window) { window.title = L"_TX"; }},
         {"the plain title and more", [](FakeWindow& window) { window.title = L"T and more"; }},
-        {"its handle now names a window of another class", [](FakeWindow& window) { window.className = DialogClass; }},
+        {"now a window of another class", [](FakeWindow& window) { window.className = DialogClass; }},
     };
     for (const auto& change : changes) {
         SCOPED_TRACE(change.change);
@@ -394,7 +440,7 @@ TEST(Keeper, AMissEndsTheKeeperWhenTheWindowActedOnLastIsGoneRetitledOrOfAnother
         desktop.Run(L"T");
         EXPECT_EQ(desktop.calls, (std::vector<Call>{
                                      Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
-                                     Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass),
+                                     Find(UiClass, L"T"), Find(UiClass, L"_T"), Look(),
                                  }));
     }
 }
@@ -406,7 +452,7 @@ TEST(Keeper, WindowFoundOnlyByThePrefixedTitleAndNotTopmostIsNotHidden)
     desktop.betweenPasses = [&](int) { desktop.Close(window); };
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), Find(UiClass, L"_T"), GetStyle(window), Sleep(),
-                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), ReadTitle(window, UiClass)}));
+                                                Find(UiClass, L"T"), Find(UiClass, L"_T"), Look()}));
     EXPECT_TRUE(desktop.Window(window).visible);
 }
 
@@ -424,7 +470,7 @@ TEST(Keeper, PlainTitleWinsOverThePrefixedOneInTheSameClass)
                                  Find(UiClass, L"T"), Find(UiClass, L"_T"), Find(DialogClass, L"T"),
                                  GetStyle(plain), Raise(plain), Sleep(),
                                  Find(DialogClass, L"T"), GetStyle(plain), Sleep(),
-                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"), ReadTitle(plain, DialogClass),
+                                 Find(DialogClass, L"T"), Find(DialogClass, L"_T"), Look(),
                              }));
     EXPECT_TRUE(desktop.Window(prefixed).topmost);
     EXPECT_TRUE(desktop.Window(prefixed).visible);
@@ -440,7 +486,7 @@ TEST(Keeper, PrefixedTitleInAnEarlierClassWinsOverThePlainTitleInALaterOne)
     desktop.Run(L"T");
     EXPECT_EQ(desktop.calls, (std::vector<Call>{Find(UiClass, L"T"), Find(UiClass, L"_T"), GetStyle(prefixed),
                                                 Lower(prefixed), Sleep(), Find(UiClass, L"T"), Find(UiClass, L"_T"),
-                                                ReadTitle(prefixed, UiClass)}));
+                                                Look()}));
     EXPECT_FALSE(desktop.Window(plain).topmost);
 }
 
@@ -448,7 +494,7 @@ TEST(Keeper, EmptyTitleSearchesTheEmptyTitleAndALoneUnderscore)
 {
     FakeDesktop desktop;
     desktop.Run(L"");
-    ASSERT_EQ(desktop.calls.size(), 6u);
+    ASSERT_EQ(desktop.calls.size(), 7u);
     EXPECT_EQ(desktop.calls[0], Find(UiClass, L""));
     EXPECT_EQ(desktop.calls[1], Find(UiClass, L"_"));
 }
@@ -464,7 +510,7 @@ TEST(Keeper, TitleIsUsedExactlyAndPrefixedWithOneMoreUnderscore)
     for (const std::wstring& title : titles) {
         FakeDesktop desktop;
         desktop.Run(title);
-        ASSERT_EQ(desktop.calls.size(), 6u);
+        ASSERT_EQ(desktop.calls.size(), 7u);
         EXPECT_EQ(desktop.calls[0].title, title);
         EXPECT_EQ(desktop.calls[1].title, L"_" + title);
     }

@@ -31,6 +31,16 @@ cp halvane.msi signed.msi
 HALVANE_SIGN_PASSWORD=throwaway "$repo/package/sign" --pfx signer.pfx signed.exe || fail "could not sign the exe"
 "$repo/package/sign" --pfx signer.pfx --pass-file password signed.msi || fail "could not sign the package"
 
+# An option given without its value gets the usage and 2, before anything is touched.
+for command in "package/sign --pfx" "package/sign --pfx signer.pfx --timestamp" "scripts/release --sign" \
+  "scripts/release --sign signer.pfx --pass-file"; do
+  # shellcheck disable=SC2086 # the words of the command are meant to split
+  "$repo"/$command >usage.log 2>&1 </dev/null
+  status=$?
+  [ $status = 2 ] && grep -q 'needs a value' usage.log && ! grep -q 'unbound' usage.log ||
+    { cat usage.log >&2; fail "'$command' ended with $status"; }
+done
+
 for kind in exe msi; do
   osslsigncode verify -CAfile cert.pem -in "signed.$kind" >"verify-$kind.log" 2>&1 ||
     { cat "verify-$kind.log" >&2; fail "the signed $kind does not verify"; }

@@ -1,4 +1,5 @@
-// The interface language, on both of its roads, seen from outside as a user sees it.
+// The interface language, on both of its roads: seen from outside as a user sees
+// it, and, where Wine shows nothing, as the language the program asks for.
 //
 // halvane.exe picks its string table through the thread's UI language on Windows 6
 // and later, and through the thread locale before that. Wine ignores the thread UI
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Test names and messages show the code, not the bytes of the row.
@@ -200,8 +202,10 @@ TEST_F(LocaleRoadTest, CodeCaseIsIgnored)
 
 // ---- the UI-language road (Windows 6.1, Wine's default): English whatever the code -----------
 
-// One test for all codes: here they all expect the same, and each test program
-// start under Wine costs more than the dialogs it opens.
+// Wine ignores the thread UI language, so this road shows English whatever the
+// code (which language the program asks for is checked below, through its
+// calls). One code suffices to show that the real program, on this road, does
+// not switch tables through the thread locale.
 class UiLanguageRoadTest : public LanguageRoadTest {
 protected:
     void SetUp() override
@@ -214,12 +218,10 @@ protected:
     }
 };
 
-TEST_F(UiLanguageRoadTest, DialogsStayEnglishWhateverTheCode)
+TEST_F(UiLanguageRoadTest, DialogsStayEnglishForAnotherCode)
 {
-    for (const InterfaceLanguage& language : InterfaceLanguages) {
-        ExpectPreferencesIn(language.code, kEnglish, "en");
-        ExpectPromptIn(PromptTail(language.code), kEnglish, "en");
-    }
+    ExpectPreferencesIn(L"de", kEnglish, "en");
+    ExpectPromptIn(PromptTail(L"de"), kEnglish, "en");
 }
 
 // ---- SelectInterfaceLanguage in this process (Windows 6.1) ----------------------------------
@@ -257,15 +259,115 @@ TEST_F(SelectInterfaceLanguageTest, DefaultPrefixReportsWindows6OrLater)
     EXPECT_GE(version.dwMajorVersion, 6u);
 }
 
-// On 6.x the UI language is the switch. The thread locale must stay the user's:
-// it steers comparisons such as the site list's sort, and the page chooses the code.
-TEST_F(SelectInterfaceLanguageTest, LeavesTheThreadLocaleAloneOnWindows6)
+// ---- which language the program asks for, on each road -----------------------------------
+//
+// Wine's SetThreadUILanguage changes nothing, so no dialog can show whether the
+// program asks for the language on the road of Windows 6 and later. Its calls
+// go through ThreadLanguage, and here they are recorded instead, with the
+// version the system reports (which chooses the road) made up.
+
+struct Road {
+    const char* name;
+    BOOL queried;  // what GetVersionEx returns; on failure the fields stay zero
+    DWORD platform;
+    DWORD major;
+    bool byUiLanguage;  // Windows 6 and later; otherwise the thread locale
+};
+
+const Road kRoads[] = {
+    {"Windows Vista", TRUE, VER_PLATFORM_WIN32_NT, 6, true},
+    {"Windows 10", TRUE, VER_PLATFORM_WIN32_NT, 10, true},
+    {"Windows XP", TRUE, VER_PLATFORM_WIN32_NT, 5, false},
+    {"a failed version query", FALSE, 0, 0, false},
+};
+
+// What the recorders saw: how many calls of each kind, and the last value.
+struct Asked {
+    int uiLanguageCalls = 0;
+    LANGID uiLanguage = 0;
+    int localeCalls = 0;
+    LCID locale = 0;
+};
+
+const Road* reportedRoad;
+Asked asked;
+
+BOOL WINAPI ReportVersion(OSVERSIONINFOW* version)
 {
-    LCID before = GetThreadLocale();
-    for (const InterfaceLanguage& language : InterfaceLanguages) {
-        SelectInterfaceLanguage(language.code);
-        EXPECT_EQ(GetThreadLocale(), before) << Narrow(language.code);
+    if (!reportedRoad->queried)
+        return FALSE;
+    version->dwPlatformId = reportedRoad->platform;
+    version->dwMajorVersion = reportedRoad->major;
+    return TRUE;
+}
+
+LANGID WINAPI RecordUiLanguage(LANGID language)
+{
+    ++asked.uiLanguageCalls;
+    asked.uiLanguage = language;
+    return language;
+}
+
+BOOL WINAPI RecordLocale(LCID locale)
+{
+    ++asked.localeCalls;
+    asked.locale = locale;
+    return TRUE;
+}
+
+class AskedLanguageTest : public SelectInterfaceLanguageTest {
+protected:
+    void SetUp() override
+    {
+        SelectInterfaceLanguageTest::SetUp();
+        realCalls_ = ThreadLanguage;
+        ThreadLanguage = {ReportVersion, RecordUiLanguage, RecordLocale};
     }
+    void TearDown() override
+    {
+        ThreadLanguage = realCalls_;
+        SelectInterfaceLanguageTest::TearDown();
+    }
+
+private:
+    LanguageCalls realCalls_ = {};
+};
+
+// The ids themselves are the table's (held to Windows' by language_table_test).
+// The thread locale must stay the user's on the newer road: it steers
+// comparisons such as the site list's sort.
+TEST_F(AskedLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
+{
+    std::vector<std::pair<std::wstring, LANGID>> cases;
+    for (const InterfaceLanguage& language : InterfaceLanguages)
+        cases.emplace_back(language.code, language.langId);
+    for (const wchar_t* code : {L"xx", L"fr-fr", L"en-us", L"pt-br", L"zh-cn", L"de-", L"\"de\"", L""})
+        cases.emplace_back(code, kEnglish);
+
+    for (const Road& road : kRoads) {
+        for (const auto& [code, expected] : cases) {
+            SCOPED_TRACE(std::string(road.name) + ", code \"" + Narrow(code.c_str()) + "\"");
+            reportedRoad = &road;
+            asked = Asked{};
+            SelectInterfaceLanguage(code.c_str());
+            if (road.byUiLanguage) {
+                EXPECT_EQ(asked.uiLanguageCalls, 1);
+                EXPECT_EQ(asked.uiLanguage, expected);
+                EXPECT_EQ(asked.localeCalls, 0);
+            } else {
+                EXPECT_EQ(asked.localeCalls, 1);
+                EXPECT_EQ(asked.locale, MAKELCID(expected, SORT_DEFAULT));
+                EXPECT_EQ(asked.uiLanguageCalls, 0);
+            }
+        }
+    }
+}
+
+// The program's own UI-language call reaches the system's: Wine's gives back
+// the language it was asked for, and 0 would mean the look-up failed.
+TEST_F(SelectInterfaceLanguageTest, TheUiLanguageCallReachesTheSystems)
+{
+    EXPECT_EQ(ThreadLanguage.SetThreadUILanguage(kGerman), kGerman);
 }
 
 TEST_F(SelectInterfaceLanguageTest, DecisionWordsAreEnglishWhateverTheCode)

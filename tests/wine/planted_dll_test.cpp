@@ -1,10 +1,15 @@
 // A DLL planted beside halvane.exe never runs inside it. The program is copied
-// into a folder of its own next to a comctl32.dll of ours (planted_comctl32.c:
-// it leaves a marker beside itself and ends the process with 77), and started
-// with the load order Windows gives a library that is not a known DLL, the
-// program's folder first. Wine's loader takes that order from its own registry
-// key for the program; the WINEDLLOVERRIDES variable would do the same, but a
-// Windows process cannot hand it on to the processes it starts.
+// into a folder of its own next to DLLs of ours under the names of system DLLs
+// that are not known DLLs (planted_comctl32.c: it leaves a marker beside itself
+// and ends the process with 77), and started with the load order Windows gives
+// such a library, the program's folder first. Wine's loader takes that order
+// from its own registry key for the program; the WINEDLLOVERRIDES variable
+// would do the same, but a Windows process cannot hand it on to the processes
+// it starts.
+//
+// The program has two defences: the DLL search kept to the system folder, and
+// system DLLs loaded by full path. Each is also shown to hold alone, in a
+// test-only build of the program with the other taken away (variants/).
 #include "driver.h"
 #include "ui/resource_ids.h"
 
@@ -19,6 +24,8 @@ namespace {
 const DWORD kTimeoutMs = 10000;
 const wchar_t kMarker[] = L"planted-dll-ran";
 const wchar_t kProgramDefaults[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
+// The common controls, and what system DLLs load by name for the dialogs.
+const wchar_t* const kPlanted[] = {L"comctl32", L"version", L"msimg32", L"uxtheme", L"dwmapi"};
 
 class PlantedLibrary : public testing::Test {
 protected:
@@ -29,28 +36,32 @@ protected:
         GetTempPathW(MAX_PATH, temp);
         folder_ = std::wstring(temp) + L"halvane-planted-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(folder_.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(driver::ProgramPath().c_str(), Program().c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW(driver::ProgramPath(L"..\\planted\\comctl32.dll").c_str(),
-                              InFolder(L"comctl32.dll").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(driver::ProgramPath(source_).c_str(), Program().c_str(), FALSE));
         // The program's folder first, as Windows searches for a DLL it does not know.
         HKEY overrides;
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kProgramDefaults) + L"\\DllOverrides").c_str(), 0,
                                   nullptr, 0, KEY_SET_VALUE, nullptr, &overrides, nullptr),
                   ERROR_SUCCESS);
         const wchar_t order[] = L"native,builtin";
-        RegSetValueExW(overrides, L"comctl32", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
+        for (const wchar_t* name : kPlanted) {
+            ASSERT_TRUE(CopyFileW(driver::ProgramPath(L"..\\planted\\comctl32.dll").c_str(),
+                                  InFolder(std::wstring(name) + L".dll").c_str(), FALSE));
+            RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
+        }
         RegCloseKey(overrides);
     }
     void TearDown() override
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, kProgramDefaults);
-        for (const wchar_t* name : {L"halvane.exe", L"comctl32.dll", kMarker})
+        for (const wchar_t* name : kPlanted)
+            DeleteFileW(InFolder(std::wstring(name) + L".dll").c_str());
+        for (const wchar_t* name : {L"halvane.exe", kMarker})
             DeleteFileW(InFolder(name).c_str());
         RemoveDirectoryW(folder_.c_str());
         driver::DeleteDecisionsKey();
     }
 
-    std::wstring InFolder(const wchar_t* name) const { return folder_ + L"\\" + name; }
+    std::wstring InFolder(const std::wstring& name) const { return folder_ + L"\\" + name; }
     std::wstring Program() const { return InFolder(L"halvane.exe"); }
     bool PlantedRan() const { return GetFileAttributesW(InFolder(kMarker).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -64,6 +75,7 @@ protected:
     }
 
     std::wstring folder_;
+    const wchar_t* source_ = L"halvane.exe";  // the build copied in as halvane.exe
 };
 
 // Waits for the dialog with that caption, but no longer than the copy lives.
@@ -91,7 +103,27 @@ void ExpectSystemSiteList(HWND preferences)
     EXPECT_EQ(driver::ListText(list, 0, 1), L"Allow");
 }
 
-TEST_F(PlantedLibrary, PreferencesOpensOnTheSystemsListView)
+// The program, and test-only builds of it with one defence taken away.
+struct Defences {
+    const char* name;
+    const wchar_t* program;
+};
+
+void PrintTo(const Defences& defences, std::ostream* out)
+{
+    *out << defences.name;
+}
+
+class PlantedLibraryDefences : public PlantedLibrary, public testing::WithParamInterface<Defences> {
+protected:
+    void SetUp() override
+    {
+        source_ = GetParam().program;
+        PlantedLibrary::SetUp();
+    }
+};
+
+TEST_P(PlantedLibraryDefences, PreferencesOpensOnTheSystemsListView)
 {
     driver::WriteDword(L"other.org", 1);
     driver::ScopedProcess halvane(driver::Launch(L"en", Program()));
@@ -103,6 +135,17 @@ TEST_F(PlantedLibrary, PreferencesOpensOnTheSystemsListView)
     EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
     EXPECT_FALSE(PlantedRan());
 }
+
+// Without the search order, as on Windows XP, every system DLL the program or a
+// system DLL loads by name would come from the program's folder: the full-path
+// loads, the common controls and those preloaded before the first dialog, must
+// keep every planted one out. With full paths gone, the search order alone must.
+INSTANTIATE_TEST_SUITE_P(
+    EachAlone, PlantedLibraryDefences,
+    testing::Values(Defences{"both", L"halvane.exe"},
+                    Defences{"full_paths_alone", L"halvane_test_without_search_order.exe"},
+                    Defences{"search_order_alone", L"halvane_test_bare_names.exe"}),
+    [](const testing::TestParamInfo<Defences>& info) { return std::string(info.param.name); });
 
 TEST_F(PlantedLibrary, ThePromptOpensPreferencesOnTheSystemsListViewAndIsAnswered)
 {

@@ -388,20 +388,33 @@ TEST_F(DecisionCellEditor, FollowsTheSelectedRowOverItsDecisionCell)
     ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kAllow}}));
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
+    // The bottom row, then the top one.
     for (int row : {1, 0}) {
         SCOPED_TRACE(row);
         SelectRow(list, row);
         EXPECT_TRUE(driver::IsEnabled(dialog, IDC_REMOVE));
         EXPECT_TRUE(IsWindowVisible(editor));
         EXPECT_EQ(driver::Text(editor), driver::ListText(list, row, 1));
-        // One pixel inside the cell's left edge, two above the row, to the cell's right
-        // edge. A drop-down list sizes its own field, so its bottom need only cover the cell.
+        // The closed field: one pixel inside the cell's left edge, two above the
+        // row, to the cell's right edge and bottom.
         RECT cell = driver::ListSubItemRect(list, row, 1);
         RECT placed = RectInParent(editor);
         EXPECT_EQ(placed.left, cell.left + 1);
         EXPECT_EQ(placed.top, cell.top - 2);
         EXPECT_EQ(placed.right, cell.right);
-        EXPECT_GE(placed.bottom, cell.bottom);
+        EXPECT_EQ(placed.bottom, cell.bottom);
+        // The height the editor was given must hold the field and a list with
+        // room for both choices: Windows drops an empty list otherwise (Wine
+        // makes the room by itself, so nothing here shows that). What the
+        // program asked for is read back: under Wine, CB_GETDROPPEDCONTROLRECT
+        // gives the given height less the field's (Windows gives the whole).
+        RECT dropped = {};
+        SendMessageW(editor, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+        int itemHeight = static_cast<int>(SendMessageW(editor, CB_GETITEMHEIGHT, 0, 0));
+        ASSERT_GT(itemHeight, 0);
+        EXPECT_EQ(dropped.top, driver::WindowRect(editor).top);
+        EXPECT_GE(dropped.bottom - dropped.top, 2 * itemHeight);
+        EXPECT_LT(dropped.bottom - dropped.top, 3 * itemHeight) << "room for a third choice: a height left from before";
     }
     EXPECT_EQ(driver::Text(editor), kDeny);
 
@@ -769,6 +782,32 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
 
     CancelPrompt(prompt);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
+}
+
+// ---- the cell editor alone, in this process ---------------------------------------
+
+// A font made for an editor whose window could not be made would belong to no
+// one. Nothing counts GDI objects under Wine, but it gives the next object the
+// slot (the low word of the handle) of the one deleted last: a font made in
+// between takes that slot.
+TEST(DecisionEditorAlone, MakesNoFontWhenItsWindowCannotBeMade)
+{
+    // No site list in it: a child window of no parent cannot be made.
+    HWND notADialog = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(notADialog);
+    auto nextFontSlot = [] {
+        HFONT font = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, L"Tahoma");
+        DeleteObject(font);
+        return LOWORD(reinterpret_cast<ULONG_PTR>(font));
+    };
+    WORD slot = nextFontSlot();
+    if (nextFontSlot() != slot)
+        GTEST_SKIP() << "this system does not hand out a freed slot again";
+    CreateDecisionEditor(notADialog);
+    EXPECT_EQ(DecisionEditor, nullptr);
+    EXPECT_EQ(nextFontSlot(), slot) << "a font was made for an editor that does not exist";
+    DestroyDecisionEditor();
+    DestroyWindow(notADialog);
 }
 
 // ---- the order of the rows, in this process --------------------------------------

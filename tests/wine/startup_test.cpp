@@ -50,11 +50,12 @@ DWORD ExitCodeOf(const std::wstring& tail)
     return halvane.WaitForExit(kExitTimeoutMs);
 }
 
-// Starts halvane.exe, waits for its dialog, tells by one of its controls that it
-// is the one expected, cancels it and expects the process to end with 0.
-void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwise)
+// Starts halvane.exe (with that start-up show command, unless -1), waits for its
+// dialog, tells by one of its controls that it is the one expected, cancels it
+// and expects the process to end with 0.
+void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwise, int showCommand = -1)
 {
-    driver::ScopedProcess halvane(driver::Launch(tail));
+    driver::ScopedProcess halvane(driver::Launch(tail, driver::ProgramPath(), showCommand));
     HWND dialog = driver::WaitForDialog(halvane.id());
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(GetDlgItem(dialog, controlId), nullptr) << otherwise;
@@ -209,6 +210,16 @@ TEST_F(Startup, TheLanguageCodeAloneOpensPreferences)
         ASSERT_NO_FATAL_FAILURE(CancelDialogOf(tail, IDC_SITE_LIST, "not the Preferences dialog"));
         EXPECT_FALSE(driver::DecisionsKeyExists()) << "a cancelled Preferences dialog saves nothing";
     }
+}
+
+// Programs often start their helpers hidden (STARTF_USESHOWWINDOW with SW_HIDE),
+// and Windows applies that to the process's first ShowWindow: a hidden prompt
+// would hold the guard for good. Wine shows the dialogs either way, so this
+// only guards against a regression.
+TEST_F(Startup, AHiddenStartStillShowsThePromptAndPreferences)
+{
+    ASSERT_NO_FATAL_FAILURE(CancelDialogOf(kRequest, IDC_ALWAYS, "not the consent prompt", SW_HIDE));
+    ASSERT_NO_FATAL_FAILURE(CancelDialogOf(L"en", IDC_SITE_LIST, "not the Preferences dialog", SW_HIDE));
 }
 
 // -1 (all bits set) reads as "no decision", the same as a site never seen.

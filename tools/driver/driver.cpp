@@ -15,13 +15,17 @@ std::wstring ProgramPath(const wchar_t* fileName)
     return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
 }
 
-Process Launch(const std::wstring& tail, const std::wstring& exe)
+Process Launch(const std::wstring& tail, const std::wstring& exe, int showCommand)
 {
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!tail.empty())
         commandLine += L" " + tail;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    if (showCommand != -1) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(showCommand);
+    }
     PROCESS_INFORMATION info = {};
     Process process;
     if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {

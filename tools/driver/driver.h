@@ -26,8 +26,9 @@ struct Process {
     DWORD id = 0;
 };
 
-// Starts exe with the given command-line tail ("" for none: the tail is then empty).
-Process Launch(const std::wstring& tail, const std::wstring& exe = ProgramPath());
+// Starts exe with the given command-line tail ("" for none: the tail is then empty),
+// and with showCommand as its start-up show command (STARTF_USESHOWWINDOW) unless -1.
+Process Launch(const std::wstring& tail, const std::wstring& exe = ProgramPath(), int showCommand = -1);
 // The exit code, or STILL_ACTIVE when it did not end within the timeout.
 DWORD WaitForExit(const Process& process, DWORD timeoutMs);
 // Ends a process that is still running and closes its handle. Safe to call twice.
