@@ -53,6 +53,25 @@ void End(Process& process)
     process = Process{};
 }
 
+Process FindProcess(const wchar_t* fileName)
+{
+    Process process;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return process;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !process.handle; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, fileName) != 0)
+            continue;
+        process.handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                                     entry.th32ProcessID);
+        process.id = process.handle ? entry.th32ProcessID : 0;
+    }
+    CloseHandle(snapshot);
+    return process;
+}
+
 namespace {
 
 struct DialogSearch {

@@ -32,6 +32,9 @@ Process Launch(const std::wstring& tail, const std::wstring& exe = ProgramPath()
 DWORD WaitForExit(const Process& process, DWORD timeoutMs);
 // Ends a process that is still running and closes its handle. Safe to call twice.
 void End(Process& process);
+// A running process that someone else started, by its file name (the first
+// found); empty when none runs. The handle can wait for it and read its exit code.
+Process FindProcess(const wchar_t* fileName);
 
 // Ends the process on scope exit, so no test leaves one behind.
 class ScopedProcess {

@@ -6,7 +6,13 @@
 //       title N TITLE         retitles window N ("_" + title hides it while kept)
 //       close N               closes window N
 //       state                 prints every window: class, title, topmost, visible
-//       quit
+//       raised N S            waits up to S seconds for window N to be kept on top
+//       prompt S              waits up to S seconds for the consent prompt of a
+//                             halvane.exe that something else started, and prints it
+//       answer A              answers that prompt: always | once | never | cancel
+//       exit S                waits up to S seconds for that halvane.exe to end
+//       quit                  (ends that halvane.exe if it still runs)
+//     Lines are UTF-8.
 //
 //   standin_browser --title T --run "TAIL" [options]
 //       opens one window titled T, starts halvane.exe (next to this tool) with
@@ -45,14 +51,102 @@ std::wstring Describe(HWND window)
            L" visible=" + (StandInBrowser::IsVisible(window) ? L"yes" : L"no");
 }
 
+// The consent prompt ignores clicks for a moment after it shows: an answer
+// comes no sooner than this after the prompt was first seen.
+const DWORD kPromptSettleMs = 1200;
+
+void SayPrompt(HWND prompt)
+{
+    Say(L"prompt: " + driver::Text(prompt) + L": " + driver::ItemText(prompt, IDC_MESSAGE));
+    Say(L"PROMPT-SHOWN");
+}
+
+// answer: always | once | never | cancel.
+void Answer(HWND prompt, const std::wstring& answer)
+{
+    static const std::map<std::wstring, int> choices = {
+        {L"always", IDC_ALWAYS}, {L"once", IDC_JUST_THIS_TIME}, {L"never", IDC_NEVER}};
+    auto choice = choices.find(answer);
+    if (choice != choices.end()) {
+        driver::Click(prompt, choice->second);
+        driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, 5000);
+        Say(L"answered: " + driver::ItemText(prompt, choice->second));
+        driver::Click(prompt, IDOK);
+    } else {
+        Say(L"answered: " + driver::ItemText(prompt, IDCANCEL));
+        driver::Click(prompt, IDCANCEL);
+    }
+    driver::WaitForDialogGone(prompt, 5000);
+}
+
+std::wstring FromUtf8(const char* text)
+{
+    int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], size);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
+
+// A halvane.exe that something else started (a browser's host, say), and its prompt.
+struct Watched {
+    driver::Process halvane;
+    HWND prompt = nullptr;
+    DWORD promptSeenAt = 0;
+    ~Watched() { driver::End(halvane); }
+};
+
+void WatchPrompt(Watched& watched, DWORD seconds)
+{
+    bool shown = driver::WaitUntil([&] {
+        if (!watched.halvane.handle)
+            watched.halvane = driver::FindProcess(L"halvane.exe");
+        std::vector<HWND> dialogs = watched.halvane.handle ? driver::DialogsOf(watched.halvane.id)
+                                                           : std::vector<HWND>();
+        watched.prompt = dialogs.empty() ? nullptr : dialogs.front();
+        return watched.prompt != nullptr;
+    }, seconds * 1000, 50);
+    if (!shown) {
+        Say(watched.halvane.handle ? L"no prompt" : L"no halvane.exe");
+        return;
+    }
+    watched.promptSeenAt = GetTickCount();
+    SayPrompt(watched.prompt);
+}
+
+void AnswerWatched(Watched& watched, const std::wstring& answer)
+{
+    if (!watched.prompt) {
+        Say(L"no prompt");
+        return;
+    }
+    DWORD shownFor = GetTickCount() - watched.promptSeenAt;
+    if (shownFor < kPromptSettleMs)
+        Sleep(kPromptSettleMs - shownFor);
+    Answer(watched.prompt, answer);
+    watched.prompt = nullptr;
+}
+
+void WaitWatchedExit(const Watched& watched, DWORD seconds)
+{
+    DWORD code = driver::WaitForExit(watched.halvane, seconds * 1000);
+    if (!watched.halvane.handle)
+        Say(L"no halvane.exe");
+    else if (code == STILL_ACTIVE)
+        Say(L"halvane.exe still runs");
+    else
+        Say(L"halvane.exe exit code: " + std::to_wstring(static_cast<int>(code)));
+}
+
 int Interactive()
 {
     StandInBrowser browser;
+    Watched watched;
     std::map<int, HWND> windows;
     int next = 1;
-    wchar_t line[4096];
-    while (fgetws(line, 4096, stdin)) {
-        std::wstring command(line);
+    char line[4096];
+    while (fgets(line, sizeof(line), stdin)) {
+        std::wstring command = FromUtf8(line);
         while (!command.empty() && (command.back() == L'\n' || command.back() == L'\r'))
             command.pop_back();
         std::wstring verb = command.substr(0, command.find(L' '));
@@ -67,28 +161,39 @@ int Interactive()
             HWND window = browser.Open(className, rest);
             windows[next] = window;
             Say(L"window " + std::to_wstring(next++) + L" " + className + L" " + Describe(window));
-        } else if (verb == L"title" || verb == L"close") {
+        } else if (verb == L"title" || verb == L"close" || verb == L"raised") {
             int id = _wtoi(rest.c_str());
             auto found = windows.find(id);
             if (found == windows.end()) {
                 Say(L"no window " + std::to_wstring(id));
                 continue;
             }
+            std::wstring argument = rest.find(L' ') == std::wstring::npos ? L"" : rest.substr(rest.find(L' ') + 1);
             if (verb == L"close") {
                 browser.Close(found->second);
                 windows.erase(found);
                 Say(L"closed " + std::to_wstring(id));
-            } else {
-                browser.Retitle(found->second, rest.find(L' ') == std::wstring::npos ? L"" : rest.substr(rest.find(L' ') + 1));
-                Say(L"window " + std::to_wstring(id) + L" " + Describe(found->second));
+                continue;
             }
+            if (verb == L"title")
+                browser.Retitle(found->second, argument);
+            else
+                driver::WaitRaised(found->second, _wtoi(argument.c_str()) * 1000);
+            Say(L"window " + std::to_wstring(id) + L" " + Describe(found->second));
         } else if (verb == L"state") {
             for (auto& [id, window] : windows)
                 Say(L"window " + std::to_wstring(id) + L" " + Describe(window));
+        } else if (verb == L"prompt") {
+            WatchPrompt(watched, _wtoi(rest.c_str()));
+        } else if (verb == L"answer") {
+            AnswerWatched(watched, rest);
+        } else if (verb == L"exit") {
+            WaitWatchedExit(watched, _wtoi(rest.c_str()));
         } else if (verb == L"quit") {
             break;
         } else if (!verb.empty()) {
-            Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | quit");
+            Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | raised N S"
+                L" | prompt S | answer A | exit S | quit");
         }
     }
     return 0;
@@ -107,27 +212,14 @@ int AnswerPrompt(const driver::Process& halvane, const RunOptions& options)
         Say(L"no prompt: the site's decision is remembered");
         return 0;
     }
-    Say(L"prompt: " + driver::Text(prompt) + L": " + driver::ItemText(prompt, IDC_MESSAGE));
-    Say(L"PROMPT-SHOWN");
+    SayPrompt(prompt);
     if (options.answer == L"ask") {
         Say(L"waiting for your answer in the prompt...");
         driver::WaitForDialogGone(prompt, 600000);
         return 0;
     }
     Sleep(options.pauseMs);
-    static const std::map<std::wstring, int> choices = {
-        {L"always", IDC_ALWAYS}, {L"once", IDC_JUST_THIS_TIME}, {L"never", IDC_NEVER}};
-    auto choice = choices.find(options.answer);
-    if (choice != choices.end()) {
-        driver::Click(prompt, choice->second);
-        driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, 5000);
-        Say(L"answered: " + driver::ItemText(prompt, choice->second));
-        driver::Click(prompt, IDOK);
-    } else {
-        Say(L"answered: " + driver::ItemText(prompt, IDCANCEL));
-        driver::Click(prompt, IDCANCEL);
-    }
-    driver::WaitForDialogGone(prompt, 5000);
+    Answer(prompt, options.answer);
     return 0;
 }
 
