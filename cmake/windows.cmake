@@ -130,6 +130,29 @@ endfunction()
 
 halvane_program(halvane ${PROJECT_VERSION})
 
+# halvane-host.exe, Firefox's native-messaging host, beside halvane.exe. A
+# console program: Firefox starts it with CREATE_NO_WINDOW, so nothing shows,
+# and its --register can be run by hand. Its imports are checked as halvane.exe's are.
+# Nothing of the compiled libstdc++ may reach the host: its string code brings
+# the exception runtime, which brings winpthreads, which imports from Vista's
+# kernel32. _GLIBCXX_ASSERTIONS makes std::string's code compile into the host
+# itself (bounds-checked; a failed check aborts), and no_exceptions.cpp takes
+# the place of the library's allocation and throw functions.
+target_compile_options(halvane_host_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
+target_compile_definitions(halvane_host_logic PUBLIC _GLIBCXX_ASSERTIONS)
+halvane_version_header(${CMAKE_BINARY_DIR}/halvane_host_version ${PROJECT_VERSION})
+add_executable(halvane_host src/host/host_main.cpp src/host/host_registration.cpp src/host/no_exceptions.cpp
+               res/host.rc)
+set_target_properties(halvane_host PROPERTIES OUTPUT_NAME halvane-host)
+set_source_files_properties(res/host.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/res/halvane.manifest;${CMAKE_BINARY_DIR}/halvane_host_version/halvane_version.h")
+target_include_directories(halvane_host PRIVATE
+  $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/res;${CMAKE_BINARY_DIR}/halvane_host_version>)
+target_compile_options(halvane_host PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
+target_link_libraries(halvane_host PRIVATE halvane_host_logic advapi32 user32 kernel32)
+target_link_options(halvane_host PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+                    ${HALVANE_PE_VERSION_FLAGS})
+
 add_subdirectory(tools)
 add_subdirectory(tests/wine)
 add_subdirectory(tests/imports)
