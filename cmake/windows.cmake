@@ -151,7 +151,7 @@ target_include_directories(halvane_host PRIVATE
 target_compile_options(halvane_host PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
 target_link_libraries(halvane_host PRIVATE halvane_host_logic advapi32 user32 kernel32)
 target_link_options(halvane_host PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
-                    ${HALVANE_PE_VERSION_FLAGS})
+                    -Wl,-Map=${CMAKE_BINARY_DIR}/halvane_host.map ${HALVANE_PE_VERSION_FLAGS})
 
 add_subdirectory(tools)
 add_subdirectory(tests/wine)

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Builds Halvane's Windows Installer package for one architecture with wixl.
 
-    make_msi.py --exe halvane.exe --icon halvane.ico --arch x64 --version 1.0.0 --out halvane-1.0.0-x64.msi
+    make_msi.py --exe halvane.exe --host halvane-host.exe --icon halvane.ico --arch x64 --version 1.0.0 \
+                --out halvane-1.0.0-x64.msi
 
 The same inputs give the same bytes, and different contents give different
 codes. The product code is a name-based UUID of everything staged for the
@@ -20,7 +21,9 @@ File table afterwards, as WiX would.
 """
 import argparse
 import hashlib
+import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -36,6 +39,8 @@ REPO = os.path.dirname(HERE)
 UPGRADE_CODE = uuid.UUID("BA6F122D-F40A-4519-8075-6952C9A171EE")
 # Text files the package installs beside the program (name in the package: file in the repository).
 DOCUMENTS = {"LICENSE.txt": "LICENSE", "THIRD-PARTY-NOTICES.txt": "THIRD-PARTY-NOTICES.txt"}
+# The browser host's names, as the host itself has them.
+HOST_IDENTITY = os.path.join(REPO, "src", "host", "host_identity.h")
 SUMMARY = "\x05SummaryInformation"
 PLACEHOLDER_CODE = "{00000000-0000-0000-0000-000000000000}"
 
@@ -46,6 +51,21 @@ def code(kind, digest):
 
 def crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+def host_identity():
+    """The host's #define HALVANE_... "text" values, by name without the prefix."""
+    with open(HOST_IDENTITY, encoding="utf-8") as f:
+        found = re.findall(r'^#define HALVANE_(\w+) "((?:[^"\\]|\\.)*)"', f.read(), re.MULTILINE)
+    return {name: text.replace("\\\\", "\\") for name, text in found}
+
+
+def host_manifest(identity):
+    """Firefox's manifest for the installed host. Its path is relative: on
+    Windows, Firefox takes it from the manifest's own folder."""
+    manifest = {"name": identity["HOST_NAME"], "description": identity["HOST_DESCRIPTION"],
+                "path": identity["HOST_EXE"], "type": "stdio", "allowed_extensions": [identity["EXTENSION_ID"]]}
+    return (json.dumps(manifest, indent=2) + "\n").encode("utf-8")
 
 
 # ---- the exe's version record --------------------------------------------------------
@@ -68,16 +88,16 @@ def file_version(path):
     return version, str(struct.unpack_from("<H", data, value)[0])
 
 
-def set_file_versions(msi, stage, names):
-    """Gives versioned files their version, and drops the hash Windows
-    Installer keeps for unversioned files only."""
+def set_file_versions(msi, stage, files):
+    """Gives versioned files (file id: name) their version, and drops the
+    hash Windows Installer keeps for unversioned files only."""
     queries = []
-    for name in names:
+    for key, name in files.items():
         found = file_version(os.path.join(stage, name))
         if found:
-            queries += ["-q", "UPDATE `File` SET `Version` = '%s', `Language` = '%s' WHERE `FileName` = '%s'"
-                        % (found[0], found[1], name),
-                        "-q", "DELETE FROM `MsiFileHash` WHERE `File_` = '%s'" % name]
+            queries += ["-q", "UPDATE `File` SET `Version` = '%s', `Language` = '%s' WHERE `File` = '%s'"
+                        % (found[0], found[1], key),
+                        "-q", "DELETE FROM `MsiFileHash` WHERE `File_` = '%s'" % key]
     if queries:
         subprocess.run(["msibuild", msi] + queries, check=True)
 
@@ -131,6 +151,7 @@ def staged_digest(stage, names, version, arch):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--host", required=True, help="halvane-host.exe")
     parser.add_argument("--icon", required=True)
     parser.add_argument("--arch", required=True, choices=["x86", "x64"])
     parser.add_argument("--version", required=True, help="major.minor.patch")
@@ -143,25 +164,33 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="halvane-msi.") as stage:
         # wixl takes the files from the folder it runs in, by their plain names.
-        files = {"halvane.exe": args.exe, "halvane.ico": args.icon,
+        identity = host_identity()
+        files = {"halvane.exe": args.exe, identity["HOST_EXE"]: args.host, "halvane.ico": args.icon,
                  "halvane.wxs": os.path.join(HERE, "halvane.wxs")}
         for name, source in files.items():
             shutil.copyfile(source, os.path.join(stage, name))
+        made = {identity["HOST_MANIFEST"]: host_manifest(identity)}
         for name, source in DOCUMENTS.items():
-            with open(os.path.join(REPO, source), "rb") as f, open(os.path.join(stage, name), "wb") as out:
-                out.write(crlf(f.read()))
-        names = sorted(list(files) + list(DOCUMENTS))
+            with open(os.path.join(REPO, source), "rb") as f:
+                made[name] = crlf(f.read())
+        for name, data in made.items():
+            with open(os.path.join(stage, name), "wb") as out:
+                out.write(data)
+        names = sorted(list(files) + list(made))
         for name in names:
             os.utime(os.path.join(stage, name), (args.epoch, args.epoch))
 
         product_code = code("product", staged_digest(stage, names, args.version, args.arch))
         built = os.path.join(stage, "halvane.msi")
         command = ["wixl", "-a", args.arch, "-D", "Version=" + args.version,
-                   "-D", "ProductCode=" + product_code, "-o", built, "halvane.wxs"]
+                   "-D", "ProductCode=" + product_code, "-D", "HostExe=" + identity["HOST_EXE"],
+                   "-D", "HostManifest=" + identity["HOST_MANIFEST"], "-D", "HostKey=" + identity["HOST_KEY"],
+                   "-o", built, "halvane.wxs"]
         result = subprocess.run(command, cwd=stage, stderr=subprocess.PIPE, text=True)
         if result.returncode != 0:
             sys.exit("make_msi: wixl failed:\n" + result.stderr)
-        set_file_versions(built, stage, ["halvane.exe"])
+        # The exes' file ids in halvane.wxs.
+        set_file_versions(built, stage, {"halvane.exe": "halvane.exe", "halvane_host.exe": identity["HOST_EXE"]})
         fix_summary(built, PLACEHOLDER_CODE, args.epoch)
         with open(built, "rb") as f:
             package_code = code("package", hashlib.sha256(f.read()).hexdigest())

@@ -10,6 +10,7 @@
 // another package of the current version (holding the later-numbered exe).
 // LANGUAGE is the code the Start-menu shortcut is to pass in the prefix's locale.
 #include "driver.h"
+#include "host/host_identity.h"
 #include "string_tables.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,7 @@ struct Arguments {
 const wchar_t kUpgradeCode[] = L"{BA6F122D-F40A-4519-8075-6952C9A171EE}";
 const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\halvane.exe";
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const wchar_t kHostKey[] = L"" HALVANE_HOST_KEY;
 const DWORD kMsiexecTimeoutMs = 60000;
 
 DWORD Msiexec(const std::wstring& action, const std::wstring& package, const std::wstring& properties = L"")
@@ -60,6 +64,14 @@ std::wstring ShortcutPath() { return Folder(CSIDL_PROGRAMS) + L"\\Halvane.lnk"; 
 bool Exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FileText(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b)
@@ -170,6 +182,26 @@ std::wstring Summary(const std::wstring& package, UINT property)
     return type == VT_I2 || type == VT_I4 ? std::to_wstring(number) : text;
 }
 
+// The Version column of a file's record in a package.
+std::wstring FileRecordVersion(const std::wstring& package, const wchar_t* file)
+{
+    MSIHANDLE database = 0, view = 0, record = 0;
+    std::wstring version = L"(none)";
+    const std::wstring query = std::wstring(L"SELECT `Version` FROM `File` WHERE `File` = '") + file + L"'";
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
+        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS &&
+        MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+        wchar_t text[64] = L"";
+        DWORD length = 64;
+        if (MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS)
+            version = text;
+    }
+    for (MSIHANDLE handle : {record, view, database})
+        if (handle)
+            MsiCloseHandle(handle);
+    return version;
+}
+
 std::wstring InstalledProduct()
 {
     std::vector<std::wstring> products = InstalledProducts();
@@ -198,8 +230,16 @@ void ExpectInstalled(const std::wstring& version, const std::wstring& exeVersion
     EXPECT_EQ(UninstallEntry(product, L"NoModify"), L"1");
 
     EXPECT_EQ(ProductVersionOf(InstalledExe()), exeVersion) << Narrow(InstalledExe());
-    for (const wchar_t* document : {L"\\LICENSE.txt", L"\\THIRD-PARTY-NOTICES.txt"})
-        EXPECT_TRUE(Exists(InstallFolder() + document)) << Narrow(document);
+    for (const wchar_t* file : {L"\\LICENSE.txt", L"\\THIRD-PARTY-NOTICES.txt", L"\\" HALVANE_HOST_EXE})
+        EXPECT_TRUE(Exists(InstallFolder() + file)) << Narrow(file);
+    // Firefox finds the host as the key names it: the manifest, and the host beside it.
+    const std::wstring manifest = InstallFolder() + L"\\" HALVANE_HOST_MANIFEST;
+    EXPECT_TRUE(SamePath(ReadString(HKEY_CURRENT_USER, kHostKey, nullptr), manifest))
+        << Narrow(ReadString(HKEY_CURRENT_USER, kHostKey, nullptr));
+    const std::string text = FileText(manifest);
+    for (const char* field : {"\"name\": \"" HALVANE_HOST_NAME "\"", "\"path\": \"" HALVANE_HOST_EXE "\"",
+                              "\"type\": \"stdio\"", "\"allowed_extensions\": [\n    \"" HALVANE_EXTENSION_ID "\"\n  ]"})
+        EXPECT_NE(text.find(field), std::string::npos) << field << " not in\n" << text;
     EXPECT_TRUE(SamePath(ReadString(HKEY_CURRENT_USER, kAppPathsKey, nullptr), InstalledExe()))
         << Narrow(ReadString(HKEY_CURRENT_USER, kAppPathsKey, nullptr));
     Shortcut shortcut;
@@ -208,7 +248,7 @@ void ExpectInstalled(const std::wstring& version, const std::wstring& exeVersion
     EXPECT_EQ(shortcut.arguments, language) << "user language " << GetUserDefaultLangID();
 }
 
-TEST(Installer, AsksForInstaller2AndTakesItsCodesFromItsContents)
+TEST(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsContents)
 {
     const std::wstring otherArch = args.arch == L"x64" ? L"x86" : L"x64";
     const struct {
@@ -223,6 +263,8 @@ TEST(Installer, AsksForInstaller2AndTakesItsCodesFromItsContents)
         EXPECT_EQ(Summary(package.msi, PID_PAGECOUNT), L"200") << "the Windows Installer version it asks for";
         EXPECT_EQ(Summary(package.msi, PID_TEMPLATE), package.template_);
         EXPECT_EQ(Summary(package.msi, PID_WORDCOUNT), L"10") << "compressed, no elevation";
+        for (const wchar_t* exe : {L"halvane.exe", L"halvane_host.exe"})
+            EXPECT_EQ(FileRecordVersion(package.msi, exe), args.version + L".0") << Narrow(exe) << "'s file version";
     }
     const std::wstring code = Summary(args.msi, PID_REVNUMBER);
     EXPECT_EQ(code.size(), 38u) << Narrow(code);
@@ -297,7 +339,7 @@ TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
         EXPECT_EQ(UninstallEntry(second, L"DisplayName"), L"(none)");
         EXPECT_FALSE(Exists(ProgramsFolder())) << "the package made it: " << Narrow(ProgramsFolder());
         EXPECT_FALSE(Exists(ShortcutPath()));
-        for (const wchar_t* installed : {kAppPathsKey, L"Software\\Marrowin\\Halvane"}) {
+        for (const wchar_t* installed : {kAppPathsKey, kHostKey, L"Software\\Marrowin\\Halvane"}) {
             HKEY key;
             EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, installed, 0, KEY_READ, &key), ERROR_SUCCESS) << Narrow(installed);
         }

@@ -27,7 +27,7 @@ for package in "current:$arch:$version:$bin/halvane.exe" "rebuilt:$arch:$version
                "next:$arch:$next:$bin/next/halvane.exe"; do
   IFS=: read -r name parch pversion exe <<<"$package"
   /usr/bin/python3 "$repo/package/make_msi.py" --epoch 1700000000 --arch "$parch" --version "$pversion" \
-    --exe "$exe" --icon "$icon" --out "$work/$name.msi" || exit 1
+    --exe "$exe" --host "$bin/halvane-host.exe" --icon "$icon" --out "$work/$name.msi" || exit 1
 done
 cmp "$work/current.msi" "$work/rebuilt.msi" || { echo "installer_test: a rebuild gave another package" >&2; exit 1; }
 
