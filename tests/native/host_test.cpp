@@ -1,0 +1,342 @@
+// The browser host's platform-free half: the message reader and its limits,
+// the request's checks, the language map, the replies and the manifest, and
+// the command line, which Halvane's own parser must turn back into exactly the
+// three values.
+#include "app/command_line.h"
+#include "app/language_table.h"
+#include "host/host_identity.h"
+#include "host/host_message.h"
+#include "host/host_request.h"
+#include "host/json.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Length(uint32_t length)
+{
+    std::string bytes(4, '\0');
+    std::memcpy(&bytes[0], &length, 4);
+    return bytes;
+}
+
+// Hands out the input a few bytes at a time, as a pipe may.
+struct Input {
+    std::string bytes;
+    size_t chunk;
+    size_t at = 0;
+};
+
+size_t ReadChunk(void* context, char* buffer, size_t size)
+{
+    Input* input = static_cast<Input*>(context);
+    size_t count = std::min({size, input->chunk, input->bytes.size() - input->at});
+    std::memcpy(buffer, input->bytes.data() + input->at, count);
+    input->at += count;
+    return count;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string bytes;
+    HostError expected;
+    size_t consumed;  // a reader that took more would eat into what follows, or wait for it
+};
+
+TEST(HostReader, ReadsOneMessageWithinItsLimits)
+{
+    const std::string full(MaxMessageBytes, 'a');
+    const ReadCase cases[] = {
+        {"no input", "", ErrorTruncated, 0},
+        {"part of the length", std::string("\x05\x00", 2), ErrorTruncated, 2},
+        {"length 0", Length(0) + "{}", ErrorLength, 4},
+        {"one byte over 64 KiB", Length(MaxMessageBytes + 1) + full + "a", ErrorLength, 4},
+        {"length 0xFFFFFFFF", Length(0xFFFFFFFF) + "{}", ErrorLength, 4},
+        {"body shorter than its length", Length(10) + "12345", ErrorTruncated, 9},
+        {"64 KiB exactly, then more", Length(MaxMessageBytes) + full + "next", HostOk, 4 + MaxMessageBytes},
+        {"two- to four-byte UTF-8", Length(11) + "\"\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80\"", HostOk, 15},
+        {"a byte that is never UTF-8", Length(3) + "\"\xFF\"", ErrorEncoding, 7},
+        {"a stray continuation byte", Length(3) + "\"\x80\"", ErrorEncoding, 7},
+        {"an overlong NUL", Length(4) + "\"\xC0\x80\"", ErrorEncoding, 8},
+        {"an overlong three-byte form", Length(5) + "\"\xE0\x80\xAF\"", ErrorEncoding, 9},
+        {"a surrogate", Length(5) + "\"\xED\xA0\x80\"", ErrorEncoding, 9},
+        {"above U+10FFFF", Length(6) + "\"\xF4\x90\x80\x80\"", ErrorEncoding, 10},
+        {"a sequence cut short", Length(3) + "\"\xE2\x82", ErrorEncoding, 7},
+    };
+    for (const ReadCase& c : cases) {
+        for (size_t chunk : {size_t(1), size_t(4096)}) {
+            SCOPED_TRACE(std::string(c.name) + ", read " + std::to_string(chunk) + " at a time");
+            Input input{c.bytes, chunk};
+            std::string body;
+            EXPECT_EQ(ReadMessage(ReadChunk, &input, &body), c.expected);
+            EXPECT_EQ(input.at, c.consumed);
+            if (c.expected == HostOk)
+                EXPECT_EQ(body, c.bytes.substr(4, c.consumed - 4));
+        }
+    }
+}
+
+// ---- the request ----------------------------------------------------------------
+
+std::string Request(const std::string& site, const std::string& title, const std::string& language)
+{
+    return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
+}
+
+struct RequestCase {
+    const char* name;
+    std::string body;
+    HostError expected;
+};
+
+TEST(HostRequest, AnythingOutsideTheLimitsIsRefused)
+{
+    const std::string label63(63, 'a'), label64(64, 'a');
+    // Four labels and the dots between them: 253 characters, and 254.
+    const std::string longest = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'a');
+    const std::string tooLong = label63 + "." + label63 + "." + label63 + "." + std::string(62, 'a');
+    const RequestCase cases[] = {
+        {"a good request", Request("example.org", "My Page", "en-US"), HostOk},
+        {"not JSON", "hello", ErrorJson},
+        {"JSON cut short", "{\"site\":\"a.org\"", ErrorJson},
+        {"something after the object", Request("a.org", "T", "en") + " x", ErrorJson},
+        {"an array", "[\"a.org\",\"T\",\"en\"]", ErrorJson},
+        {"a string", "\"a.org\"", ErrorJson},
+        {"null", "null", ErrorJson},
+        {"a field missing", "{\"site\":\"a.org\",\"title\":\"T\"}", ErrorFields},
+        {"a field extra", "{\"site\":\"a.org\",\"title\":\"T\",\"language\":\"en\",\"x\":1}", ErrorFields},
+        {"a field twice", "{\"site\":\"a.org\",\"site\":\"b.org\",\"language\":\"en\"}", ErrorFields},
+        {"a name in capitals", "{\"Site\":\"a.org\",\"title\":\"T\",\"language\":\"en\"}", ErrorFields},
+        {"a number for the site", "{\"site\":1,\"title\":\"T\",\"language\":\"en\"}", ErrorFields},
+        {"null for the title", "{\"site\":\"a.org\",\"title\":null,\"language\":\"en\"}", ErrorFields},
+        {"an array for the language", "{\"site\":\"a.org\",\"title\":\"T\",\"language\":[\"en\"]}", ErrorFields},
+        {"a site with a space", Request("exa mple.org", "T", "en"), ErrorSite},
+        {"a site with quotes", Request("\\\"a.org\\\"", "T", "en"), ErrorSite},
+        {"a site with a capital", Request("Example.org", "T", "en"), ErrorSite},
+        {"an IDN not in its xn-- form", Request("b\xC3\xBC" "cher.example", "T", "en"), ErrorSite},
+        {"an IDN in its xn-- form", Request("xn--bcher-kva.example", "T", "en"), HostOk},
+        {"an empty site", Request("", "T", "en"), ErrorSite},
+        {"an empty label", Request("a..org", "T", "en"), ErrorSite},
+        {"a final dot", Request("a.org.", "T", "en"), ErrorSite},
+        {"a label starting with a hyphen", Request("-a.org", "T", "en"), ErrorSite},
+        {"a label ending with a hyphen", Request("a-.org", "T", "en"), ErrorSite},
+        {"an underscore", Request("a_b.org", "T", "en"), ErrorSite},
+        {"a site with a port", Request("a.org:80", "T", "en"), ErrorSite},
+        {"a label of 63", Request(label63 + ".org", "T", "en"), HostOk},
+        {"a label of 64", Request(label64 + ".org", "T", "en"), ErrorSite},
+        {"a site of 253", Request(longest, "T", "en"), HostOk},
+        {"a site of 254", Request(tooLong, "T", "en"), ErrorSite},
+        {"an address and a plain name", Request("127.0.0.1", "T", "en"), HostOk},
+        {"an empty title", Request("a.org", "", "en"), ErrorTitle},
+        {"a title with CR", Request("a.org", "a\\rb", "en"), ErrorTitle},
+        {"a title with LF", Request("a.org", "a\\nb", "en"), ErrorTitle},
+        {"a title with NUL", Request("a.org", "a\\u0000b", "en"), ErrorTitle},
+        {"a title with a lone surrogate", Request("a.org", "a\\udc00", "en"), ErrorEncoding},
+        {"a title with a tab, quotes and a pair", Request("a.org", "\\t\\\"x\\\" \\ud83d\\ude00", "en"), HostOk},
+        {"an empty language", Request("a.org", "T", ""), ErrorLanguage},
+        {"a language with an underscore", Request("a.org", "T", "en_US"), ErrorLanguage},
+        {"a language with a space", Request("a.org", "T", "en US"), ErrorLanguage},
+        {"a language ending in a hyphen", Request("a.org", "T", "en-"), ErrorLanguage},
+        {"a language starting with a hyphen", Request("a.org", "T", "-en"), ErrorLanguage},
+        {"a language of one letter", Request("a.org", "T", "e"), ErrorLanguage},
+        {"a subtag of nine", Request("a.org", "T", "en-abcdefghi"), ErrorLanguage},
+        {"a language with a digit first", Request("a.org", "T", "1en"), ErrorLanguage},
+        {"a language outside ASCII", Request("a.org", "T", "\xC3\xA9n"), ErrorLanguage},
+        {"a well-formed language Halvane lacks", Request("a.org", "T", "el-GR"), HostOk},
+    };
+    for (const RequestCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostRequest request;
+        EXPECT_EQ(ParseRequest(c.body, &request), c.expected) << c.body;
+    }
+}
+
+TEST(HostRequest, GivesTheValuesAsUtf16)
+{
+    HostRequest request;
+    ASSERT_EQ(ParseRequest(Request("example.org", "\\\"AT&T\\\" \xE2\x80\x94 \xF0\x9F\x98\x80", "de-AT"), &request),
+              HostOk);
+    EXPECT_EQ(request.site, L"example.org");
+    EXPECT_EQ(request.languageCode, L"de");
+    const wchar_t title[] = {L'"', L'A', L'T', L'&', L'T', L'"', L' ', 0x2014, L' ', 0xD83D, 0xDE00};
+    EXPECT_EQ(request.windowTitle, std::wstring(title, sizeof(title) / sizeof(title[0])));
+}
+
+TEST(HostLanguage, MapsTagsOntoHalvanesCodes)
+{
+    const struct {
+        const char* tag;
+        const char* code;
+    } cases[] = {
+        {"en", "en"}, {"en-US", "en"}, {"EN-gb", "en"}, {"cs", "cs"}, {"da-DK", "da"}, {"de-AT", "de"},
+        {"es", "es"}, {"es-ES", "es"}, {"es-AR", "es"}, {"es-MX", "es-mx"}, {"es-419", "es-mx"},
+        {"fi", "fi"}, {"fr", "fr"}, {"fr-BE", "fr"}, {"fr-CA", "fr-ca"}, {"hu", "hu"}, {"it-CH", "it"},
+        {"ja-JP", "ja"}, {"ko", "ko"}, {"nl-BE", "nl"}, {"no", "no"}, {"nb", "no"}, {"nn-NO", "no"},
+        {"pl", "pl"}, {"pt", "pt"}, {"pt-BR", "pt"}, {"pt-PT", "pt"}, {"ru", "ru"}, {"sv-SE", "sv"},
+        {"tr", "tr"}, {"zh-CN", "zh-chs"}, {"zh-Hans", "zh-chs"}, {"zh-SG", "zh-chs"}, {"zh", "zh-chs"},
+        {"zh-Hans-HK", "zh-chs"}, {"zh-TW", "zh-cht"}, {"zh-HK", "zh-cht"}, {"zh-MO", "zh-cht"},
+        {"zh-Hant", "zh-cht"}, {"zh-Hant-CN", "zh-cht"}, {"el", "en"}, {"sr-Latn-RS", "en"},
+        {"en-US-x-private", "en"}, {"x-private", "en"}, {"i-klingon", "en"},
+    };
+    std::set<std::string> reached;
+    for (const auto& c : cases) {
+        const char* code = InterfaceCodeForTag(c.tag);
+        ASSERT_NE(code, nullptr) << c.tag;
+        EXPECT_STREQ(code, c.code) << c.tag;
+        reached.insert(code);
+    }
+    // Every code it gives is one that Halvane's table knows, and each is reachable.
+    std::set<std::string> known;
+    for (const InterfaceLanguage& language : InterfaceLanguages)
+        known.insert(std::string(language.code, language.code + std::wcslen(language.code)));
+    EXPECT_EQ(reached, known);
+}
+
+// ---- the command line -------------------------------------------------------------
+
+// The tail that the C runtime hands wWinMain: the program's path skipped (a
+// double quote switches between within and outside), then the blanks after it.
+std::wstring TailOf(const std::wstring& commandLine)
+{
+    size_t i = 0;
+    bool quoted = false;
+    for (; i < commandLine.size() && (commandLine[i] > L' ' || quoted); ++i) {
+        if (commandLine[i] == L'"')
+            quoted = !quoted;
+    }
+    while (i < commandLine.size() && commandLine[i] <= L' ')
+        ++i;
+    return commandLine.substr(i);
+}
+
+// Builds the line, takes its tail as halvane.exe would and parses it with Halvane's own parser.
+void ExpectRoundTrip(const std::wstring& exe, const HostRequest& request)
+{
+    std::wstring line;
+    ASSERT_EQ(BuildHalvaneCommandLine(exe, request, &line), HostOk);
+    std::wstring tail = TailOf(line);
+    std::vector<wchar_t> buffer(tail.begin(), tail.end());
+    buffer.push_back(L'\0');
+    LaunchValues values{};
+    ASSERT_EQ(ParseCommandLine(buffer.data(), &values), 1);
+    EXPECT_EQ(std::wstring(values.languageCode), request.languageCode);
+    EXPECT_EQ(std::wstring(values.site), request.site);
+    EXPECT_EQ(std::wstring(values.windowTitle), request.windowTitle);
+}
+
+TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValues)
+{
+    const std::wstring exes[] = {L"C:\\Program Files\\Halvane\\halvane.exe", L"C:\\h\\halvane.exe",
+                                 L"\\\\?\\D:\\a \"b\\halvane.exe"};
+    // Spaces, quotes and other blanks where the parser splits or strips, and
+    // characters of other planes.
+    const wchar_t titleCharacters[] = {L' ', L'"', L'\t', L'a', L'Z', L'&', L'_', L'\\', L'%', 0x2014, 0xE9, 0xD83D};
+    const std::wstring hostCharacters = L"abcxyz019-";
+    std::mt19937 random(20240611);
+    auto pick = [&random](size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); };
+    for (int i = 0; i < 3000; ++i) {
+        HostRequest request;
+        request.languageCode = InterfaceLanguages[pick(22)].code;
+        for (size_t labels = 1 + pick(3); labels > 0; --labels) {
+            std::wstring label(1, L'a' + static_cast<wchar_t>(pick(26)));
+            for (size_t n = pick(6); n > 0; --n)
+                label += hostCharacters[pick(hostCharacters.size())];
+            request.site += (request.site.empty() ? L"" : L".") + label + L"z";
+        }
+        for (size_t n = 1 + pick(12); n > 0; --n) {
+            wchar_t c = titleCharacters[pick(sizeof(titleCharacters) / sizeof(titleCharacters[0]))];
+            request.windowTitle += c;
+            if (c == 0xD83D)
+                request.windowTitle += static_cast<wchar_t>(0xDE00);
+        }
+        SCOPED_TRACE(i);
+        const std::wstring& exe = exes[i % 3];
+        if (exe.find(L'"') != std::wstring::npos) {
+            std::wstring line;
+            EXPECT_EQ(BuildHalvaneCommandLine(exe, request, &line), ErrorStart) << "a quote would end the path";
+            continue;
+        }
+        ASSERT_NO_FATAL_FAILURE(ExpectRoundTrip(exe, request));
+    }
+    // The titles the parser treats specially, each kept whole.
+    for (const wchar_t* title : {L"\"", L"\"\"", L"\" \"", L" ", L"a\"", L"\"a", L"x\" \"y", L"T  ", L"  T"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(title)));
+        ExpectRoundTrip(exes[0], HostRequest{L"en", L"example.org", title});
+    }
+}
+
+TEST(HostCommandLine, StaysWithinWindowsBound)
+{
+    const std::wstring exe = L"C:\\h\\halvane.exe";
+    // "EXE" en a.org "TITLE": the title gets what the rest leaves of 32,766 characters.
+    const size_t room = MaxCommandLineChars - 1 - (exe.size() + 2 + 1 + 2 + 1 + 5 + 1 + 2);
+    std::wstring line;
+    EXPECT_EQ(BuildHalvaneCommandLine(exe, HostRequest{L"en", L"a.org", std::wstring(room, L'x')}, &line), HostOk);
+    EXPECT_EQ(line.size(), MaxCommandLineChars - 1);
+    ExpectRoundTrip(exe, HostRequest{L"en", L"a.org", std::wstring(room, L'x')});
+    EXPECT_EQ(BuildHalvaneCommandLine(exe, HostRequest{L"en", L"a.org", std::wstring(room + 1, L'x')}, &line),
+              ErrorTitleLength);
+}
+
+// ---- replies and the manifest ------------------------------------------------------
+
+TEST(HostReply, CodesAreStableAndRepliesFramed)
+{
+    const struct {
+        HostError error;
+        const char* code;
+    } codes[] = {
+        {ErrorTruncated, "truncated"},   {ErrorLength, "bad-length"},         {ErrorEncoding, "bad-encoding"},
+        {ErrorJson, "bad-json"},         {ErrorFields, "bad-fields"},         {ErrorSite, "bad-site"},
+        {ErrorTitle, "bad-title"},       {ErrorLanguage, "bad-language"},     {ErrorTitleLength, "title-too-long"},
+        {ErrorBreakaway, "no-breakaway"}, {ErrorStart, "start-failed"},
+    };
+    for (const auto& c : codes) {
+        rapidjson::Document reply;
+        std::string text = ErrorReply(c.error, "error 5");
+        reply.Parse(text.c_str());
+        ASSERT_TRUE(reply.IsObject()) << text;
+        EXPECT_EQ(reply.MemberCount(), 3u) << text;
+        EXPECT_TRUE(reply["ok"].IsFalse()) << text;
+        EXPECT_STREQ(reply["error"].GetString(), c.code);
+        EXPECT_NE(std::string(reply["message"].GetString()).find("(error 5)"), std::string::npos) << text;
+    }
+    EXPECT_EQ(SuccessReply(4294967295u), "{\"ok\":true,\"pid\":4294967295}");
+    EXPECT_EQ(FrameMessage("{}"), Length(2) + "{}");
+    EXPECT_EQ(ErrorNumber(0), "error 0");
+}
+
+TEST(HostManifest, NamesThisHostAndTheExtension)
+{
+    const std::wstring exe = L"C:\\Users\\J\xF6rg \"x\\h\xE4lvane-host.exe\xD83D\xDE00";
+    std::string exeText;
+    ASSERT_TRUE(Utf8FromUtf16(exe, &exeText));
+    EXPECT_EQ(Utf16FromUtf8(exeText), exe);
+    std::string out;
+    EXPECT_FALSE(Utf8FromUtf16(std::wstring(1, static_cast<wchar_t>(0xDC00)), &out)) << "a lone surrogate";
+
+    rapidjson::Document manifest;
+    std::string text = HostManifest(exeText);
+    manifest.Parse(text.c_str());
+    ASSERT_TRUE(manifest.IsObject()) << text;
+    EXPECT_EQ(manifest.MemberCount(), 5u);
+    EXPECT_STREQ(manifest["name"].GetString(), HALVANE_HOST_NAME);
+    EXPECT_TRUE(std::regex_match(manifest["name"].GetString(), std::regex("^\\w+(\\.\\w+)*$")));
+    EXPECT_EQ(std::string(manifest["path"].GetString()), exeText);
+    EXPECT_STREQ(manifest["type"].GetString(), "stdio");
+    EXPECT_STRNE(manifest["description"].GetString(), "");
+    ASSERT_TRUE(manifest["allowed_extensions"].IsArray());
+    ASSERT_EQ(manifest["allowed_extensions"].Size(), 1u);
+    EXPECT_STREQ(manifest["allowed_extensions"][0].GetString(), HALVANE_EXTENSION_ID);
+    EXPECT_EQ(std::string(HALVANE_HOST_MANIFEST), std::string(HALVANE_HOST_NAME) + ".json");
+}
+
+}  // namespace
