@@ -1,18 +1,29 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Builds Halvane's Windows Installer package for one architecture with wixl.
 
-    make_msi.py --exe halvane.exe --icon halvane.ico --arch x64 --version 1.0.0 --out halvane-1.0.0-x64.msi
+    make_msi.py --exe halvane.exe --host halvane-host.exe --icon halvane.ico --arch x64 --version 1.0.0 \
+                --out halvane-1.0.0-x64.msi
 
-The same inputs give the same bytes. The product code and the package code
-are name-based UUIDs of the version and the architecture (a new version is a
-new product, which the fixed upgrade code lets replace the old one). wixl
-stamps the package with a random package code and the current time, and its
-cabinet takes the files' modification times: the files are staged with the
-time of SOURCE_DATE_EPOCH (or --epoch), and the summary information is
-rewritten in place afterwards with the derived package code and that time.
+The same inputs give the same bytes, and different contents give different
+codes. The product code is a name-based UUID of everything staged for the
+package (every file's name and bytes, the WiX source with its properties, the
+version, the architecture, this builder and wixl's version): a package that
+holds anything else is another product, which the upgrade rules let replace
+an installed one of the same version. The package code is a name-based UUID
+of the finished package's own bytes.
+
+wixl stamps the package with a random package code and the current time, and
+its cabinet takes the files' modification times: the files are staged with
+the time of SOURCE_DATE_EPOCH (or --epoch), and the summary information is
+rewritten in place afterwards (with olefile). wixl cannot give a file record
+its version, so msibuild (msitools) writes the exe's own version into the
+File table afterwards, as WiX would.
 """
 import argparse
+import hashlib
+import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -20,81 +31,75 @@ import sys
 import tempfile
 import uuid
 
+import olefile
+
 HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
 # The upgrade code of every Halvane package; package/halvane.wxs holds it too.
 UPGRADE_CODE = uuid.UUID("BA6F122D-F40A-4519-8075-6952C9A171EE")
+# Text files the package installs beside the program (name in the package: file in the repository).
+DOCUMENTS = {"LICENSE.txt": "LICENSE", "THIRD-PARTY-NOTICES.txt": "THIRD-PARTY-NOTICES.txt"}
+# The browser host's names, as the host itself has them.
+HOST_IDENTITY = os.path.join(REPO, "src", "host", "host_identity.h")
+SUMMARY = "\x05SummaryInformation"
+PLACEHOLDER_CODE = "{00000000-0000-0000-0000-000000000000}"
 
 
-def derived_code(version, arch, kind):
-    return "{%s}" % str(uuid.uuid5(UPGRADE_CODE, "halvane %s %s %s" % (version, arch, kind))).upper()
+def code(kind, digest):
+    return "{%s}" % str(uuid.uuid5(UPGRADE_CODE, "halvane %s %s" % (kind, digest))).upper()
 
 
-# ---- the compound file (the MSI container) ------------------------------------------
+def crlf(data):
+    return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
-class CompoundFile:
-    """Just enough of the compound file format to find a small stream's bytes
-    in the file and rewrite them in place, at the same size."""
 
-    END_OF_CHAIN = 0xFFFFFFFE
+def host_identity():
+    """The host's #define HALVANE_... "text" values, by name without the prefix."""
+    with open(HOST_IDENTITY, encoding="utf-8") as f:
+        found = re.findall(r'^#define HALVANE_(\w+) "((?:[^"\\]|\\.)*)"', f.read(), re.MULTILINE)
+    return {name: text.replace("\\\\", "\\") for name, text in found}
 
-    def __init__(self, data):
-        if data[:8] != b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1":
-            raise ValueError("not a compound file")
-        self.data = data
-        self.sector = 1 << struct.unpack_from("<H", data, 0x1E)[0]
-        self.mini_sector = 1 << struct.unpack_from("<H", data, 0x20)[0]
-        (fat_sectors, first_directory, _, self.mini_cutoff, first_mini_fat, mini_fat_sectors,
-         first_difat, difat_sectors) = struct.unpack_from("<IIIIIIII", data, 0x2C)
-        difat = list(struct.unpack_from("<109I", data, 0x4C))
-        sector = first_difat
-        for _ in range(difat_sectors):
-            entries = struct.unpack_from("<%dI" % (self.sector // 4), data, self.offset(sector))
-            difat += entries[:-1]
-            sector = entries[-1]
-        self.fat = []
-        for sector in difat[:fat_sectors]:
-            self.fat += struct.unpack_from("<%dI" % (self.sector // 4), data, self.offset(sector))
-        self.mini_fat = []
-        for sector in self.chain(first_mini_fat)[:mini_fat_sectors]:
-            self.mini_fat += struct.unpack_from("<%dI" % (self.sector // 4), data, self.offset(sector))
-        self.entries = {}
-        for sector in self.chain(first_directory):
-            for at in range(self.offset(sector), self.offset(sector) + self.sector, 128):
-                name_bytes = struct.unpack_from("<H", data, at + 64)[0]
-                name = data[at:at + max(name_bytes - 2, 0)].decode("utf-16-le")
-                start, size = struct.unpack_from("<IQ", data, at + 116)
-                self.entries.setdefault(name, (start, size))
-        root_start, _ = self.entries["Root Entry"]
-        self.mini_stream = self.chain(root_start)
 
-    def offset(self, sector):
-        return (sector + 1) * self.sector
+def host_manifest(identity):
+    """Firefox's manifest for the installed host. Its path is relative: on
+    Windows, Firefox takes it from the manifest's own folder."""
+    manifest = {"name": identity["HOST_NAME"], "description": identity["HOST_DESCRIPTION"],
+                "path": identity["HOST_EXE"], "type": "stdio", "allowed_extensions": [identity["EXTENSION_ID"]]}
+    return (json.dumps(manifest, indent=2) + "\n").encode("utf-8")
 
-    def chain(self, sector):
-        sectors = []
-        while sector < self.END_OF_CHAIN and len(sectors) <= len(self.fat):
-            sectors.append(sector)
-            sector = self.fat[sector]
-        return sectors
 
-    def stream_offsets(self, name):
-        """The file offset of every byte of a stream, in order."""
-        start, size = self.entries[name]
-        offsets = []
-        if size < self.mini_cutoff:
-            sector = start
-            while sector < self.END_OF_CHAIN and len(offsets) < size:
-                at = sector * self.mini_sector
-                for i in range(at, at + self.mini_sector):
-                    big, within = divmod(i, self.sector)
-                    offsets.append(self.offset(self.mini_stream[big]) + within)
-                sector = self.mini_fat[sector]
-        else:
-            for sector in self.chain(start):
-                offsets += range(self.offset(sector), self.offset(sector) + self.sector)
-        if len(offsets) < size:
-            raise ValueError("stream %r is cut short" % name)
-        return offsets[:size]
+# ---- the exe's version record --------------------------------------------------------
+
+def file_version(path):
+    """(version, language) of a PE file's version record, as Windows Installer
+    compares them, or None for a file without one."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
+    if at < 0:
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    version = "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    key = "Translation".encode("utf-16-le") + b"\0\0"
+    var = data.find(key, at)
+    if var < 0:
+        return version, "0"
+    value = (var + len(key) + 3) & ~3  # the value starts on a 32-bit boundary
+    return version, str(struct.unpack_from("<H", data, value)[0])
+
+
+def set_file_versions(msi, stage, files):
+    """Gives versioned files (file id: name) their version, and drops the
+    hash Windows Installer keeps for unversioned files only."""
+    queries = []
+    for key, name in files.items():
+        found = file_version(os.path.join(stage, name))
+        if found:
+            queries += ["-q", "UPDATE `File` SET `Version` = '%s', `Language` = '%s' WHERE `File` = '%s'"
+                        % (found[0], found[1], key),
+                        "-q", "DELETE FROM `MsiFileHash` WHERE `File_` = '%s'" % key]
+    if queries:
+        subprocess.run(["msibuild", msi] + queries, check=True)
 
 
 # ---- the summary information --------------------------------------------------------
@@ -108,33 +113,45 @@ def filetime(epoch):
 
 
 def fix_summary(path, package_code, epoch):
-    with open(path, "rb") as f:
-        data = bytearray(f.read())
-    container = CompoundFile(bytes(data))
-    offsets = container.stream_offsets("\x05SummaryInformation")
-    stream = bytearray(data[i] for i in offsets)
-    section = struct.unpack_from("<I", stream, 28 + 16)[0]
-    count = struct.unpack_from("<I", stream, section + 4)[0]
-    for i in range(count):
-        pid, at = struct.unpack_from("<II", stream, section + 8 + 8 * i)
-        at += section
-        kind = struct.unpack_from("<H", stream, at)[0]
-        if pid == PID_REVNUMBER and kind == VT_LPSTR:
-            text = package_code.encode("ascii") + b"\0"
-            if struct.unpack_from("<I", stream, at + 4)[0] != len(text):
-                raise ValueError("the package code has an unexpected length")
-            stream[at + 8:at + 8 + len(text)] = text
-        elif pid in (PID_LASTPRINTED, PID_CREATE_DTM, PID_LASTSAVE_DTM) and kind == VT_FILETIME:
-            struct.pack_into("<Q", stream, at + 4, filetime(epoch))
-    for i, byte in zip(offsets, stream):
-        data[i] = byte
-    with open(path, "wb") as f:
-        f.write(data)
+    """Writes the package code and the times into the summary information,
+    in place and at the same size."""
+    ole = olefile.OleFileIO(path, write_mode=True)
+    try:
+        stream = bytearray(ole.openstream(SUMMARY).read())
+        section = struct.unpack_from("<I", stream, 28 + 16)[0]
+        count = struct.unpack_from("<I", stream, section + 4)[0]
+        for i in range(count):
+            pid, at = struct.unpack_from("<II", stream, section + 8 + 8 * i)
+            at += section
+            kind = struct.unpack_from("<H", stream, at)[0]
+            if pid == PID_REVNUMBER and kind == VT_LPSTR:
+                text = package_code.encode("ascii") + b"\0"
+                if struct.unpack_from("<I", stream, at + 4)[0] != len(text):
+                    raise ValueError("the package code has an unexpected length")
+                stream[at + 8:at + 8 + len(text)] = text
+            elif pid in (PID_LASTPRINTED, PID_CREATE_DTM, PID_LASTSAVE_DTM) and kind == VT_FILETIME:
+                struct.pack_into("<Q", stream, at + 4, filetime(epoch))
+        ole.write_stream(SUMMARY, bytes(stream))
+    finally:
+        ole.close()
+
+
+def staged_digest(stage, names, version, arch):
+    digest = hashlib.sha256()
+    wixl = subprocess.run(["wixl", "--version"], stdout=subprocess.PIPE, text=True).stdout
+    for part in ("arch", arch, "version", version, "wixl", wixl.strip()):
+        digest.update(part.encode() + b"\0")
+    for name in sorted(names) + [os.path.abspath(__file__)]:
+        with open(os.path.join(stage, name), "rb") as f:
+            data = f.read()
+        digest.update(b"%s\0%d\0" % (os.path.basename(name).encode(), len(data)) + data)
+    return digest.hexdigest()
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--host", required=True, help="halvane-host.exe")
     parser.add_argument("--icon", required=True)
     parser.add_argument("--arch", required=True, choices=["x86", "x64"])
     parser.add_argument("--version", required=True, help="major.minor.patch")
@@ -147,18 +164,37 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="halvane-msi.") as stage:
         # wixl takes the files from the folder it runs in, by their plain names.
-        for source, name in ((args.exe, "halvane.exe"), (args.icon, "halvane.ico"),
-                             (os.path.join(HERE, "halvane.wxs"), "halvane.wxs")):
+        identity = host_identity()
+        files = {"halvane.exe": args.exe, identity["HOST_EXE"]: args.host, "halvane.ico": args.icon,
+                 "halvane.wxs": os.path.join(HERE, "halvane.wxs")}
+        for name, source in files.items():
             shutil.copyfile(source, os.path.join(stage, name))
+        made = {identity["HOST_MANIFEST"]: host_manifest(identity)}
+        for name, source in DOCUMENTS.items():
+            with open(os.path.join(REPO, source), "rb") as f:
+                made[name] = crlf(f.read())
+        for name, data in made.items():
+            with open(os.path.join(stage, name), "wb") as out:
+                out.write(data)
+        names = sorted(list(files) + list(made))
+        for name in names:
             os.utime(os.path.join(stage, name), (args.epoch, args.epoch))
+
+        product_code = code("product", staged_digest(stage, names, args.version, args.arch))
         built = os.path.join(stage, "halvane.msi")
         command = ["wixl", "-a", args.arch, "-D", "Version=" + args.version,
-                   "-D", "ProductCode=" + derived_code(args.version, args.arch, "product"),
+                   "-D", "ProductCode=" + product_code, "-D", "HostExe=" + identity["HOST_EXE"],
+                   "-D", "HostManifest=" + identity["HOST_MANIFEST"], "-D", "HostKey=" + identity["HOST_KEY"],
                    "-o", built, "halvane.wxs"]
         result = subprocess.run(command, cwd=stage, stderr=subprocess.PIPE, text=True)
         if result.returncode != 0:
             sys.exit("make_msi: wixl failed:\n" + result.stderr)
-        fix_summary(built, derived_code(args.version, args.arch, "package"), args.epoch)
+        # The exes' file ids in halvane.wxs.
+        set_file_versions(built, stage, {"halvane.exe": "halvane.exe", "halvane_host.exe": identity["HOST_EXE"]})
+        fix_summary(built, PLACEHOLDER_CODE, args.epoch)
+        with open(built, "rb") as f:
+            package_code = code("package", hashlib.sha256(f.read()).hexdigest())
+        fix_summary(built, package_code, args.epoch)
         shutil.copyfile(built, args.out)
 
 

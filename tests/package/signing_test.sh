@@ -23,7 +23,8 @@ openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout pass
 printf 'throwaway' >password
 
 cp "$exe" halvane.exe
-python3 "$repo/package/make_msi.py" --epoch 1700000000 --arch "$arch" --version 1.0.0 --exe halvane.exe \
+/usr/bin/python3 "$repo/package/make_msi.py" --epoch 1700000000 --arch "$arch" --version 1.0.0 --exe halvane.exe \
+  --host "$(dirname "$exe")/halvane-host.exe" \
   --icon "$icon" --out halvane.msi || fail "no package"
 cp halvane.exe signed.exe
 cp halvane.msi signed.msi

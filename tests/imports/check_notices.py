@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""Checks that THIRD-PARTY-NOTICES.txt names every file the linker took from
+outside the project into a program, as its linker map shows:
+
+    check_notices.py NOTICES PROGRAM.map...
+
+Archives count when the linker took a member from them, objects when it
+loaded them. Files of the build folder (the project's own libraries) and
+paths given relative to it are the project's own.
+"""
+import os
+import re
+import sys
+
+
+def linked_from_outside(map_text):
+    names = set()
+    members = map_text.split("Archive member included", 1)[-1].split("Discarded input sections", 1)[0]
+    for line in members.splitlines():
+        found = re.match(r"(/\S+?\.a)\(", line)
+        if found:
+            names.add(os.path.basename(found.group(1)))
+    for found in re.finditer(r"^LOAD (/\S+\.o)$", map_text, re.MULTILINE):
+        names.add(os.path.basename(found.group(1)))
+    return names
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    with open(sys.argv[1], encoding="utf-8") as f:
+        notices = f.read()
+    failed = False
+    for map_path in sys.argv[2:]:
+        with open(map_path, encoding="utf-8", errors="replace") as f:
+            linked = linked_from_outside(f.read())
+        if not linked:
+            sys.exit("check_notices: %s names nothing linked from outside; is it a linker map?" % map_path)
+        missing = sorted(name for name in linked if not re.search(r"\b%s\b" % re.escape(name), notices))
+        for name in missing:
+            print("check_notices: %s is linked in (%s), but THIRD-PARTY-NOTICES.txt does not name it" % (name, map_path))
+        if not missing:
+            print("check_notices: %s: all %d files linked from outside are named: %s"
+                  % (os.path.basename(map_path), len(linked), " ".join(sorted(linked))))
+        failed = failed or bool(missing)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
