@@ -37,11 +37,15 @@ struct Look {
     CharacterFold fold;
     int firstClass, lastClass;
     void* found[3][2];  // per class, the first window with the plain and with the "_" title
+    void* raised;       // the window the keeper left topmost, if any
+    bool raisedSeen;    // whether it is still a window of the class it was kept in
 };
 
 static void LookAtWindow(void* context, void* window, const wchar_t* className, const wchar_t* windowTitle)
 {
     Look* look = static_cast<Look*>(context);
+    if (window == look->raised && EqualIgnoringAsciiCase(className, BrowserWindowClasses[look->lastClass]))
+        look->raisedSeen = true;
     for (int c = look->firstClass; c <= look->lastClass; ++c) {
         if (!EqualIgnoringAsciiCase(className, BrowserWindowClasses[c]))
             continue;
@@ -70,6 +74,15 @@ static void* ConfirmMiss(const KeeperCalls* calls, Look* look, wchar_t* titleBuf
     return nullptr;
 }
 
+// A keep that has ended must not leave the window in the topmost band for
+// good. Only a window the keeper itself put there and that is still there is
+// let go: out of the band, neither hidden nor activated.
+static void LetGo(const KeeperCalls* calls, void* window)
+{
+    if ((calls->getExtendedStyle(calls->context, window) & KeeperTopmostBit) != 0)
+        calls->setWindowPos(calls->context, window, KeeperInsertNoTopmost, KeeperLetGoFlags);
+}
+
 void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
 {
     size_t length = wcslen(title);
@@ -83,6 +96,7 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
 
     int currentClass = 0;
     bool classFixed = false;
+    void* raised = nullptr;  // the window last made topmost; the class is fixed by then
     for (;;) {
         int firstClass = currentClass;
         KeeperMode mode;
@@ -94,17 +108,24 @@ void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls)
         }
         classFixed = true;
         if (!window) {
-            Look look = {title, prefixedTitle, calls->titleFold, firstClass, currentClass, {}};
+            Look look = {title, prefixedTitle, calls->titleFold, firstClass, currentClass, {}, raised, false};
             window = ConfirmMiss(calls, &look, titleBuffer, capacity, &currentClass, &mode);
+            if (!window) {
+                if (look.raisedSeen)
+                    LetGo(calls, raised);
+                break;
+            }
         }
-        if (!window)
-            break;
 
         bool topmost = (calls->getExtendedStyle(calls->context, window) & KeeperTopmostBit) != 0;
-        if (mode == RaiseMode && !topmost)
+        if (mode == RaiseMode && !topmost) {
             calls->setWindowPos(calls->context, window, KeeperInsertTopmost, KeeperRaiseFlags);
-        else if (mode == LowerMode && topmost)
+            raised = window;
+        } else if (mode == LowerMode && topmost) {
             calls->setWindowPos(calls->context, window, KeeperInsertNoTopmost, KeeperLowerFlags);
+            if (window == raised)
+                raised = nullptr;
+        }
         calls->sleep(calls->context, KeeperPassInterval);
     }
     free(titleBuffer);

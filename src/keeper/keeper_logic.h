@@ -8,6 +8,7 @@
 enum : uint32_t {
     KeeperRaiseFlags = 0x43,  // SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW
     KeeperLowerFlags = 0x83,  // SWP_NOSIZE | SWP_NOMOVE | SWP_HIDEWINDOW
+    KeeperLetGoFlags = 0x213,  // SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOOWNERZORDER
     KeeperTopmostBit = 0x08,  // WS_EX_TOPMOST
     KeeperPassInterval = 1000,
 };
@@ -39,7 +40,8 @@ struct KeeperCalls {
 };
 
 // Keeps the window titled `title` topmost and shown, or out of the topmost band
-// and hidden while it carries "_" + title, until neither title is found.
+// and hidden while it carries "_" + title, until neither title is found. Then
+// the window it left topmost, if still there, leaves the band, shown as it is.
 void KeepWindowOnTopWith(const wchar_t* title, const KeeperCalls* calls);
 
 #endif

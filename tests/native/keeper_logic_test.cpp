@@ -63,6 +63,7 @@ Call Find(const wchar_t* className, const std::wstring& title) { return {Call::F
 Call GetStyle(intptr_t window) { return {Call::GetStyle, L"", L"", window}; }
 Call Raise(intptr_t window) { return {Call::SetPos, L"", L"", window, -1, 0x43}; }
 Call Lower(intptr_t window) { return {Call::SetPos, L"", L"", window, -2, 0x83}; }
+Call LetGo(intptr_t window) { return {Call::SetPos, L"", L"", window, -2, 0x213}; }
 Call Sleep() { return {Call::Sleep, L"", L"", 0, 0, 1000}; }
 Call Look() { return {Call::Look, L"", L""}; }
 
@@ -347,9 +348,9 @@ TEST(Keeper, FollowsTheBrowserRetitlingTheWindowBackAndForth)
                                  // pass 4: plain again: raised and shown
                                  plainSearch, GetStyle(window), Raise(window), Sleep(),
                                  // pass 5: a third title, on the window itself too: done
-                                 plainSearch, prefixedSearch, Look(),
+                                 plainSearch, prefixedSearch, Look(), GetStyle(window), LetGo(window),
                              }));
-    EXPECT_TRUE(desktop.Window(window).topmost);
+    EXPECT_FALSE(desktop.Window(window).topmost);
     EXPECT_TRUE(desktop.Window(window).visible);
 }
 
@@ -416,32 +417,44 @@ TEST(Keeper, AWindowThatEscapesEverySearchOfTheFirstPassIsStillKept)
     }
 }
 
-TEST(Keeper, AMissEndsTheKeeperWhenNoWindowOfTheClassCarriesEitherTitle)
+// The keep ends once no window of the class carries either title. The window
+// the keeper made topmost, if it is still there and of that class, then leaves
+// the topmost band as it is: shown, not activated.
+TEST(Keeper, AMissEndsTheKeeperAndLetsGoOfTheWindowItLeftTopmost)
 {
+    const std::vector<Call> letGo = {GetStyle(1), LetGo(1)};
     const struct {
         const char* change;
-        std::function<void(FakeWindow&)> apply;
+        std::function<void(FakeWindow&, int pass)> apply;
+        std::vector<Call> end;  // the calls after the last look
+        bool topmostBefore = false;
     } changes[] = {
-        {"closed", [](FakeWindow& window) { window.open = false; }},
-        {"a third title", [](FakeWindow& window) { window.title = L"Another page"; }},
+        {"closed", [](FakeWindow& window, int) { window.open = false; }, {}},
+        {"a third title", [](FakeWindow& window, int) { window.title = L"Another page"; }, letGo},
         // One unit longer than the "_" title: read cut to that length, it would pass for it.
-        {"the \"_\" title and one more character", [](FakeWindow& window) { window.title = L"_TX"; }},
-        {"the plain title and more", [](FakeWindow& window) { window.title = L"T and more"; }},
-        {"now a window of another class", [](FakeWindow& window) { window.className = DialogClass; }},
+        {"the \"_\" title and one more character", [](FakeWindow& window, int) { window.title = L"_TX"; }, letGo},
+        {"the plain title and more", [](FakeWindow& window, int) { window.title = L"T and more"; }, letGo},
+        {"now a window of another class", [](FakeWindow& window, int) { window.className = DialogClass; }, {}},
+        {"hidden by the \"_\" title, then a third title",
+         [](FakeWindow& window, int pass) { window.title = pass == 1 ? L"_T" : L"Another page"; }, {}},
+        {"topmost before the keeper found it, then a third title",
+         [](FakeWindow& window, int) { window.title = L"Another page"; }, {}, true},
     };
     for (const auto& change : changes) {
         SCOPED_TRACE(change.change);
         FakeDesktop desktop;
-        intptr_t window = desktop.Open(UiClass, L"T");
-        desktop.betweenPasses = [&](int pass) {
-            if (pass == 1)
-                change.apply(desktop.Window(window));
-        };
+        intptr_t window = desktop.Open(UiClass, L"T", change.topmostBefore);
+        desktop.betweenPasses = [&](int pass) { change.apply(desktop.Window(window), pass); };
         desktop.Run(L"T");
-        EXPECT_EQ(desktop.calls, (std::vector<Call>{
-                                     Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep(),
-                                     Find(UiClass, L"T"), Find(UiClass, L"_T"), Look(),
-                                 }));
+        const std::vector<Call> firstPass =
+            change.topmostBefore ? std::vector<Call>{Find(UiClass, L"T"), GetStyle(window), Sleep()}
+                                 : std::vector<Call>{Find(UiClass, L"T"), GetStyle(window), Raise(window), Sleep()};
+        ASSERT_GE(desktop.calls.size(), firstPass.size());
+        EXPECT_EQ(std::vector<Call>(desktop.calls.begin(), desktop.calls.begin() + firstPass.size()), firstPass);
+        auto lastLook = std::find(desktop.calls.rbegin(), desktop.calls.rend(), Look());
+        ASSERT_NE(lastLook, desktop.calls.rend());
+        EXPECT_EQ(std::vector<Call>(lastLook.base(), desktop.calls.end()), change.end);
+        EXPECT_EQ(std::count(desktop.calls.begin(), desktop.calls.end(), Look()), 1);  // the miss that ended it
     }
 }
 

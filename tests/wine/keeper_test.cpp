@@ -119,13 +119,17 @@ TEST_F(Keeper, TheTitleSteersTheWindowUntilItCloses)
     EXPECT_TRUE(keeper.Returned()) << "closing the window ends the keeper";
 }
 
-TEST_F(Keeper, AThirdTitleEndsTheKeeper)
+// The page retitling itself or the extension letting go: the window leaves
+// the topmost band as the keeper ends, and stays shown.
+TEST_F(Keeper, AThirdTitleEndsTheKeeperAndTheWindowIsNoLongerTopmost)
 {
     HWND window = OpenAndKeep(kWindowClass, kTitle);
     ASSERT_TRUE(WaitRaised(window));
 
     browser.Retitle(window, L"Another Page");
-    EXPECT_TRUE(keeper.Returned());
+    ASSERT_TRUE(keeper.Returned());
+    EXPECT_FALSE(StandInBrowser::IsTopmost(window));
+    EXPECT_TRUE(StandInBrowser::IsVisible(window));
 }
 
 // Found first under the underscore title, the window is kept (the keeper goes
