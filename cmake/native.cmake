@@ -7,3 +7,4 @@ endif()
 
 add_subdirectory(tests/native)
 add_subdirectory(tests/fuzz)
+add_subdirectory(tests/launch)
