@@ -13,7 +13,7 @@
 
 namespace {
 
-const DWORD kExitTimeoutMs = 10000;
+const DWORD kExitTimeoutMs = driver::kPatienceMs;
 const DWORD kEmptyTailExit = 0xFFFFFFFF;      // -1
 const DWORD kMalformedTailExit = 0xFFFFFFFE;  // -2
 
