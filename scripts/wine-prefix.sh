@@ -9,11 +9,14 @@
 # runs 32-bit programs too. Every call into Wine here is bounded: a server
 # that does not answer fails the start instead of hanging the run.
 
+# The one way the scripts start a program under Wine (see wine-exec).
+HALVANE_WINE_EXEC=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec
+
 # wine_run SECONDS ARGS...: a Wine command with a time limit, its output dropped.
 wine_run() {
   local limit=$1
   shift
-  timeout "$limit" wine "$@" </dev/null >/dev/null 2>&1
+  timeout "$limit" "$HALVANE_WINE_EXEC" "$@" </dev/null >/dev/null 2>&1
 }
 
 wine_prefix_start() {

@@ -22,5 +22,5 @@ done
 
 wine_prefix_start null || exit 1
 # Only Wine's own processes see the locale; this machine may not have it.
-LC_ALL=de_DE.UTF-8 timeout 150 wine "$bin/installer_test.exe" \
+LC_ALL=de_DE.UTF-8 timeout 150 "$HALVANE_WINE_EXEC" "$bin/installer_test.exe" \
   "$(winepath -w "$work/halvane-$version.msi")" "$(winepath -w "$work/halvane-$next.msi")" "$version" "$next" de
