@@ -81,9 +81,9 @@ wine_prefix_start() {
 wine_prefix_runs() {
   local dir entry args environment
   for dir in /proc/[0-9]*; do
-    mapfile -d '' -t args <"$dir/cmdline" 2>/dev/null || continue
+    mapfile -d '' -t args 2>/dev/null <"$dir/cmdline" || continue
     [[ "${args[*]}" =~ $1 ]] || continue
-    mapfile -d '' -t environment <"$dir/environ" 2>/dev/null || continue
+    mapfile -d '' -t environment 2>/dev/null <"$dir/environ" || continue
     for entry in "${environment[@]}"; do
       [ "$entry" = "WINEPREFIX=$WINEPREFIX" ] && return 0
     done
