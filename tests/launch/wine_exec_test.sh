@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/wine-exec with a launcher that fails on purpose: a start Wine refused
 # is tried again and announced, and only that; a program that leaves a process
-# holding its output ends the run instead of hanging it.
+# holding its output ends the run, said so, instead of hanging it.
 set -u
 wine_exec=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/wine-exec-test.XXXXXX") || exit 1
@@ -52,6 +52,6 @@ check refused-twice-then-runs 2 passes 0 3 2 'PASSED'
 check refused-every-time 5 passes 1 3 2 'could not start test.exe in 3 tries'
 check ran-and-failed 0 fails 1 1 0
 check failed-before-any-output 0 fails-silently 3 1 0
-check left-a-process-holding-its-output 0 leaves-a-process 1 1 0 'still holds its output'
+check left-a-process-holding-its-output 0 leaves-a-process 0 1 0 '^wine-exec: left running: '
 grep -h '^launch-retry: ' "$work/out-refused-twice-then-runs" | head -1
 [ $failures = 0 ]

@@ -39,6 +39,8 @@ Process Launch(const std::wstring& tail, const std::wstring& exe, DWORD flags, H
         }
         DWORD error = GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempt == kTries) {
+            if (error == ERROR_INTERNAL_ERROR)
+                fprintf(stderr, "driver: Wine could not start %ls in %d tries\n", name.c_str(), kTries);
             SetLastError(error);
             return {};
         }
@@ -99,6 +101,8 @@ std::vector<HWND> DialogsOf(DWORD processId)
 HWND WaitForDialog(DWORD processId, DWORD timeoutMs, const wchar_t* caption)
 {
     HWND dialog = nullptr;
+    if (!processId)  // a start that failed: no dialog will come
+        return nullptr;
     WaitUntil(
         [&] {
             for (HWND candidate : DialogsOf(processId)) {
