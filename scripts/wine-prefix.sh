@@ -9,11 +9,14 @@
 # runs 32-bit programs too. Every call into Wine here is bounded: a server
 # that does not answer fails the start instead of hanging the run.
 
+# The one way the scripts start a program under Wine (see wine-exec).
+HALVANE_WINE_EXEC=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec
+
 # wine_run SECONDS ARGS...: a Wine command with a time limit, its output dropped.
 wine_run() {
   local limit=$1
   shift
-  timeout "$limit" wine "$@" </dev/null >/dev/null 2>&1
+  timeout "$limit" "$HALVANE_WINE_EXEC" "$@" </dev/null >/dev/null 2>&1
 }
 
 wine_prefix_start() {
@@ -61,7 +64,31 @@ wine_prefix_start() {
     # holds none of our output pipes, and wine_prefix_stop ends it.
     wine notepad.exe </dev/null >/dev/null 2>&1 &
     HALVANE_WINE_KEEPER_PID=$!
+    # The desktop process inherits the standard error of the program that made
+    # it start, and this window keeps it alive for the whole run: started by a
+    # test instead, it would hold that test's output open and keep CTest
+    # waiting until its time-out. So nothing runs before it is up.
+    local tries=0
+    until wine_prefix_runs 'explorer\.exe /desktop'; do
+      tries=$((tries + 1))
+      [ $tries -lt 600 ] || { echo "wine-prefix: the desktop did not start" >&2; return 1; }   # 60 s
+      sleep 0.1
+    done
   fi
+}
+
+# wine_prefix_runs PATTERN: whether a process of this prefix has a command line matching PATTERN.
+wine_prefix_runs() {
+  local dir entry args environment
+  for dir in /proc/[0-9]*; do
+    mapfile -d '' -t args 2>/dev/null <"$dir/cmdline" || continue
+    [[ "${args[*]}" =~ $1 ]] || continue
+    mapfile -d '' -t environment 2>/dev/null <"$dir/environ" || continue
+    for entry in "${environment[@]}"; do
+      [ "$entry" = "WINEPREFIX=$WINEPREFIX" ] && return 0
+    done
+  done
+  return 1
 }
 
 wine_prefix_stop() {

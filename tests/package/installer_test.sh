@@ -34,5 +34,5 @@ cmp "$work/current.msi" "$work/rebuilt.msi" || { echo "installer_test: a rebuild
 wine_prefix_start null || exit 1
 w() { winepath -w "$work/$1.msi"; }
 # Only Wine's own processes see the locale; this machine may not have it.
-LC_ALL=de_DE.UTF-8 timeout 280 wine "$bin/installer_test.exe" "$(w current)" "$(w other-arch)" "$(w same-version)" \
-  "$(w next)" "$arch" "$version" "$next" de
+LC_ALL=de_DE.UTF-8 timeout 280 "$HALVANE_WINE_EXEC" "$bin/installer_test.exe" "$(w current)" "$(w other-arch)" \
+  "$(w same-version)" "$(w next)" "$arch" "$version" "$next" de

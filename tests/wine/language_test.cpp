@@ -41,7 +41,7 @@ const LANGID kEnglish = 1033;
 const LANGID kGerman = 1031;
 const LANGID kJapanese = 1041;
 
-const DWORD kTimeoutMs = 10000;
+const DWORD kTimeoutMs = driver::kPatienceMs;
 
 using string_tables::Narrow;
 using string_tables::StringsOf;

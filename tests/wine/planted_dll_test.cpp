@@ -21,7 +21,7 @@
 
 namespace {
 
-const DWORD kTimeoutMs = 10000;
+const DWORD kTimeoutMs = driver::kPatienceMs;
 const wchar_t kMarker[] = L"planted-dll-ran";
 const wchar_t kProgramDefaults[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
 // The common controls, and what system DLLs load by name for the dialogs.

@@ -33,7 +33,7 @@ namespace {
 const wchar_t kPreferencesCaption[] = L"Halvane Preferences";
 const wchar_t kAllow[] = L"Allow";
 const wchar_t kDeny[] = L"Deny";
-const DWORD kWait = 5000;
+const DWORD kWait = driver::kPatienceMs;
 
 // ---- reading the dialog -------------------------------------------------------
 
@@ -696,7 +696,7 @@ TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithAlways)
     // No browser window is titled "T", so the keeper ends at once.
     driver::Click(prompt, IDC_ALWAYS);
     driver::Click(prompt, IDOK);
-    EXPECT_EQ(halvane_->WaitForExit(10000), 0u);
+    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"example.org", 1}}));
 }
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-const DWORD kTimeoutMs = 10000;
+const DWORD kTimeoutMs = driver::kPatienceMs;
 const wchar_t kBrowserClass[] = L"MozillaWindowClass";
 const wchar_t kPromptCaption[] = L"Halvane";
 const wchar_t kPreferencesCaption[] = L"Halvane Preferences";

@@ -12,7 +12,7 @@
 
 namespace {
 
-const DWORD kTimeoutMs = 10000;
+using driver::kPatienceMs;
 const wchar_t kBrowserClass[] = L"MozillaWindowClass";
 const std::wstring kTitle = L"Race Page";
 const std::wstring kHiddenTitle = L"_" + kTitle;
@@ -146,14 +146,14 @@ TEST_F(Race, AWindowRetitledBetweenTheTwoSearchesOfAPassIsStillKept)
         driver::ScopedProcess halvane(driver::Launch(L"en site1 " + std::wstring(asked)));
 
         // The first pass raises the window.
-        ASSERT_TRUE(WaitForKeeperAction(halvane, kTimeoutMs));
+        ASSERT_TRUE(WaitForKeeperAction(halvane, kPatienceMs));
         ASSERT_TRUE(lastAction.raised);
         double raisedAt = lastAction.atMs;
         for (int round = 0; round < kRetitles; ++round) {
             SCOPED_TRACE(round);
             // A pass that searched for the plain title in vain, then lowered the window.
             SetWindowTextW(windows.race, kHiddenTitle.c_str());
-            ASSERT_TRUE(WaitForKeeperAction(halvane, 3000));
+            ASSERT_TRUE(WaitForKeeperAction(halvane, kPatienceMs));
             ASSERT_FALSE(lastAction.raised);
             double searchMs = lastAction.atMs - raisedAt - 1000;
             if (searchMs < 0)
@@ -162,7 +162,7 @@ TEST_F(Race, AWindowRetitledBetweenTheTwoSearchesOfAPassIsStillKept)
             // The next pass begins a second after that move.
             WaitUntilMs(lastAction.atMs + 1000 + searchMs / 2);
             SetWindowTextW(windows.race, kTitle.c_str());
-            ASSERT_TRUE(WaitForKeeperAction(halvane, 3000))
+            ASSERT_TRUE(WaitForKeeperAction(halvane, kPatienceMs))
                 << "halvane.exe ended with " << halvane.WaitForExit(0) << " with the window still open"
                 << " (searches " << searchMs << " ms apart)";
             EXPECT_TRUE(lastAction.raised);
@@ -203,24 +203,14 @@ TEST_F(Race, AStartWhileTheTitleFlipsKeepsTheWindow)
 // single-instance guard as nearly at once as the system allows.
 std::vector<std::unique_ptr<driver::ScopedProcess>> StartTogether(int count, const std::wstring& tail)
 {
-    std::wstring exe = driver::ProgramPath();
     std::vector<std::unique_ptr<driver::ScopedProcess>> copies;
     std::vector<HANDLE> threads;
     for (int i = 0; i < count; ++i) {
-        std::wstring commandLine = L"\"" + exe + L"\" " + tail;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        driver::Process process;
-        // Under load Wine very rarely refuses a start (error 1359); a second try gets through.
-        for (int attempt = 0; attempt < 3 && !process.handle; ++attempt) {
-            if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                               nullptr, &startup, &info)) {
-                threads.push_back(info.hThread);
-                process = {info.hProcess, info.dwProcessId};
-            }
-        }
-        copies.push_back(std::make_unique<driver::ScopedProcess>(process));
+        HANDLE thread = nullptr;
+        copies.push_back(std::make_unique<driver::ScopedProcess>(
+            driver::Launch(tail, driver::ProgramPath(), CREATE_SUSPENDED, &thread)));
+        if (thread)
+            threads.push_back(thread);
     }
     for (HANDLE thread : threads) {
         ResumeThread(thread);
@@ -250,7 +240,7 @@ TEST_F(Race, TwentyCopiesStartedAtOnceAskOnceAndTheOthersEndWithZero)
             shown += driver::DialogsOf(copy->id()).size();
         return shown;
     };
-    driver::WaitUntil([&] { return running().size() <= 1 && prompts() == 1; }, 30000);
+    driver::WaitUntil([&] { return running().size() <= 1 && prompts() == 1; }, 2 * kPatienceMs);
     std::vector<driver::ScopedProcess*> left = running();
     ASSERT_EQ(left.size(), 1u) << "prompts shown: " << prompts();
     driver::ScopedProcess& asking = *left.front();
@@ -259,12 +249,12 @@ TEST_F(Race, TwentyCopiesStartedAtOnceAskOnceAndTheOthersEndWithZero)
             EXPECT_EQ(copy->WaitForExit(0), 0u) << "copy " << copy->id();
     }
 
-    HWND prompt = driver::WaitForDialog(asking.id(), kTimeoutMs, L"Halvane");
+    HWND prompt = driver::WaitForDialog(asking.id(), kPatienceMs, L"Halvane");
     ASSERT_NE(prompt, nullptr);
     EXPECT_NE(GetDlgItem(prompt, IDC_ALWAYS), nullptr) << "not the consent prompt";
     EXPECT_EQ(driver::DialogsOf(asking.id()).size(), 1u);
     driver::Click(prompt, IDCANCEL);
-    EXPECT_EQ(asking.WaitForExit(kTimeoutMs), 0u);
+    EXPECT_EQ(asking.WaitForExit(kPatienceMs), 0u);
     EXPECT_EQ(driver::ReadDecisionsKey(), before) << "a cancelled prompt stores nothing";
 }
 

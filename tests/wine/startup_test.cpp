@@ -13,7 +13,7 @@
 
 namespace {
 
-const DWORD kExitTimeoutMs = 10000;
+const DWORD kExitTimeoutMs = driver::kPatienceMs;
 const DWORD kEmptyTailExit = 0xFFFFFFFF;      // -1
 const DWORD kMalformedTailExit = 0xFFFFFFFE;  // -2
 
@@ -55,7 +55,7 @@ DWORD ExitCodeOf(const std::wstring& tail)
 // and expects the process to end with 0.
 void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwise, int showCommand = -1)
 {
-    driver::ScopedProcess halvane(driver::Launch(tail, driver::ProgramPath(), showCommand));
+    driver::ScopedProcess halvane(driver::Launch(tail, driver::ProgramPath(), 0, nullptr, showCommand));
     HWND dialog = driver::WaitForDialog(halvane.id());
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(GetDlgItem(dialog, controlId), nullptr) << otherwise;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <string.h>
 
 namespace driver {
@@ -15,25 +16,42 @@ std::wstring ProgramPath(const wchar_t* fileName)
     return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
 }
 
-Process Launch(const std::wstring& tail, const std::wstring& exe, int showCommand)
+decltype(&CreateProcessW) createProcess = CreateProcessW;
+
+Process Launch(const std::wstring& tail, const std::wstring& exe, DWORD flags, HANDLE* mainThread, int showCommand)
 {
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!tail.empty())
-        commandLine += L" " + tail;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    if (showCommand != -1) {
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = static_cast<WORD>(showCommand);
+    const int kTries = 3;
+    std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
+    for (int attempt = 1;; ++attempt) {
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        if (!tail.empty())
+            commandLine += L" " + tail;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        if (showCommand != -1) {
+            startup.dwFlags = STARTF_USESHOWWINDOW;
+            startup.wShowWindow = static_cast<WORD>(showCommand);
+        }
+        PROCESS_INFORMATION info = {};
+        if (createProcess(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                          &info)) {
+            if (mainThread)
+                *mainThread = info.hThread;
+            else
+                CloseHandle(info.hThread);
+            return {info.hProcess, info.dwProcessId};
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == kTries) {
+            if (error == ERROR_INTERNAL_ERROR)
+                fprintf(stderr, "driver: Wine could not start %ls in %d tries\n", name.c_str(), kTries);
+            SetLastError(error);
+            return {};
+        }
+        fprintf(stderr, "launch-retry: driver: Wine could not start %ls (error %lu); try %d of %d\n", name.c_str(),
+                error, attempt + 1, kTries);
+        fflush(stderr);
     }
-    PROCESS_INFORMATION info = {};
-    Process process;
-    if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        CloseHandle(info.hThread);
-        process.handle = info.hProcess;
-        process.id = info.dwProcessId;
-    }
-    return process;
 }
 
 DWORD WaitForExit(const Process& process, DWORD timeoutMs)
@@ -50,8 +68,9 @@ void End(Process& process)
     if (!process.handle)
         return;
     if (WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) {
+        // Gone for good before the next test: it holds the single-instance mutex till then.
         TerminateProcess(process.handle, 9);
-        WaitForSingleObject(process.handle, 5000);
+        WaitForSingleObject(process.handle, kPatienceMs);
     }
     CloseHandle(process.handle);
     process = Process{};
@@ -105,6 +124,8 @@ std::vector<HWND> DialogsOf(DWORD processId)
 HWND WaitForDialog(DWORD processId, DWORD timeoutMs, const wchar_t* caption)
 {
     HWND dialog = nullptr;
+    if (!processId)  // a start that failed: no dialog will come
+        return nullptr;
     WaitUntil(
         [&] {
             for (HWND candidate : DialogsOf(processId)) {

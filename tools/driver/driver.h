@@ -16,6 +16,11 @@
 
 namespace driver {
 
+// How long to wait for anything that should happen. Every wait is a poll that
+// ends as soon as it does, so the limit is sized for a loaded machine, where a
+// start under Wine can take seconds, and costs nothing on a quiet one.
+const DWORD kPatienceMs = 30000;
+
 // ---- processes -------------------------------------------------------------
 
 // Where the tests find halvane.exe: next to the running program.
@@ -26,9 +31,20 @@ struct Process {
     DWORD id = 0;
 };
 
-// Starts exe with the given command-line tail ("" for none: the tail is then empty),
-// and with showCommand as its start-up show command (STARTF_USESHOWWINDOW) unless -1.
-Process Launch(const std::wstring& tail, const std::wstring& exe = ProgramPath(), int showCommand = -1);
+// Starts exe with the given command-line tail ("" for none: the tail is then
+// empty) and creation flags; with mainThread, its main thread's handle is
+// handed over there (to resume one started suspended), else closed; with
+// showCommand other than -1, that is its start-up show command
+// (STARTF_USESHOWWINDOW). Under load Wine now and then refuses a start with
+// ERROR_INTERNAL_ERROR (1359) before any of the program ran: such a start is
+// tried again, three tries in all, each retry announced on stderr by a line
+// beginning "launch-retry:". Any other failure gives an empty Process at once,
+// GetLastError telling why.
+Process Launch(const std::wstring& tail, const std::wstring& exe = ProgramPath(), DWORD flags = 0,
+               HANDLE* mainThread = nullptr, int showCommand = -1);
+// The call Launch starts a process with; the test of the retry puts one in its
+// place that refuses on purpose.
+extern decltype(&CreateProcessW) createProcess;
 // The exit code, or STILL_ACTIVE when it did not end within the timeout.
 DWORD WaitForExit(const Process& process, DWORD timeoutMs);
 // Ends a process that is still running and closes its handle. Safe to call twice.
@@ -54,7 +70,7 @@ private:
 
 // Polls until condition() holds or the timeout passes; returns the last result.
 template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 5000, DWORD stepMs = 10)
+bool WaitUntil(Condition condition, DWORD timeoutMs = kPatienceMs, DWORD stepMs = 10)
 {
     DWORD start = GetTickCount();
     for (;;) {
@@ -71,9 +87,9 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = 5000, DWORD stepMs = 10)
 // Visible top-level dialogs (class #32770) of a process.
 std::vector<HWND> DialogsOf(DWORD processId);
 // Waits for a visible dialog of the process; with a caption, only that one.
-HWND WaitForDialog(DWORD processId, DWORD timeoutMs = 5000, const wchar_t* caption = nullptr);
+HWND WaitForDialog(DWORD processId, DWORD timeoutMs = kPatienceMs, const wchar_t* caption = nullptr);
 // Waits until the process has no visible dialog with that handle any more.
-bool WaitForDialogGone(HWND dialog, DWORD timeoutMs = 5000);
+bool WaitForDialogGone(HWND dialog, DWORD timeoutMs = kPatienceMs);
 
 std::wstring Text(HWND window);
 std::wstring ItemText(HWND dialog, int id);
@@ -87,8 +103,8 @@ bool Raised(HWND window);
 bool Lowered(HWND window);
 // Wait for the keeper in another process or thread to get there: it looks once
 // a second, so the default allows several passes.
-bool WaitRaised(HWND window, DWORD timeoutMs = 5000);
-bool WaitLowered(HWND window, DWORD timeoutMs = 5000);
+bool WaitRaised(HWND window, DWORD timeoutMs = kPatienceMs);
+bool WaitLowered(HWND window, DWORD timeoutMs = kPatienceMs);
 RECT WindowRect(HWND window);
 
 // Clicks a button the way a mouse click reaches it (posted, so a button that
@@ -154,7 +170,7 @@ void PressCloseBox(HWND window);
 // WM_SETICON and WM_GETFONT arrive as 0 there). Only for messages without
 // pointers. False when the probe could not run or did not finish in time.
 bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
-                    DWORD timeoutMs = 5000);
+                    DWORD timeoutMs = kPatienceMs);
 
 // ---- selection, focus and one-argument calls inside another process ----------
 
@@ -167,7 +183,7 @@ void FocusControl(HWND dialog, HWND control);
 // For what only that process can answer, such as GetObjectType on one of its GDI
 // handles. False when it could not run or did not finish in time.
 bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
-                    DWORD timeoutMs = 5000);
+                    DWORD timeoutMs = kPatienceMs);
 
 }  // namespace driver
 
