@@ -44,6 +44,7 @@ add_library(halvane_win32 STATIC
   src/app/globals.cpp
   src/app/language.cpp
   src/decisions/registry_store.cpp
+  src/guard/input_guard.cpp
   src/keeper/keeper.cpp
   src/ui/dialog_common.cpp
   src/ui/prompt.cpp

@@ -119,6 +119,8 @@ int AnswerPrompt(const driver::Process& halvane, const RunOptions& options)
         {L"always", IDC_ALWAYS}, {L"once", IDC_JUST_THIS_TIME}, {L"never", IDC_NEVER}};
     auto choice = choices.find(options.answer);
     if (choice != choices.end()) {
+        // The prompt takes no answer until it has been seen for a moment.
+        driver::WaitUntilInputCounts(prompt, 5000);
         driver::Click(prompt, choice->second);
         driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, 5000);
         Say(L"answered: " + driver::ItemText(prompt, choice->second));
