@@ -388,8 +388,8 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- input meant for something else -------------------------------------------------
 
 // A page can make the prompt appear under the user's next click or key. Input is
-// posted as the system posts it, with its message time, so the prompt judges it
-// as it would a real press (Wine's null driver has no real input to give).
+// posted to the control as the system posts mouse and key messages, each with
+// its message time, so the prompt's filter judges it as it would a real press.
 // Cancel, Escape and the close box work at once: the dismissal cases above
 // press them as soon as the prompt is seen.
 
