@@ -45,6 +45,7 @@ add_library(halvane_win32 STATIC
   src/app/language.cpp
   src/app/system_libraries.cpp
   src/decisions/registry_store.cpp
+  src/guard/input_guard.cpp
   src/keeper/keeper.cpp
   src/text/system_case.cpp
   src/ui/dialog_common.cpp

@@ -1,6 +1,7 @@
 // The consent prompt: Always / Just this time / Never for one site and window.
 #include "app/globals.h"
 #include "decisions/registry_store.h"
+#include "guard/input_guard.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
 #include "ui/dialogs.h"
@@ -111,6 +112,10 @@ static void OnPromptInit(HWND dialog)
     SetPromptTexts(dialog);
     EnableWindow(GetDlgItem(dialog, IDOK), FALSE);  // until a choice is made
     ShowDespiteStartupInfo(dialog);
+    StartInputGuard(dialog);
+    // The first focus is given here, to Cancel: left to the platform, it would
+    // fall where the disabled OK was, and Windows and Wine choose differently.
+    SetFocus(GetDlgItem(dialog, IDCANCEL));
 }
 
 static void OnPromptCommand(HWND dialog, int id)
@@ -134,16 +139,18 @@ static void OnPromptCommand(HWND dialog, int id)
     }
 }
 
-INT_PTR CALLBACK PromptDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK PromptDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    WatchInputGuard(message, wParam, lParam);
     switch (message) {
     case WM_INITDIALOG:
         OnPromptInit(dialog);
-        return TRUE;
+        return FALSE;  // the focus is set
     case WM_COMMAND:
         OnPromptCommand(dialog, LOWORD(wParam));
         return TRUE;
     case WM_DESTROY:
+        StopInputGuard();
         DestroyIcon(DialogIcon);
         DialogIcon = nullptr;
         return TRUE;

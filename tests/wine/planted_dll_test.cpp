@@ -154,6 +154,7 @@ TEST_F(PlantedLibrary, ThePromptOpensPreferencesOnTheSystemsListViewAndIsAnswere
     HWND prompt = WaitForDialogOf(halvane, L"Halvane");
     ASSERT_NE(prompt, nullptr) << Ending(halvane);
 
+    ASSERT_TRUE(driver::WaitUntilInputCounts(prompt, kTimeoutMs));
     driver::Click(prompt, IDC_PREFERENCES);
     HWND preferences = WaitForDialogOf(halvane, L"Halvane Preferences");
     ASSERT_NE(preferences, nullptr) << Ending(halvane);
@@ -161,6 +162,7 @@ TEST_F(PlantedLibrary, ThePromptOpensPreferencesOnTheSystemsListViewAndIsAnswere
     driver::Click(preferences, IDCANCEL);
     ASSERT_TRUE(driver::WaitForDialogGone(preferences, kTimeoutMs));
 
+    ASSERT_TRUE(driver::WaitUntilInputCounts(prompt, kTimeoutMs));
     driver::Click(prompt, IDC_NEVER);
     ASSERT_TRUE(driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, kTimeoutMs));
     driver::Click(prompt, IDOK);

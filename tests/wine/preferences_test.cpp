@@ -232,9 +232,18 @@ protected:
         return halvane_ ? driver::WaitForDialog(halvane_->id(), kWait, L"Halvane") : nullptr;
     }
 
-    HWND OpenFromPrompt(HWND prompt)
+    // With a click, as a person opens it once the prompt takes input; or, for
+    // tests that open it many times, with the button's command, which the
+    // prompt's guard against early clicks does not judge.
+    HWND OpenFromPrompt(HWND prompt, bool byCommand = false)
     {
-        driver::Click(prompt, IDC_PREFERENCES);
+        if (byCommand)
+            PostMessageW(prompt, WM_COMMAND, MAKEWPARAM(IDC_PREFERENCES, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDC_PREFERENCES)));
+        else if (driver::WaitUntilInputCounts(prompt, kWait))
+            driver::Click(prompt, IDC_PREFERENCES);
+        else
+            return nullptr;
         return WaitForPreferences();
     }
 
@@ -694,6 +703,7 @@ TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithAlways)
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}}));
 
     // No browser window is titled "T", so the keeper ends at once.
+    ASSERT_TRUE(driver::WaitUntilInputCounts(prompt, kWait));
     driver::Click(prompt, IDC_ALWAYS);
     driver::Click(prompt, IDOK);
     EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
@@ -750,7 +760,7 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
     HWND prompt = OpenPrompt();
     ASSERT_TRUE(prompt);
     auto openAndCancel = [&](LRESULT* editorFont) {
-        HWND dialog = OpenFromPrompt(prompt);
+        HWND dialog = OpenFromPrompt(prompt, true);
         ASSERT_TRUE(dialog);
         HWND editor = Editor(SiteList(dialog));
         ASSERT_TRUE(editor) << "each opening makes a new editor";

@@ -8,12 +8,15 @@
 #include "ui/resource_ids.h"
 
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -67,11 +70,23 @@ protected:
         halvane_ = std::make_unique<driver::ScopedProcess>(driver::Launch(commandLine));
         prompt_ = driver::WaitForDialog(halvane_->id(), kTimeoutMs, caption);
         ASSERT_NE(prompt_, nullptr);
+        inputCounts_ = false;
+    }
+
+    // The prompt ignores presses until it has been active for its guard time;
+    // a person waits that out once, and again after it was activated anew.
+    bool AwaitInput()
+    {
+        if (!inputCounts_)
+            inputCounts_ = driver::WaitUntilInputCounts(prompt_, kTimeoutMs);
+        return inputCounts_;
     }
 
     // Clicks a choice and waits until the prompt has taken it.
     bool Choose(int choice)
     {
+        if (!AwaitInput())
+            return false;
         driver::Click(prompt_, choice);
         return driver::WaitUntil([&] { return driver::IsChecked(prompt_, choice); }, kTimeoutMs);
     }
@@ -79,7 +94,7 @@ protected:
     // OK, as a user can press it: once it is enabled.
     bool Confirm()
     {
-        if (!driver::WaitUntil([&] { return driver::IsEnabled(prompt_, IDOK); }, kTimeoutMs))
+        if (!AwaitInput() || !driver::WaitUntil([&] { return driver::IsEnabled(prompt_, IDOK); }, kTimeoutMs))
             return false;
         driver::Click(prompt_, IDOK);
         return driver::WaitForDialogGone(prompt_, kTimeoutMs);
@@ -111,6 +126,7 @@ protected:
     HWND page_ = nullptr;
     std::unique_ptr<driver::ScopedProcess> halvane_;
     HWND prompt_ = nullptr;
+    bool inputCounts_ = false;  // the guard time has been waited out since the prompt was last activated
 };
 
 // ---- what the prompt shows ----------------------------------------------------
@@ -247,7 +263,11 @@ TEST_F(PromptTest, TheFirstChoiceEnablesOkForGoodAndOnlyOneChoiceIsMarked)
 // and is followed by a wait for what it should do there.
 class PromptKeyboardTest : public PromptTest {
 protected:
-    void Press(UINT key) { driver::PressKey(driver::FocusedWindow(prompt_), key); }
+    void Press(UINT key)
+    {
+        ASSERT_TRUE(AwaitInput());
+        driver::PressKey(driver::FocusedWindow(prompt_), key);
+    }
     bool FocusIs(int id)
     {
         return driver::WaitUntil([&] { return driver::FocusedWindow(prompt_) == GetDlgItem(prompt_, id); },
@@ -364,6 +384,246 @@ INSTANTIATE_TEST_SUITE_P(
                     DismissCase{"CloseBoxAfterNever", Dismissal::CloseBox, IDC_NEVER},
                     DismissCase{"CloseBoxUndecided", Dismissal::CloseBox, 0}),
     [](const testing::TestParamInfo<DismissCase>& info) { return std::string(info.param.name); });
+
+// ---- input meant for something else -------------------------------------------------
+
+// A page can make the prompt appear under the user's next click or key. Input is
+// posted to the control as the system posts mouse and key messages, each with
+// its message time, so the prompt's filter judges it as it would a real press.
+// Cancel, Escape and the close box work at once: the dismissal cases above
+// press them as soon as the prompt is seen.
+
+enum class Press { ClickAlways, SpaceOnAlways, ClickPreferences, ClickOk, EnterOnAlways };
+
+struct GuardCase {
+    const char* name;
+    Press press;
+    bool decidedFirst;  // Always chosen, then the prompt moved, which starts the guard again
+    bool heldDown;      // the press comes late enough, but as the repeat of a key held down
+};
+
+std::ostream& operator<<(std::ostream& out, const GuardCase& c)
+{
+    return out << c.name;
+}
+
+class PromptGuardTest : public PromptTest, public testing::WithParamInterface<GuardCase> {
+protected:
+    void DoPress(Press press, bool heldDown)
+    {
+        switch (press) {
+        case Press::ClickAlways: driver::Click(prompt_, IDC_ALWAYS); break;
+        case Press::ClickPreferences: driver::Click(prompt_, IDC_PREFERENCES); break;
+        case Press::ClickOk: driver::Click(prompt_, IDOK); break;
+        case Press::SpaceOnAlways: driver::PressKey(GetDlgItem(prompt_, IDC_ALWAYS), VK_SPACE, heldDown); break;
+        case Press::EnterOnAlways: driver::PressKey(GetDlgItem(prompt_, IDC_ALWAYS), VK_RETURN, heldDown); break;
+        }
+    }
+
+    // What a press could change: the marks, OK, the focus, the dialogs shown, the key.
+    auto Trace() -> decltype(std::make_tuple(std::vector<int>(), false, HWND(), size_t(), driver::KeyContents()))
+    {
+        return std::make_tuple(CheckedChoices(), driver::IsEnabled(prompt_, IDOK), driver::FocusedWindow(prompt_),
+                               driver::DialogsOf(halvane_->id()).size(), driver::ReadDecisionsKey());
+    }
+
+    // Moved, the prompt takes no press until the guard time has passed again.
+    void MovePrompt()
+    {
+        RECT frame = driver::WindowRect(prompt_);
+        ASSERT_TRUE(SetWindowPos(prompt_, nullptr, frame.left + 8, frame.top, 0, 0,
+                                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE));
+        inputCounts_ = false;
+    }
+};
+
+TEST_P(PromptGuardTest, APressTooSoonIsIgnoredWithoutATraceAndCountsOnceTheGuardTimeHasPassed)
+{
+    const GuardCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    if (c.decidedFirst) {
+        ASSERT_TRUE(Choose(IDC_ALWAYS));
+        ASSERT_NO_FATAL_FAILURE(MovePrompt());
+    }
+    if (c.heldDown)
+        ASSERT_TRUE(AwaitInput());
+    driver::FocusControl(prompt_, GetDlgItem(prompt_, IDC_ALWAYS));  // where Space and Enter go
+    const auto before = Trace();
+
+    DoPress(c.press, c.heldDown);
+    ASSERT_TRUE(driver::Settle(prompt_));
+    EXPECT_EQ(Trace(), before);
+
+    ASSERT_TRUE(AwaitInput());
+    DoPress(c.press, false);
+    switch (c.press) {
+    case Press::ClickAlways:
+    case Press::SpaceOnAlways:
+        EXPECT_TRUE(driver::WaitUntil([&] { return CheckedChoices() == std::vector<int>{IDC_ALWAYS}; }, kTimeoutMs));
+        EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));
+        break;
+    case Press::ClickPreferences:
+        EXPECT_NE(driver::WaitForDialog(halvane_->id(), kTimeoutMs, kPreferencesCaption), nullptr);
+        break;
+    case Press::ClickOk:
+    case Press::EnterOnAlways:
+        EXPECT_EQ(halvane_->WaitForExit(kTimeoutMs), kExitDone);
+        EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(1)}}));
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presses, PromptGuardTest,
+    testing::Values(GuardCase{"ClickAlways", Press::ClickAlways, false, false},
+                    GuardCase{"SpaceOnAlways", Press::SpaceOnAlways, false, false},
+                    GuardCase{"ClickPreferences", Press::ClickPreferences, false, false},
+                    GuardCase{"ClickOkAfterAMove", Press::ClickOk, true, false},
+                    GuardCase{"EnterOnAlwaysAfterAMove", Press::EnterOnAlways, true, false},
+                    GuardCase{"SpaceHeldDown", Press::SpaceOnAlways, false, true},
+                    GuardCase{"EnterHeldDown", Press::EnterOnAlways, true, true}),
+    [](const testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PromptGuardTest, WhileInactiveAndRightAfterActivationAClickIsIgnored)
+{
+    ASSERT_NO_FATAL_FAILURE(OpenPage());
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    ASSERT_TRUE(AwaitInput());
+
+    SetForegroundWindow(page_);
+    ASSERT_TRUE(driver::WaitUntil([&] { return GetForegroundWindow() == page_; }, kTimeoutMs));
+    driver::Click(prompt_, IDC_ALWAYS);
+    ASSERT_TRUE(driver::Settle(prompt_));
+    EXPECT_TRUE(CheckedChoices().empty());
+
+    SetForegroundWindow(prompt_);
+    ASSERT_TRUE(driver::WaitUntil([&] { return GetForegroundWindow() == prompt_; }, kTimeoutMs));
+    driver::Click(prompt_, IDC_ALWAYS);
+    ASSERT_TRUE(driver::Settle(prompt_));
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::DecisionsKeyExists());
+
+    inputCounts_ = false;
+    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
+    EXPECT_EQ(driver::ReadDecisionsKey(), (driver::KeyContents{{L"example.org", driver::Dword(1)}}));
+}
+
+// The prompt gives the first focus to Cancel itself (the platform's choice
+// differs between Windows and Wine), and the keys that would answer from
+// there, pressed as it appears, leave it as it was.
+TEST_F(PromptGuardTest, StartsWithTheFocusOnCancelAndSpaceWithEnterAtOnceChooseNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    HWND cancel = GetDlgItem(prompt_, IDCANCEL);
+    ASSERT_EQ(driver::FocusedWindow(prompt_), cancel);
+
+    driver::PressKey(cancel, VK_SPACE);
+    driver::PressKey(cancel, VK_RETURN);
+    ASSERT_TRUE(driver::Settle(prompt_));
+
+    EXPECT_TRUE(IsWindowVisible(prompt_));
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
+    EXPECT_EQ(driver::FocusedWindow(prompt_), cancel);
+    EXPECT_FALSE(driver::DecisionsKeyExists());
+}
+
+// ---- what a screen reader hears ---------------------------------------------------
+
+// What a screen reader hears of a window: its role and name through the
+// platform's accessibility layer (oleacc), asked from outside the process.
+struct Heard {
+    long role;
+    std::wstring name;
+};
+
+bool operator==(const Heard& a, const Heard& b)
+{
+    return a.role == b.role && a.name == b.name;
+}
+
+void PrintTo(const Heard& heard, std::ostream* out)
+{
+    *out << "role " << heard.role << " \"" << string_tables::Narrow(heard.name) << "\"";
+}
+
+Heard Hear(HWND window, LONG object = OBJID_CLIENT)
+{
+    Heard heard = {-1, L"(no object)"};
+    IAccessible* accessible = nullptr;
+    // __uuidof: the IID_IAccessible of a static mingw-w64 link is not the interface's id.
+    if (FAILED(AccessibleObjectFromWindow(window, object, __uuidof(IAccessible), reinterpret_cast<void**>(&accessible))) ||
+        !accessible)
+        return heard;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role;
+    VariantInit(&role);
+    if (SUCCEEDED(accessible->get_accRole(self, &role)) && role.vt == VT_I4)
+        heard.role = role.lVal;
+    BSTR name = nullptr;
+    heard.name = L"(no name)";
+    if (SUCCEEDED(accessible->get_accName(self, &name)) && name) {
+        heard.name = name;
+        SysFreeString(name);
+    }
+    accessible->Release();
+    return heard;
+}
+
+// The role Windows' accessibility layer gives a window of this class and style.
+long RoleOfClass(HWND window)
+{
+    std::wstring name = driver::ClassName(window);
+    LONG type = GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK;
+    if (name == L"#32770")
+        return ROLE_SYSTEM_DIALOG;
+    if (name == L"Static")
+        return ROLE_SYSTEM_STATICTEXT;
+    if (name == L"Button" && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON))
+        return ROLE_SYSTEM_RADIOBUTTON;
+    if (name == L"Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON))
+        return ROLE_SYSTEM_PUSHBUTTON;
+    return ROLE_SYSTEM_CLIENT;
+}
+
+TEST_F(PromptTest, AScreenReaderHearsEachControlsRoleAndName)
+{
+    // No COM apartment: the prompt answers no WM_GETOBJECT, so oleacc makes its
+    // standard objects in this process and nothing is marshalled.
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    struct Expected {
+        int id;  // 0: the dialog itself
+        long role;
+        std::wstring name;
+    };
+    const Expected expected[] = {
+        {0, ROLE_SYSTEM_DIALOG, L"Halvane"},
+        {IDC_MESSAGE, ROLE_SYSTEM_STATICTEXT, EnglishMessage(L"example.org", L"My Page")},
+        {IDC_ALWAYS, ROLE_SYSTEM_RADIOBUTTON, L"Always"},
+        {IDC_JUST_THIS_TIME, ROLE_SYSTEM_RADIOBUTTON, L"Just this time"},
+        {IDC_NEVER, ROLE_SYSTEM_RADIOBUTTON, L"Never"},
+        {IDOK, ROLE_SYSTEM_PUSHBUTTON, L"OK"},
+        {IDCANCEL, ROLE_SYSTEM_PUSHBUTTON, L"Cancel"},
+        {IDC_PREFERENCES, ROLE_SYSTEM_PUSHBUTTON, L"Preferences..."},
+    };
+    for (const Expected& e : expected) {
+        HWND window = e.id ? GetDlgItem(prompt_, e.id) : prompt_;
+        Heard heard = Hear(window);
+        EXPECT_EQ(heard.name, e.name) << e.id;
+        if (heard.role == ROLE_SYSTEM_CLIENT) {
+            // Wine's oleacc gives every window the role "client", whatever it is,
+            // so it cannot tell the role: hold the window to what Windows derives
+            // the role from, its class and button style.
+            std::printf("note: oleacc says \"client\" for control %d; checking its class and style instead\n", e.id);
+            EXPECT_EQ(RoleOfClass(window), e.role) << e.id;
+        } else {
+            EXPECT_EQ(heard.role, e.role) << e.id;
+        }
+    }
+}
 
 // ---- page-supplied text in the message ------------------------------------------
 
@@ -737,6 +997,8 @@ protected:
     // Opens Preferences from the prompt; null when it did not appear.
     HWND OpenPreferences()
     {
+        if (!AwaitInput())
+            return nullptr;
         driver::Click(prompt_, IDC_PREFERENCES);
         return driver::WaitForDialog(halvane_->id(), kTimeoutMs, kPreferencesCaption);
     }
@@ -749,6 +1011,7 @@ protected:
     {
         driver::Click(preferences, button);
         DWORD_PTR ignored = 0;
+        inputCounts_ = false;  // the prompt is activated again
         return driver::WaitUntil([&] { return !IsWindow(preferences); }, kTimeoutMs) &&
                SendMessageTimeoutW(prompt_, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &ignored) != 0 &&
                IsWindowEnabled(prompt_) != FALSE;

@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include "guard/input_guard_logic.h"
+
 #include <commctrl.h>
 #include <tlhelp32.h>
 #include <stddef.h>
@@ -211,14 +213,63 @@ RECT WindowRect(HWND window)
 
 void Click(HWND dialog, int id)
 {
-    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+    // A press and a release in the middle of the control, posted as the system
+    // posts mouse input: each carries its message time and passes through the
+    // dialog's modal loop like a real click.
+    HWND control = GetDlgItem(dialog, id);
+    RECT client = {};
+    GetClientRect(control, &client);
+    LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    PostMessageW(control, WM_LBUTTONUP, 0, middle);
 }
 
-void PressKey(HWND window, UINT virtualKey)
+bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs)
 {
-    PostMessageW(window, WM_KEYDOWN, virtualKey, 1);
+    // The same clock as the prompt's and its messages' times: the tick. The
+    // prompt became active no later than it is first seen so here, so a press
+    // posted once the guard time has passed since then counts.
+    const DWORD guard = InputGuardTime(GetDoubleClickTime());
+    DWORD seenSince = 0;
+    bool seen = false;
+    return WaitUntil(
+        [&] {
+            if (GetForegroundWindow() != prompt || !IsWindowEnabled(prompt)) {
+                seen = false;
+                return false;
+            }
+            DWORD now = GetTickCount();
+            if (!seen)
+                seenSince = now;
+            seen = true;
+            return now - seenSince > guard;
+        },
+        timeoutMs);
+}
+
+bool Settle(HWND window, DWORD timeoutMs)
+{
+    // Posted messages are handled in order, so once a posted change shows,
+    // everything posted before it has been handled. The change: redrawing of
+    // the window's first child turned off and on again, which the system keeps
+    // as that child's visible bit. (Wine keeps no keyboard-cue state to use.)
+    HWND child = GetWindow(window, GW_CHILD);
+    auto shown = [&] { return (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0; };
+    if (!child || !shown())
+        return false;
+    PostMessageW(child, WM_SETREDRAW, FALSE, 0);
+    bool handled = WaitUntil([&] { return !shown(); }, timeoutMs, 1);
+    PostMessageW(child, WM_SETREDRAW, TRUE, 0);
+    return WaitUntil(shown, timeoutMs, 1) && handled;
+}
+
+void PressKey(HWND window, UINT virtualKey, bool heldDown)
+{
+    // A key held down repeats with bit 30, "was already down", set.
+    LPARAM down = heldDown ? 0x40000001 : 1;
+    PostMessageW(window, WM_KEYDOWN, virtualKey, down);
     if (virtualKey == VK_RETURN || virtualKey == VK_ESCAPE)
-        PostMessageW(window, WM_CHAR, virtualKey == VK_RETURN ? L'\r' : 0x1B, 1);
+        PostMessageW(window, WM_CHAR, virtualKey == VK_RETURN ? L'\r' : 0x1B, down);
     PostMessageW(window, WM_KEYUP, virtualKey, 0xC0000001);
 }
 

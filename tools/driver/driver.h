@@ -107,11 +107,20 @@ bool WaitRaised(HWND window, DWORD timeoutMs = kPatienceMs);
 bool WaitLowered(HWND window, DWORD timeoutMs = kPatienceMs);
 RECT WindowRect(HWND window);
 
-// Clicks a button the way a mouse click reaches it (posted, so a button that
-// opens a nested modal dialog does not block the caller).
+// Clicks a control the way a mouse click reaches it: posted, with its message
+// time (and so a button that opens a nested modal dialog does not block the caller).
 void Click(HWND dialog, int id);
-// Sends a key press to a window (WM_KEYDOWN/WM_CHAR/WM_KEYUP).
-void PressKey(HWND window, UINT virtualKey);
+// Waits, as a person would, until the consent prompt takes clicks and keys:
+// until it has been the active window for its guard time. Call it once
+// before answering, and again after anything that took the prompt's
+// activation away (Preferences opened over it, another window activated).
+bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs = 5000);
+// Returns once the window's thread has handled everything posted to it
+// before: for checking that input had no effect.
+bool Settle(HWND window, DWORD timeoutMs = 5000);
+// Posts a key press to a window (WM_KEYDOWN/WM_CHAR/WM_KEYUP); heldDown: as
+// the repeat of a key that was already down.
+void PressKey(HWND window, UINT virtualKey, bool heldDown = false);
 void TypeText(HWND window, const std::wstring& text);
 
 // ---- the list view of another process ---------------------------------------

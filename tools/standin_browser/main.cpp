@@ -51,10 +51,6 @@ std::wstring Describe(HWND window)
            L" visible=" + (StandInBrowser::IsVisible(window) ? L"yes" : L"no");
 }
 
-// The consent prompt ignores clicks for a moment after it shows: an answer
-// comes no sooner than this after the prompt was first seen.
-const DWORD kPromptSettleMs = 1200;
-
 void SayPrompt(HWND prompt)
 {
     Say(L"prompt: " + driver::Text(prompt) + L": " + driver::ItemText(prompt, IDC_MESSAGE));
@@ -68,6 +64,8 @@ void Answer(HWND prompt, const std::wstring& answer)
         {L"always", IDC_ALWAYS}, {L"once", IDC_JUST_THIS_TIME}, {L"never", IDC_NEVER}};
     auto choice = choices.find(answer);
     if (choice != choices.end()) {
+        // The prompt takes no answer until it has been seen for a moment.
+        driver::WaitUntilInputCounts(prompt, driver::kPatienceMs);
         driver::Click(prompt, choice->second);
         driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, 5000);
         Say(L"answered: " + driver::ItemText(prompt, choice->second));
@@ -92,7 +90,6 @@ std::wstring FromUtf8(const char* text)
 struct Watched {
     driver::Process halvane;
     HWND prompt = nullptr;
-    DWORD promptSeenAt = 0;
     ~Watched() { driver::End(halvane); }
 };
 
@@ -112,7 +109,6 @@ void WatchPrompt(Watched& watched, DWORD seconds)
         Say(watched.halvane.handle ? L"no prompt" : L"no halvane.exe");
         return;
     }
-    watched.promptSeenAt = GetTickCount();
     SayPrompt(watched.prompt);
 }
 
@@ -122,9 +118,6 @@ void AnswerWatched(Watched& watched, const std::wstring& answer)
         Say(L"no prompt");
         return;
     }
-    DWORD shownFor = GetTickCount() - watched.promptSeenAt;
-    if (shownFor < kPromptSettleMs)
-        Sleep(kPromptSettleMs - shownFor);
     Answer(watched.prompt, answer);
     watched.prompt = nullptr;
 }
