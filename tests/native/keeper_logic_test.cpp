@@ -198,6 +198,10 @@ struct Scenario {
     uint32_t otherStyleBits = 0x100;
 };
 
+// Calls that recur: window #1 found with title "T" in the first class and raised,
+// and the pass that finds it there no longer.
+const std::string Raised = "find U T, style 1, raise 1, sleep, ", Missed = "find U T, find U _T, look";
+
 // Raised with its plain title, lowered (hidden) with "_" and the title; the
 // first pass tries the classes in turn and fixes the one it found the window in.
 // The keep ends once no window of that class carries either title; the window
@@ -205,72 +209,54 @@ struct Scenario {
 // topmost band as it is: shown, not activated.
 TEST(Keeper, KeepsTheWindowByItsTitleAndClassUntilItIsGone)
 {
+    const std::string fromW = "find U T, find U _T, find D T, find D _T, find W T, style 1, raise 1, sleep, ";
     const Scenario scenarios[] = {
         {"no window: every class searched, one look, no sleep",
-         {{UiClass, L"Other page"}, {L"SomeOtherClass", L"My Page"}},
-         CloseAllAfterPass(1),
+         {{UiClass, L"Other page"}, {L"SomeOtherClass", L"My Page"}}, CloseAllAfterPass(1),
          "find U My Page, find U _My Page, find D My Page, find D _My Page, find W My Page, find W _My Page, look",
          L"My Page"},
-        {"the first pass stops at the class that has the window, and keeps to it",
-         {{DialogClass, L"T"}},
+        {"the first pass stops at the class that has the window, and keeps to it", {{DialogClass, L"T"}},
          CloseAllAfterPass(2),
          "find U T, find U _T, find D T, style 1, raise 1, sleep, find D T, style 1, sleep, find D T, find D _T, look"},
-        {"the class is fixed: a window of another class with the title later is not kept",
-         {{UiClass, L"T", true}},
+        {"the class is fixed: a window of another class with the title later is not kept", {{UiClass, L"T", true}},
          [](FakeDesktop& desktop, int pass) {
              if (pass == 1) {
                  desktop.windows.push_back({WindowClass, L"T"});
                  desktop.Window(1).open = false;
              }
          },
-         "find U T, style 1, sleep, find U T, find U _T, look"},
-        {"the class is fixed even when a window appears in an earlier one later",
-         {{WindowClass, L"T"}},
+         "find U T, style 1, sleep, " + Missed},
+        {"the class is fixed even when a window appears in an earlier one later", {{WindowClass, L"T"}},
          [](FakeDesktop& desktop, int pass) {
              if (pass == 1)
                  desktop.windows.push_back({UiClass, L"T"});
              if (pass == 2)
                  desktop.Window(1).open = false;
          },
-         "find U T, find U _T, find D T, find D _T, find W T, style 1, raise 1, sleep, find W T, style 1, sleep, "
-         "find W T, find W _T, look"},
-        {"raised only while not topmost, and every second",
-         {{WindowClass, L"T"}},
+         fromW + "find W T, style 1, sleep, find W T, find W _T, look"},
+        {"raised only while not topmost", {{WindowClass, L"T"}},
          [](FakeDesktop& desktop, int pass) {
              if (pass == 2)
                  desktop.Window(1).topmost = false;  // something else took it out of the band
              CloseAllAfterPass(4)(desktop, pass);
          },
-         "find U T, find U _T, find D T, find D _T, find W T, style 1, raise 1, sleep, find W T, style 1, sleep, "
-         "find W T, style 1, raise 1, sleep, find W T, style 1, sleep, find W T, find W _T, look"},
-        {"a sleep after every pass that found the window and none after the last",
-         {{UiClass, L"T"}},
-         CloseAllAfterPass(5),
-         "find U T, style 1, raise 1, sleep, " + Repeat("find U T, style 1, sleep, ", 4) + "find U T, find U _T, look"},
-        {"only the topmost bit of the extended style counts",
-         {{UiClass, L"T"}},
-         CloseAllAfterPass(1),
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look",
-         L"T",
-         ~0x8u},
-        {"a topmost window with the plain title is left alone, hidden or not",
-         {{UiClass, L"T", true}},
-         CloseAllAfterPass(1),
-         "find U T, style 1, sleep, find U T, find U _T, look"},
-        {"found only by the \"_\" title and not topmost: not hidden",
-         {{UiClass, L"_T"}},
-         CloseAllAfterPass(1),
-         "find U T, find U _T, style 1, sleep, find U T, find U _T, look"},
-        {"the plain title wins over the \"_\" one in the same class",
-         {{DialogClass, L"_T", true}, {DialogClass, L"T"}},
+         fromW + "find W T, style 1, sleep, find W T, style 1, raise 1, sleep, find W T, style 1, sleep, "
+                 "find W T, find W _T, look"},
+        {"a sleep after every pass that found the window and none after the last", {{UiClass, L"T"}},
+         CloseAllAfterPass(5), Raised + Repeat("find U T, style 1, sleep, ", 4) + Missed},
+        {"only the topmost bit of the extended style counts", {{UiClass, L"T"}}, CloseAllAfterPass(1),
+         Raised + Missed, L"T", ~0x8u},
+        {"a topmost window with the plain title is left alone", {{UiClass, L"T", true}}, CloseAllAfterPass(1),
+         "find U T, style 1, sleep, " + Missed},
+        {"found only by the \"_\" title and not topmost: not hidden", {{UiClass, L"_T"}}, CloseAllAfterPass(1),
+         "find U T, find U _T, style 1, sleep, " + Missed},
+        {"the plain title wins over the \"_\" one in the same class", {{DialogClass, L"_T", true}, {DialogClass, L"T"}},
          CloseAllAfterPass(2),
          "find U T, find U _T, find D T, style 2, raise 2, sleep, find D T, style 2, sleep, find D T, find D _T, look"},
         {"the \"_\" title in an earlier class wins over the plain title in a later one",
-         {{WindowClass, L"T"}, {UiClass, L"_T", true}},
-         CloseAllAfterPass(1),
-         "find U T, find U _T, style 2, lower 2, sleep, find U T, find U _T, look"},
-        {"follows the browser retitling the window back and forth",
-         {{WindowClass, L"My Page", true}},
+         {{WindowClass, L"T"}, {UiClass, L"_T", true}}, CloseAllAfterPass(1),
+         "find U T, find U _T, style 2, lower 2, sleep, " + Missed},
+        {"follows the browser retitling the window back and forth", {{WindowClass, L"My Page", true}},
          RetitleAfterPass({L"_My Page", L"_My Page", L"My Page", L"Something else"}),
          // found after five misses and already topmost; "_": lowered; "_" and not topmost: nothing;
          // plain again: raised; a third title, on the window itself too: let go
@@ -280,32 +266,28 @@ TEST(Keeper, KeepsTheWindowByItsTitleAndClassUntilItIsGone)
          "find W My Page, style 1, raise 1, sleep, "
          "find W My Page, find W _My Page, look, style 1, letgo 1",
          L"My Page"},
-        {"ends when closed", {{UiClass, L"T"}}, CloseAllAfterPass(1),
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look"},
+        {"ends when closed", {{UiClass, L"T"}}, CloseAllAfterPass(1), Raised + Missed},
         {"ends at a third title and lets go", {{UiClass, L"T"}}, RetitleAfterPass({L"Another page"}),
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look, style 1, letgo 1"},
+         Raised + Missed + ", style 1, letgo 1"},
         // One unit longer than the "_" title: read cut to that length, it would pass for it.
         {"ends at the \"_\" title and one more character", {{UiClass, L"T"}}, RetitleAfterPass({L"_TX"}),
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look, style 1, letgo 1"},
+         Raised + Missed + ", style 1, letgo 1"},
         {"ends at the plain title and more", {{UiClass, L"T"}}, RetitleAfterPass({L"T and more"}),
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look, style 1, letgo 1"},
-        {"ends when the window is now of another class",
-         {{UiClass, L"T"}},
+         Raised + Missed + ", style 1, letgo 1"},
+        {"ends when the window is now of another class", {{UiClass, L"T"}},
          [](FakeDesktop& desktop, int pass) {
              if (pass > 0)
                  desktop.Window(1).className = DialogClass;
          },
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look"},
+         Raised + Missed},
         {"ends at a third title after the \"_\" title hid it", {{UiClass, L"T"}},
-         RetitleAfterPass({L"_T", L"Another page"}),
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, style 1, lower 1, sleep, find U T, find U _T, look"},
+         RetitleAfterPass({L"_T", L"Another page"}), Raised + "find U T, find U _T, style 1, lower 1, sleep, " + Missed},
         {"ends at a third title without touching a window that was topmost before", {{UiClass, L"T", true}},
-         RetitleAfterPass({L"Another page"}), "find U T, style 1, sleep, find U T, find U _T, look"},
+         RetitleAfterPass({L"Another page"}), "find U T, style 1, sleep, " + Missed},
         // Retitled between the two searches of a pass, the window escapes both; one
         // look at every window then finds it (ignoring case, as the search does),
         // and its title there decides the mode.
-        {"escapes both searches and is still kept by its title now",
-         {{UiClass, L"T"}},
+        {"escapes both searches and is still kept by its title now", {{UiClass, L"T"}},
          [](FakeDesktop& desktop, int pass) {
              if (pass == 1) {
                  desktop.Window(1).title = L"_T";
@@ -315,10 +297,8 @@ TEST(Keeper, KeepsTheWindowByItsTitleAndClassUntilItIsGone)
                  desktop.RetitleDuringSearches(1, {L"T"});  // ends up plain
              CloseAllAfterPass(3)(desktop, pass);
          },
-         "find U T, style 1, raise 1, sleep, find U T, find U _T, look, style 1, lower 1, sleep, "
-         "find U T, find U _T, look, style 1, raise 1, sleep, find U T, find U _T, look"},
-        {"in other letter case, escapes both searches and is still kept",
-         {{UiClass, L"Race Page"}},
+         Raised + Missed + ", style 1, lower 1, sleep, " + Missed + ", style 1, raise 1, sleep, " + Missed},
+        {"in other letter case, escapes both searches and is still kept", {{UiClass, L"Race Page"}},
          [](FakeDesktop& desktop, int pass) {
              if (pass == 1) {
                  desktop.Window(1).title = L"_RACE PAGE";
@@ -334,13 +314,10 @@ TEST(Keeper, KeepsTheWindowByItsTitleAndClassUntilItIsGone)
          L"race page"},
         // On the first pass no window has been acted on yet, and the class is the
         // one the look found the window in.
-        {"escapes every search of the first pass and is still kept",
-         {{UiClass, L"_T"}},
+        {"escapes every search of the first pass and is still kept", {{UiClass, L"_T"}},
          EscapeTheFirstPass(L"T", L"_T"),
-         "find U T, find U _T, find D T, find D _T, find W T, find W _T, look, style 1, raise 1, sleep, "
-         "find U T, find U _T, look"},
-        {"in other letter case, escapes every search of the first pass and is still kept",
-         {{UiClass, L"_RACE PAGE"}},
+         "find U T, find U _T, find D T, find D _T, find W T, find W _T, look, style 1, raise 1, sleep, " + Missed},
+        {"in other letter case, escapes every search of the first pass and is still kept", {{UiClass, L"_RACE PAGE"}},
          EscapeTheFirstPass(L"Race Page", L"_RACE PAGE"),
          "find U race page, find U _race page, find D race page, find D _race page, find W race page, "
          "find W _race page, look, style 1, raise 1, sleep, find U race page, find U _race page, look",
