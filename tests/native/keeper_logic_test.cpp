@@ -282,6 +282,13 @@ TEST(Keeper, KeepsTheWindowByItsTitleAndClassUntilItIsGone)
          Raised + Missed},
         {"ends at a third title after the \"_\" title hid it", {{UiClass, L"T"}},
          RetitleAfterPass({L"_T", L"Another page"}), Raised + "find U T, find U _T, style 1, lower 1, sleep, " + Missed},
+        {"ends at a third title with nothing to let go once something else took it out of the band",
+         {{UiClass, L"T"}},
+         [](FakeDesktop& desktop, int pass) {
+             if (pass > 0)
+                 desktop.Window(1) = {UiClass, L"Another page", false};
+         },
+         Raised + Missed + ", style 1", L"T", ~0x8u},
         {"ends at a third title without touching a window that was topmost before", {{UiClass, L"T", true}},
          RetitleAfterPass({L"Another page"}), "find U T, style 1, sleep, " + Missed},
         // Retitled between the two searches of a pass, the window escapes both; one
