@@ -1,5 +1,4 @@
 // LanguageIdFromCode: which string table a language code selects.
-#include "app/command_line.h"
 #include "app/language_table.h"
 
 #include <gtest/gtest.h>
@@ -25,29 +24,14 @@ TEST(LanguageIdFromCode, GivesTheLanguageIdentifierOfAWholeCodeAndEnglishOtherwi
         // ASCII case does not matter, though the parser has lower-cased the code already.
         {L"FR-CA", 3084}, {L"EN", 1033}, {L"De", 1031}, {L"Es-Mx", 2058}, {L"ZH-CHT", 1028}, {L"zH-cHs", 2052},
         // Whole-string matches only: no region fallback, no prefix, no trimming; all give English.
-        {L"en-us", 1033}, {L"fr-fr", 1033}, {L"pt-br", 1033}, {L"zh-cn", 1033}, {L"", 1033},
-        {L"\"fr\"", 1033}, {L"f", 1033}, {L"fr-", 1033}, {L"fr-c", 1033}, {L"fr-caa", 1033},
-        {L"zh", 1033}, {L"zh-ch", 1033}, {L"fr ", 1033}, {L" fr", 1033}, {L"es_mx", 1033},
-        {L"xx", 1033}, {L"d\u00C9", 1033},
+        {L"en-us", 1033}, {L"fr-fr", 1033}, {L"pt-br", 1033}, {L"zh-cn", 1033}, {L"", 1033}, {L"f", 1033},
+        {L"fr-", 1033}, {L"fr-c", 1033}, {L"fr-caa", 1033}, {L"zh", 1033}, {L"zh-ch", 1033}, {L"fr ", 1033},
+        {L" fr", 1033}, {L"es_mx", 1033}, {L"xx", 1033}, {L"d\u00C9", 1033},
+        {L"\"fr\"", 1033},  // a lone code keeps its quotes
     };
     cases.insert(cases.end(), more.begin(), more.end());
     for (const CodeCase& c : cases)
         EXPECT_EQ(LanguageIdFromCode(c.code.c_str()), c.langId) << testing::PrintToString(c.code);
-}
-
-TEST(LanguageIdFromCode, QuotedCodeSelectsALanguageOnlyInTheThreeValueForm)
-{
-    // A lone code keeps its quotes and so matches nothing; with a site and a
-    // title after it, the quotes come off and French is chosen.
-    std::wstring alone = L"\"fr\"";
-    LaunchValues request{};
-    ParseCommandLine(alone.data(), &request);
-    EXPECT_EQ(LanguageIdFromCode(request.languageCode), 1033);
-
-    std::wstring full = L"\"FR\" site1 Title";
-    request = LaunchValues{};
-    ASSERT_EQ(ParseCommandLine(full.data(), &request), 1);
-    EXPECT_EQ(LanguageIdFromCode(request.languageCode), 1036);
 }
 
 }  // namespace
