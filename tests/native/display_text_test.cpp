@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -321,50 +322,38 @@ TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit
     EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
 }
 
-TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePair)
+// Whether the control's room or the buffer's limit makes the cuts, they fall
+// between the page's own characters: never inside a surrogate pair (U+1F600 in
+// UTF-16, as the Windows wchar_t holds it; the site's is cut only when the title
+// is gone), and never inside the pair each "&" of the page's text shows as.
+TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
 {
-    // U+1F600 in the title's middle and in the site's registrable part, as UTF-16
-    // (the Windows wchar_t) holds it; the site's is cut only when the title is gone.
-    const wchar_t pair[] = L"\xD83D\xDE00";
+    const std::wstring pair = L"\xD83D\xDE00";
     const struct {
         std::wstring site, title;
     } rows[] = {
-        {L"", L"abc" + std::wstring(pair) + pair + L"xyz"},
-        {L"w." + std::wstring(pair) + L"a" + pair + pair + L"b" + pair + L".org", L"T"},
+        {L"", L"abc" + pair + pair + L"xyz"},
+        {L"w." + pair + L"a" + pair + pair + L"b" + pair + L".org", L"T"},
+        {L"&w.a&b.org", L"a&b&&c&d&&&e"},
     };
+    auto high = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    auto low = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
     for (const auto& row : rows) {
-        for (size_t room = 2; room <= row.site.size() + row.title.size() + 1; ++room) {
-            std::wstring shown = Fitted(L"%s%s", row.site, row.title, room);
-            for (size_t i = 0; i < shown.size(); ++i) {
-                bool high = shown[i] >= 0xD800 && shown[i] <= 0xDBFF;
-                bool low = shown[i] >= 0xDC00 && shown[i] <= 0xDFFF;
-                if (high)
-                    EXPECT_TRUE(i + 1 < shown.size() && shown[i + 1] >= 0xDC00 && shown[i + 1] <= 0xDFFF) << room;
-                if (low)
-                    EXPECT_TRUE(i > 0 && shown[i - 1] >= 0xD800 && shown[i - 1] <= 0xDBFF) << room;
-            }
-        }
-    }
-}
-
-TEST(FormatPromptMessageToFit, NeverSplitsADoubledAmpersand)
-{
-    // Whether the control's room or the buffer's limit makes the cuts, each "&" of
-    // the page's text shows as a pair, and the doubled text is what must fit.
-    const std::wstring site = L"&w.a&b.org", title = L"a&b&&c&d&&&e";
-    for (size_t limit = 6; limit <= 40; ++limit) {
-        for (const std::wstring& shown :
-             {Fitted(L"%s|%s.", site, title, limit), Fitted(L"%s|%s.", site, title, 1000, limit + 1)}) {
-            size_t run = 0;
-            for (wchar_t c : shown + L".") {
-                if (c == L'&') {
-                    ++run;
-                    continue;
+        for (size_t limit = 6; limit <= 40; ++limit) {
+            for (const std::wstring& shown : {Fitted(L"%s|%s.", row.site, row.title, limit),
+                                              Fitted(L"%s|%s.", row.site, row.title, 1000, limit + 1)}) {
+                SCOPED_TRACE(testing::PrintToString(shown));
+                size_t run = 0;
+                for (size_t i = 0; i < shown.size(); ++i) {
+                    EXPECT_TRUE(!high(shown[i]) || (i + 1 < shown.size() && low(shown[i + 1])));
+                    EXPECT_TRUE(!low(shown[i]) || (i > 0 && high(shown[i - 1])));
+                    if (shown[i] == L'&')
+                        ++run;
+                    else
+                        EXPECT_EQ(std::exchange(run, 0) % 2, 0u) << "a lone \"&\"";
                 }
-                EXPECT_EQ(run % 2, 0u) << "a lone \"&\" at " << limit;
-                run = 0;
+                EXPECT_EQ(shown.back(), L'.');
             }
-            EXPECT_EQ(shown.back(), L'.') << limit;
         }
     }
 }
