@@ -51,7 +51,8 @@ TEST(ParseCommandLine, SplitsAsTheBrowserSideExpects)
         {"ClosingQuoteOnly", L"en\" site1\" My Page\"", 1, L"en", L"site1", L"My Page"},
         {"TabsAreOrdinaryCharacters", L"en site\t1 My\tPage", 1, L"en", L"site\t1", L"My\tPage"},
         {"TabDoesNotSeparate", L"en\tsite1 T", 0, L"en\tsite1", L"T", nullptr},
-        {"OnlyAsciiLettersLowerCased", L"EN \u00C4SITE\u0130 \u00C4Title", 1, L"en", L"\u00C4site\u0130", L"\u00C4Title"},
+        {"OnlyAsciiLettersLowerCased", L"EN \u00C4SITE\u0130 \u00C4Title", 1, L"en", L"\u00C4site\u0130",
+         L"\u00C4Title"},
         {"TitleKeepsCaseAndInnerSpaces", L"en s  My   PAGE  ", 1, L"en", L"s", L" My   PAGE  "},
     };
     for (const auto& row : rows) {

@@ -225,7 +225,8 @@ TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValues)
 {
     for (const wchar_t* exe : {L"C:\\Program Files\\Halvane\\halvane.exe", L"C:\\h\\halvane.exe"}) {
         for (const wchar_t* title :
-             {L"\"", L"\"\"", L"\" \"", L" ", L"a\"", L"\"a", L"x\" \"y", L"T  ", L"  T", L"\t\\%&_\u2014\xD83D\xDE00"}) {
+             {L"\"", L"\"\"", L"\" \"", L" ", L"a\"", L"\"a", L"x\" \"y", L"T  ", L"  T",
+              L"\t\\%&_\u2014\xD83D\xDE00"}) {
             SCOPED_TRACE(testing::PrintToString(std::wstring(exe) + L" " + title));
             ExpectRoundTrip(exe, HostRequest{L"zh-cht", L"a-1.b9.example", title});
         }

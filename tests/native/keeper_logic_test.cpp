@@ -78,8 +78,9 @@ private:
     {
         FakeDesktop* self = Self(context);
         const std::wstring name = className;
-        self->Log("find " + (name == UiClass ? "U" : name == DialogClass ? "D" : name == WindowClass ? "W" : Narrow(name)) +
-                  " " + Narrow(title));
+        const std::string shortName =
+            name == UiClass ? "U" : name == DialogClass ? "D" : name == WindowClass ? "W" : Narrow(name);
+        self->Log("find " + shortName + " " + Narrow(title));
         self->searched.push_back(title);
         void* found = nullptr;
         for (size_t i = 0; i < self->windows.size() && !found; ++i) {
@@ -281,7 +282,8 @@ TEST(Keeper, KeepsTheWindowByItsTitleAndClassUntilItIsGone)
          },
          Raised + Missed},
         {"ends at a third title after the \"_\" title hid it", {{UiClass, L"T"}},
-         RetitleAfterPass({L"_T", L"Another page"}), Raised + "find U T, find U _T, style 1, lower 1, sleep, " + Missed},
+         RetitleAfterPass({L"_T", L"Another page"}),
+         Raised + "find U T, find U _T, style 1, lower 1, sleep, " + Missed},
         {"ends at a third title with nothing to let go once something else took it out of the band",
          {{UiClass, L"T"}},
          [](FakeDesktop& desktop, int pass) {
