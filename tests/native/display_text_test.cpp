@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -339,9 +340,10 @@ TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
     auto high = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
     auto low = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
     for (const auto& row : rows) {
-        for (size_t limit = 6; limit <= 40; ++limit) {
+        for (size_t limit = 2; limit <= 40; ++limit) {
+            const size_t outLength = std::max<size_t>(limit, 6) + 1;  // room for the shortest message
             for (const std::wstring& shown : {Fitted(L"%s|%s.", row.site, row.title, limit),
-                                              Fitted(L"%s|%s.", row.site, row.title, 1000, limit + 1)}) {
+                                              Fitted(L"%s|%s.", row.site, row.title, 1000, outLength)}) {
                 SCOPED_TRACE(testing::PrintToString(shown));
                 size_t run = 0;
                 for (size_t i = 0; i < shown.size(); ++i) {
