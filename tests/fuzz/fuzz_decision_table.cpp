@@ -30,14 +30,6 @@ struct ModelSlot {
 };
 using Model = std::vector<ModelSlot>;
 
-std::wstring Lower(std::wstring text)
-{
-    for (wchar_t& c : text)
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c + 32);
-    return text;
-}
-
 // The domains as the table keeps them, lowered once and not at every look-up.
 const std::wstring& Lowered(size_t domain)
 {

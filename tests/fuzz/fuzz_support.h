@@ -1,5 +1,5 @@
-// Shared by the fuzz targets: a check that names what failed, and the decoding
-// of fuzzer bytes into text.
+// Shared by the fuzz targets: a check that names what failed, the case rule,
+// and the decoding of fuzzer bytes into text.
 //
 // DecodeWide turns fuzzer bytes into UTF-16 code units as the program sees them on
 // Windows, weighted towards the characters the logic cares about: one byte is
@@ -22,6 +22,15 @@
             std::abort();                                                                        \
         }                                                                                        \
     } while (0)
+
+// A-Z lowered, as the program's case rule does; nothing else.
+inline std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c + 32);
+    return text;
+}
 
 // The text ends at its first terminator, as every string the program handles.
 inline std::wstring UpToTerminator(std::wstring text)

@@ -5,190 +5,126 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
-#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-struct CharacterCase {
-    unsigned code;
-    bool deceptive;
-};
-
-std::ostream& operator<<(std::ostream& out, const CharacterCase& c)
+TEST(DeceptiveCharacter, IsRecognisedAtTheEdgesOfEachRange)
 {
-    return out << "U+" << std::hex << c.code << std::dec << (c.deceptive ? " deceptive" : " harmless");
+    const struct {
+        unsigned code;
+        bool deceptive;
+    } boundaries[] = {
+        // C0 controls and DEL through the C1 controls
+        {0x00, true}, {0x09, true}, {0x0A, true}, {0x0D, true}, {0x1F, true}, {0x20, false},
+        {0x7E, false}, {0x7F, true}, {0x85, true}, {0x9F, true}, {0xA0, false},
+        // left-to-right and right-to-left marks, not the joiners before them
+        {0x200D, false}, {0x200E, true}, {0x200F, true}, {0x2010, false},
+        // the Arabic letter mark
+        {0x061B, false}, {0x061C, true}, {0x061D, false},
+        // line and paragraph separators, then embeddings and overrides
+        {0x2027, false}, {0x2028, true}, {0x2029, true}, {0x202A, true}, {0x202E, true}, {0x202F, false},
+        // isolates
+        {0x2065, false}, {0x2066, true}, {0x2069, true}, {0x206A, false},
+        // ordinary text, and the replacement character itself
+        {L'A', false}, {0x00E4, false}, {0x65E5, false}, {0xFFFD, false},
+    };
+    for (const auto& c : boundaries)
+        EXPECT_EQ(IsDeceptiveCharacter(static_cast<wchar_t>(c.code)), c.deceptive) << "U+" << std::hex << c.code;
 }
 
-class DeceptiveCharacter : public testing::TestWithParam<CharacterCase> {};
-
-TEST_P(DeceptiveCharacter, IsRecognisedAtTheEdgesOfEachRange)
+// Has write fill a buffer of outLength characters with room to spare, so that
+// writes past outLength show up, and gives what it wrote.
+template <class Write>
+std::wstring Written(size_t outLength, Write write)
 {
-    EXPECT_EQ(IsDeceptiveCharacter(static_cast<wchar_t>(GetParam().code)), GetParam().deceptive);
+    const wchar_t sentinel = L'#';
+    std::vector<wchar_t> out(outLength + 8, sentinel);
+    write(out.data());
+    for (size_t i = outLength; i < out.size(); ++i)
+        EXPECT_EQ(out[i], sentinel) << "written past outLength at " << i;
+    return out.data();
 }
 
-const CharacterCase Boundaries[] = {
-    // C0 controls and DEL through the C1 controls
-    {0x00, true}, {0x09, true}, {0x0A, true}, {0x0D, true}, {0x1F, true}, {0x20, false},
-    {0x7E, false}, {0x7F, true}, {0x85, true}, {0x9F, true}, {0xA0, false},
-    // left-to-right and right-to-left marks, not the joiners before them
-    {0x200D, false}, {0x200E, true}, {0x200F, true}, {0x2010, false},
-    // the Arabic letter mark
-    {0x061B, false}, {0x061C, true}, {0x061D, false},
-    // line and paragraph separators, then embeddings and overrides
-    {0x2027, false}, {0x2028, true}, {0x2029, true}, {0x202A, true}, {0x202E, true}, {0x202F, false},
-    // isolates
-    {0x2065, false}, {0x2066, true}, {0x2069, true}, {0x206A, false},
-    // ordinary text, and the replacement character itself
-    {L'A', false}, {0x00E4, false}, {0x65E5, false}, {0xFFFD, false},
-};
-
-INSTANTIATE_TEST_SUITE_P(Boundaries, DeceptiveCharacter, testing::ValuesIn(Boundaries),
-                         [](const testing::TestParamInfo<CharacterCase>& info) {
-                             char name[16];
-                             std::snprintf(name, sizeof name, "U%04X", info.param.code);
-                             return std::string(name);
-                         });
-
-const wchar_t Sentinel = L'#';
-
-// A buffer with room to spare, so writes past the allowed length show up.
-std::vector<wchar_t> Guarded(size_t length) { return std::vector<wchar_t>(length + 8, Sentinel); }
-
-void ExpectUntouchedFrom(const std::vector<wchar_t>& buffer, size_t from)
+TEST(CopyForDisplay, ReplacesEachDeceptiveCharacterOneForOneAndCutsToTheBuffer)
 {
-    for (size_t i = from; i < buffer.size(); ++i)
-        ASSERT_EQ(buffer[i], Sentinel) << "written at " << i;
-}
-
-TEST(CopyForDisplay, ReplacesEachDeceptiveCharacterOneForOne)
-{
-    std::vector<wchar_t> out = Guarded(32);
-    CopyForDisplay(L"a\nb\u202Ec\u2066d\te", out.data(), 32);
-    EXPECT_STREQ(out.data(), L"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe");
-}
-
-TEST(CopyForDisplay, CutsToTheBufferAndAlwaysTerminates)
-{
-    std::vector<wchar_t> out = Guarded(4);
-    CopyForDisplay(L"abcdef", out.data(), 4);
-    EXPECT_STREQ(out.data(), L"abc");
-    ExpectUntouchedFrom(out, 4);
-
-    out = Guarded(4);
-    CopyForDisplay(L"abc", out.data(), 4);  // exactly fits
-    EXPECT_STREQ(out.data(), L"abc");
-    ExpectUntouchedFrom(out, 4);
-
-    out = Guarded(1);
-    CopyForDisplay(L"abc", out.data(), 1);
-    EXPECT_STREQ(out.data(), L"");
-    ExpectUntouchedFrom(out, 1);
-}
-
-TEST(DuplicateForDisplay, GivesAFullLengthReplacedCopy)
-{
-    const wchar_t* title = L"Bank \u202Egnp.exe\r\nOK";
-    wchar_t* copy = DuplicateForDisplay(title);
-    EXPECT_STREQ(copy, L"Bank \uFFFDgnp.exe\uFFFD\uFFFDOK");
-    std::free(copy);
-
-    wchar_t* empty = DuplicateForDisplay(L"");
-    EXPECT_STREQ(empty, L"");
-    std::free(empty);
+    const struct {
+        const wchar_t* text;
+        size_t outLength;
+        const wchar_t* shown;
+    } rows[] = {
+        {L"a\nb\u202Ec\u2066d\te", 32, L"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe"},
+        {L"Bank \u202Egnp.exe\r\nOK", 32, L"Bank \uFFFDgnp.exe\uFFFD\uFFFDOK"},
+        {L"", 4, L""},
+        {L"abcdef", 4, L"abc"},
+        {L"abc", 4, L"abc"},  // exactly fits
+        {L"abc", 1, L""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.text)) + " in " + std::to_string(row.outLength));
+        EXPECT_EQ(Written(row.outLength, [&](wchar_t* out) { CopyForDisplay(row.text, out, row.outLength); }),
+                  row.shown);
+        if (std::wcslen(row.text) < row.outLength) {
+            wchar_t* copy = DuplicateForDisplay(row.text);
+            EXPECT_STREQ(copy, row.shown);
+            std::free(copy);
+        }
+    }
 }
 
 std::wstring Format(const wchar_t* format, const wchar_t* site, const wchar_t* title, size_t outLength = 510)
 {
-    std::vector<wchar_t> out = Guarded(outLength);
-    FormatPromptMessage(format, site, title, out.data(), outLength);
-    for (size_t i = outLength; i < out.size(); ++i)
-        EXPECT_EQ(out[i], Sentinel) << "written past outLength at " << i;
-    return out.data();
+    return Written(outLength, [&](wchar_t* out) { FormatPromptMessage(format, site, title, out, outLength); });
 }
 
-TEST(FormatPromptMessage, PutsTheSiteFirstAndTheTitleSecond)
-{
-    EXPECT_EQ(Format(L"Allow %s to keep \"%s\" on top?", L"site1", L"My Page"),
-              L"Allow site1 to keep \"My Page\" on top?");
-    // A translation may put the placeholders anywhere, even side by side.
-    EXPECT_EQ(Format(L"%s: %s", L"site1", L"My Page"), L"site1: My Page");
-    EXPECT_EQ(Format(L"%s%s", L"site1", L"My Page"), L"site1My Page");
-    EXPECT_EQ(Format(L"\u300C%s\u300D\u300C%s\u300D", L"site1", L"\u65E5\u672C"),
-              L"\u300Csite1\u300D\u300C\u65E5\u672C\u300D");
-    EXPECT_EQ(Format(L"Window %s", L"site1", L"unused"), L"Window site1");
-}
-
-TEST(FormatPromptMessage, KeepsPercentSignsInTheValuesLiteral)
-{
-    EXPECT_EQ(Format(L"[%s] [%s]", L"a%sb%n", L"%d%%%s%"), L"[a%sb%n] [%d%%%s%]");
-    EXPECT_EQ(Format(L"%s|%s", L"%s", L"%s"), L"%s|%s");
-    EXPECT_EQ(Format(L"%s|%s", L"", L""), L"|");
-}
-
-TEST(FormatPromptMessage, DoublesEachAmpersandOfTheValuesButNoneOfTheFormat)
-{
-    // The message control draws "&&" as one "&"; the format's own text is the translator's.
-    EXPECT_EQ(Format(L"&%s & %s&", L"AT&T", L"&&"), L"&AT&&T & &&&&&");
-    // The limit counts the doubled text and never keeps half a pair.
-    EXPECT_EQ(Format(L"<%s>", L"a&b", L"", 4), L"<a");
-    EXPECT_EQ(Format(L"<%s>", L"a&b", L"", 5), L"<a&&");
-    wchar_t out[4];
-    EXPECT_EQ(FormatPromptMessage(L"<%s>", L"a&b", L"", out, 4), 6u);
-}
-
-TEST(FormatPromptMessage, LeavesAPercentNotFollowedBySAlone)
-{
-    EXPECT_EQ(Format(L"100% %s, %s %", L"a", L"b"), L"100% a, b %");
-}
-
-TEST(FormatPromptMessage, PlaceholderBeyondTheTwoValuesStaysLiteral)
-{
-    // A faulty translation with a third "%s" must not make us read a third value.
-    EXPECT_EQ(Format(L"%s %s %s", L"a", L"b"), L"a b %s");
-}
-
-TEST(FormatPromptMessage, CutsTheMessageAtOneLessThanTheLimit)
+TEST(FormatPromptMessage, FillsThePlaceholdersInOrderAndCutsAtOneLessThanTheLimit)
 {
     // The prompt formats into 512 characters with a limit of 510: at most 509 shown.
-    std::wstring title(1000, L't');
-    std::wstring message = Format(L"Allow %s to keep %s on top?", L"site1", title.c_str(), 510);
-    ASSERT_EQ(message.size(), 509u);
-    EXPECT_EQ(message, (L"Allow site1 to keep " + title).substr(0, 509));
-}
-
-TEST(FormatPromptMessage, MessageOfExactlyTheLimitIsWholeAndOneMoreIsCut)
-{
-    const wchar_t* format = L"<%s|%s>";  // 3 characters of its own
-    std::wstring site(100, L's');
-    std::wstring fits(509 - 3 - 100, L't');
-    EXPECT_EQ(Format(format, site.c_str(), fits.c_str()), L"<" + site + L"|" + fits + L">");
-
-    std::wstring tooLong = fits + L"t";
-    std::wstring cut = Format(format, site.c_str(), tooLong.c_str());
-    EXPECT_EQ(cut, L"<" + site + L"|" + tooLong);  // the closing '>' is what falls off
-}
-
-TEST(FormatPromptMessage, CutInsideTheFirstValueDropsTheRest)
-{
-    EXPECT_EQ(Format(L"ab%scd%sef", L"SITE", L"TITLE", 5), L"abSI");
-    EXPECT_EQ(Format(L"ab%scd%sef", L"SITE", L"TITLE", 3), L"ab");
-    EXPECT_EQ(Format(L"ab%scd%sef", L"SITE", L"TITLE", 1), L"");
-}
-
-TEST(FormatPromptMessage, ValuesPreparedForDisplayCannotBreakTheMessage)
-{
-    // The prompt's own pipeline: page text first made safe, then formatted.
-    wchar_t* site = DuplicateForDisplay(L"evil.example\u202E");
-    wchar_t* title = DuplicateForDisplay(L"line one\nline two");
-    std::wstring message = Format(L"%s wants \"%s\" on top", site, title);
-    EXPECT_EQ(message, L"evil.example\uFFFD wants \"line one\uFFFDline two\" on top");
-    std::free(title);
-    std::free(site);
+    const std::wstring title(1000, L't'), site(100, L's'), fits(509 - 3 - 100, L't');
+    const struct {
+        std::wstring format, site, title;
+        size_t limit;
+        std::wstring message;
+    } rows[] = {
+        {L"Allow %s to keep \"%s\" on top?", L"site1", L"My Page", 510, L"Allow site1 to keep \"My Page\" on top?"},
+        // A translation may put the placeholders anywhere, even side by side.
+        {L"%s: %s", L"site1", L"My Page", 510, L"site1: My Page"},
+        {L"%s%s", L"site1", L"My Page", 510, L"site1My Page"},
+        {L"\u300C%s\u300D\u300C%s\u300D", L"site1", L"\u65E5\u672C", 510, L"\u300Csite1\u300D\u300C\u65E5\u672C\u300D"},
+        {L"Window %s", L"site1", L"unused", 510, L"Window site1"},
+        // Percent signs in the values stay literal; one not followed by "s" stays too.
+        {L"[%s] [%s]", L"a%sb%n", L"%d%%%s%", 510, L"[a%sb%n] [%d%%%s%]"},
+        {L"%s|%s", L"%s", L"%s", 510, L"%s|%s"},
+        {L"%s|%s", L"", L"", 510, L"|"},
+        {L"100% %s, %s %", L"a", L"b", 510, L"100% a, b %"},
+        // A faulty translation with a third "%s" must not make us read a third value.
+        {L"%s %s %s", L"a", L"b", 510, L"a b %s"},
+        // The message control draws "&&" as one "&"; the format's own text is the translator's.
+        {L"&%s & %s&", L"AT&T", L"&&", 510, L"&AT&&T & &&&&&"},
+        // The limit counts the doubled text and never keeps half a pair.
+        {L"<%s>", L"a&b", L"", 4, L"<a"},
+        {L"<%s>", L"a&b", L"", 5, L"<a&&"},
+        {L"ab%scd%sef", L"SITE", L"TITLE", 5, L"abSI"},
+        {L"ab%scd%sef", L"SITE", L"TITLE", 3, L"ab"},
+        {L"ab%scd%sef", L"SITE", L"TITLE", 1, L""},
+        {L"Allow %s to keep %s on top?", L"site1", title, 510, (L"Allow site1 to keep " + title).substr(0, 509)},
+        // Exactly the limit is whole; one more and the closing ">" falls off.
+        {L"<%s|%s>", site, fits, 510, L"<" + site + L"|" + fits + L">"},
+        {L"<%s|%s>", site, fits + L"t", 510, L"<" + site + L"|" + fits + L"t"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.format) + " limit " + std::to_string(row.limit));
+        EXPECT_EQ(Format(row.format.c_str(), row.site.c_str(), row.title.c_str(), row.limit), row.message);
+        // The whole message's length, so that a caller can tell it was cut.
+        const std::wstring whole = Format(row.format.c_str(), row.site.c_str(), row.title.c_str(), 4000);
+        wchar_t out[1];
+        EXPECT_EQ(FormatPromptMessage(row.format.c_str(), row.site.c_str(), row.title.c_str(), out, 1), whole.size());
+    }
 }
 
 // ---- shortening the site and the title until the message fits ------------------------
@@ -240,54 +176,45 @@ bool MayFitRoom(const wchar_t* message, void* context)
     return std::wcslen(message) <= lines * room->characters + lines - 1;
 }
 
-std::wstring FittedIn(Room& control, const wchar_t* format, const std::wstring& site, const std::wstring& title,
-                      size_t outLength = PromptMessageLimit)
+std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, Room& control,
+                    size_t outLength = PromptMessageLimit)
 {
-    std::vector<wchar_t> out = Guarded(outLength);
     MessageMeasure measure = {FitsRoom, MayFitRoom, &control};
-    FormatPromptMessageToFit(format, site.c_str(), title.c_str(), out.data(), outLength, &measure);
-    for (size_t i = outLength; i < out.size(); ++i)
-        EXPECT_EQ(out[i], Sentinel) << "written past outLength at " << i;
-    return out.data();
+    return Written(outLength, [&](wchar_t* out) {
+        FormatPromptMessageToFit(format, site.c_str(), title.c_str(), out, outLength, &measure);
+    });
 }
 
 std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, size_t room,
                     size_t outLength = PromptMessageLimit)
 {
     Room control{room};
-    return FittedIn(control, format, site, title, outLength);
+    return Fitted(format, site, title, control, outLength);
 }
 
 const wchar_t Question[] = L"%s wants %s on top. Allow?";  // 22 characters of its own
 const std::wstring Ellipsis = L"\u2026";
-
-TEST(FormatPromptMessageToFit, ShortensNothingThatFits)
-{
-    EXPECT_EQ(Fitted(Question, L"example.org", L"My Page", 40), L"example.org wants My Page on top. Allow?");
-    EXPECT_EQ(Fitted(Question, L"example.org", L"My Page", 1000), L"example.org wants My Page on top. Allow?");
-}
-
-TEST(FormatPromptMessageToFit, CutsTheTitleInItsMiddleJustEnough)
-{
-    // 11 + 22 = 33 of the 45 characters are taken: the title keeps 11 and the ellipsis.
-    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 45),
-              L"example.org wants abcdef" + Ellipsis + L"lmnop on top. Allow?");
-    EXPECT_EQ(Fitted(Question, L"example.org", L"abcdefghijklmnop", 46),
-              L"example.org wants abcdef" + Ellipsis + L"klmnop on top. Allow?");
-}
 
 // The order of giving way: the title down to a few characters, the site's labels
 // before its registrable part one by one, the rest of the title, and last the
 // registrable part from its middle; the title then takes back what is left.
 TEST(FormatPromptMessageToFit, GivesWayInItsOrderAndTheTitleTakesBackWhatIsLeft)
 {
-    const std::wstring title = L"0123456789ABCDEFGHIJ";
     const struct {
         const char* name;
         std::wstring site;
         size_t room;
         std::wstring shown;
+        std::wstring title = L"0123456789ABCDEFGHIJ";
     } rows[] = {
+        {"nothing shortened that fits", L"example.org", 40, L"example.org wants My Page on top. Allow?", L"My Page"},
+        {"nothing shortened in plenty of room", L"example.org", 1000, L"example.org wants My Page on top. Allow?",
+         L"My Page"},
+        // 11 + 22 = 33 of the 45 characters are taken: the title keeps 11 and the ellipsis.
+        {"the title cut in its middle just enough", L"example.org", 45,
+         L"example.org wants abcdef" + Ellipsis + L"lmnop on top. Allow?", L"abcdefghijklmnop"},
+        {"and one more kept in one more room", L"example.org", 46,
+         L"example.org wants abcdef" + Ellipsis + L"klmnop on top. Allow?", L"abcdefghijklmnop"},
         // Whole, the site leaves the title 7 characters: fewer than its few, so a label goes.
         {"the title keeps a few before the site gives way", L"aaaa.example.org", 46,
          Ellipsis + L"example.org wants 012345" + Ellipsis + L"FGHIJ on top. Allow?"},
@@ -311,7 +238,7 @@ TEST(FormatPromptMessageToFit, GivesWayInItsOrderAndTheTitleTakesBackWhatIsLeft)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(Fitted(Question, row.site, title, row.room), row.shown);
+        EXPECT_EQ(Fitted(Question, row.site, row.title, row.room), row.shown);
     }
 }
 
@@ -332,7 +259,7 @@ TEST(FormatPromptMessageToFit, KeepsTheRegistrablePartWholeWhileTheTitleCanGiveW
     };
     for (const auto& row : rows) {
         Room control{60, 4};
-        std::wstring shown = FittedIn(control, prompt, row.site, row.title);
+        std::wstring shown = Fitted(prompt, row.site, row.title, control);
         ASSERT_LE(LinesNeeded(shown, 60), 4u) << testing::PrintToString(shown);
         std::wstring site = shown.substr(9, shown.find(L" wants") - 9);
         if (site.find(row.registrable) == std::wstring::npos) {
@@ -362,7 +289,7 @@ TEST(FormatPromptMessageToFit, TakesTheLongestTitleThatFitsUnderWordWrap)
         for (size_t length = 5 + next(30); title.size() < length;)
             title += next(4) ? wchar_t(L'a' + next(26)) : L' ';
         Room control{8 + next(12), 2 + next(3)};
-        std::wstring shown = FittedIn(control, L"%s wants %s on top", L"ex.org", title);
+        std::wstring shown = Fitted(L"%s wants %s on top", L"ex.org", title, control);
         size_t from = shown.find(L" wants ") + 7, to = shown.rfind(L" on top");
         std::wstring site = shown.substr(0, from - 7), titleShown = shown.substr(from, to - from);
         size_t kept = titleShown.find(Ellipsis) == std::wstring::npos ? title.size() : titleShown.size() - 1;
@@ -396,50 +323,39 @@ TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit
     EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
 }
 
-TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePair)
+// Whether the control's room or the buffer's limit makes the cuts, they fall
+// between the page's own characters: never inside a surrogate pair (U+1F600 in
+// UTF-16, as the Windows wchar_t holds it; the site's is cut only when the title
+// is gone), and never inside the pair each "&" of the page's text shows as.
+TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
 {
-    // U+1F600 in the title's middle and in the site's registrable part, as UTF-16
-    // (the Windows wchar_t) holds it; the site's is cut only when the title is gone.
-    const wchar_t pair[] = L"\xD83D\xDE00";
+    const std::wstring pair = L"\xD83D\xDE00";
     const struct {
         std::wstring site, title;
     } rows[] = {
-        {L"", L"abc" + std::wstring(pair) + pair + L"xyz"},
-        {L"w." + std::wstring(pair) + L"a" + pair + pair + L"b" + pair + L".org", L"T"},
+        {L"", L"abc" + pair + pair + L"xyz"},
+        {L"w." + pair + L"a" + pair + pair + L"b" + pair + L".org", L"T"},
+        {L"&w.a&b.org", L"a&b&&c&d&&&e"},
     };
+    auto high = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    auto low = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
     for (const auto& row : rows) {
-        for (size_t room = 2; room <= row.site.size() + row.title.size() + 1; ++room) {
-            std::wstring shown = Fitted(L"%s%s", row.site, row.title, room);
-            for (size_t i = 0; i < shown.size(); ++i) {
-                bool high = shown[i] >= 0xD800 && shown[i] <= 0xDBFF;
-                bool low = shown[i] >= 0xDC00 && shown[i] <= 0xDFFF;
-                if (high)
-                    EXPECT_TRUE(i + 1 < shown.size() && shown[i + 1] >= 0xDC00 && shown[i + 1] <= 0xDFFF) << room;
-                if (low)
-                    EXPECT_TRUE(i > 0 && shown[i - 1] >= 0xD800 && shown[i - 1] <= 0xDBFF) << room;
-            }
-        }
-    }
-}
-
-TEST(FormatPromptMessageToFit, NeverSplitsADoubledAmpersand)
-{
-    // Whether the control's room or the buffer's limit makes the cuts, each "&" of
-    // the page's text shows as a pair, and the doubled text is what must fit.
-    const std::wstring site = L"&w.a&b.org", title = L"a&b&&c&d&&&e";
-    for (size_t limit = 6; limit <= 40; ++limit) {
-        for (const std::wstring& shown :
-             {Fitted(L"%s|%s.", site, title, limit), Fitted(L"%s|%s.", site, title, 1000, limit + 1)}) {
-            size_t run = 0;
-            for (wchar_t c : shown + L".") {
-                if (c == L'&') {
-                    ++run;
-                    continue;
+        for (size_t limit = 2; limit <= 40; ++limit) {
+            const size_t outLength = std::max<size_t>(limit, 6) + 1;  // room for the shortest message
+            for (const std::wstring& shown : {Fitted(L"%s|%s.", row.site, row.title, limit),
+                                              Fitted(L"%s|%s.", row.site, row.title, 1000, outLength)}) {
+                SCOPED_TRACE(testing::PrintToString(shown));
+                size_t run = 0;
+                for (size_t i = 0; i < shown.size(); ++i) {
+                    EXPECT_TRUE(!high(shown[i]) || (i + 1 < shown.size() && low(shown[i + 1])));
+                    EXPECT_TRUE(!low(shown[i]) || (i > 0 && high(shown[i - 1])));
+                    if (shown[i] == L'&')
+                        ++run;
+                    else
+                        EXPECT_EQ(std::exchange(run, 0) % 2, 0u) << "a lone \"&\"";
                 }
-                EXPECT_EQ(run % 2, 0u) << "a lone \"&\" at " << limit;
-                run = 0;
+                EXPECT_EQ(shown.back(), L'.');
             }
-            EXPECT_EQ(shown.back(), L'.') << limit;
         }
     }
 }
@@ -447,7 +363,7 @@ TEST(FormatPromptMessageToFit, NeverSplitsADoubledAmpersand)
 TEST(FormatPromptMessageToFit, MeasuresAFewTimesNotOncePerCharacter)
 {
     Room control{80};
-    FittedIn(control, Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'));
+    Fitted(Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'), control);
     EXPECT_LT(control.measured, 40);
 }
 

@@ -27,48 +27,32 @@ protected:
     NameSet set{};
 };
 
-TEST_F(NameSetTest, EmptySetContainsNothing)
+TEST_F(NameSetTest, ContainsExactlyTheNamesItsFoldMakesEqual)
 {
-    InitNameSet(&set, 0, FoldAsciiCase);
-    EXPECT_FALSE(ContainsName(&set, L""));
-    EXPECT_FALSE(ContainsName(&set, L"site1"));
-}
-
-TEST_F(NameSetTest, AsciiFoldMatchesCaseVariantsButNotOtherLetters)
-{
-    InitNameSet(&set, 4, FoldAsciiCase);
-    AddName(&set, L"alphasite");
-    AddName(&set, L"\u00E4bcsite");
-
-    EXPECT_TRUE(ContainsName(&set, L"alphasite"));
-    EXPECT_TRUE(ContainsName(&set, L"AlphaSITE"));
-    EXPECT_TRUE(ContainsName(&set, L"\u00E4BCSITE"));
-    EXPECT_FALSE(ContainsName(&set, L"\u00C4bcsite"));
-    // Absent names, including prefixes and extensions of present ones.
-    EXPECT_FALSE(ContainsName(&set, L"alpha"));
-    EXPECT_FALSE(ContainsName(&set, L"alphasite2"));
-    EXPECT_FALSE(ContainsName(&set, L""));
-    EXPECT_FALSE(ContainsName(&set, L"betasite"));
-}
-
-TEST_F(NameSetTest, WiderFoldAlsoMatchesItsOwnLetters)
-{
-    InitNameSet(&set, 4, FoldUpperWithUmlaut);
-    AddName(&set, L"\u00E4bcsite");
-    EXPECT_TRUE(ContainsName(&set, L"\u00C4BCSITE"));
-    EXPECT_TRUE(ContainsName(&set, L"\u00C4bcsite"));
-    EXPECT_FALSE(ContainsName(&set, L"abcsite"));
-    EXPECT_FALSE(ContainsName(&set, L"\u00D6bcsite"));
-}
-
-TEST_F(NameSetTest, AddingAnEqualNameCountsOnce)
-{
-    InitNameSet(&set, 2, FoldAsciiCase);
-    AddName(&set, L"site1");
-    AddName(&set, L"SITE1");
-    AddName(&set, L"site1");
-    EXPECT_EQ(set.count, 1u);
-    EXPECT_TRUE(ContainsName(&set, L"Site1"));
+    const struct {
+        CharacterFold fold;
+        std::vector<const wchar_t*> added, present, absent;
+        uint32_t count;
+    } rows[] = {
+        {FoldAsciiCase, {}, {}, {L"", L"site1"}, 0},
+        // Absent names include prefixes and extensions of present ones.
+        {FoldAsciiCase, {L"alphasite", L"\u00E4bcsite"}, {L"alphasite", L"AlphaSITE", L"\u00E4BCSITE"},
+         {L"\u00C4bcsite", L"alpha", L"alphasite2", L"", L"betasite"}, 2},
+        {FoldUpperWithUmlaut, {L"\u00E4bcsite"}, {L"\u00C4BCSITE", L"\u00C4bcsite"}, {L"abcsite", L"\u00D6bcsite"}, 1},
+        // An equal name counts once.
+        {FoldAsciiCase, {L"site1", L"SITE1", L"site1"}, {L"Site1"}, {}, 1},
+    };
+    for (const auto& row : rows) {
+        FreeNameSet(&set);
+        InitNameSet(&set, 4, row.fold);
+        for (const wchar_t* name : row.added)
+            AddName(&set, name);
+        for (const wchar_t* name : row.present)
+            EXPECT_TRUE(ContainsName(&set, name)) << testing::PrintToString(std::wstring(name));
+        for (const wchar_t* name : row.absent)
+            EXPECT_FALSE(ContainsName(&set, name)) << testing::PrintToString(std::wstring(name));
+        EXPECT_EQ(set.count, row.count);
+    }
 }
 
 TEST_F(NameSetTest, GrowsFarPastItsInitialCapacity)
