@@ -11,16 +11,17 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
-#include <tlhelp32.h>
 #include <windows.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
 
 const DWORD kTimeoutMs = 10000;
-const LANGID kGerman = 1031;
 
 std::string Length(uint32_t length)
 {
@@ -46,15 +47,7 @@ struct HostRun {
     DWORD exitCode = STILL_ACTIVE;
     std::string output;          // everything it wrote
     HANDLE job = nullptr;        // ended already; kept to ask who was in it
-
-    HostRun() = default;
-    HostRun(const HostRun&) = delete;
-    HostRun& operator=(const HostRun&) = delete;
-    ~HostRun()
-    {
-        if (job)
-            CloseHandle(job);
-    }
+    ~HostRun() { CloseHandle(job); }
 
     // The one framed reply the output must be, parsed; false when it is not exactly that.
     bool Reply(rapidjson::Document* reply) const
@@ -147,19 +140,11 @@ void StartHostAsFirefox(const std::string& input, bool closeInput, bool breakawa
     CloseHandle(process.hProcess);
 }
 
-// Every running halvane.exe, by process id.
-std::vector<DWORD> RunningHalvanes()
+// Ends a halvane.exe found running; true when there was none.
+bool NoHalvaneRuns()
 {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"halvane.exe") == 0)
-            ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
+    driver::ScopedProcess found(driver::FindProcess(L"halvane.exe"));
+    return found.id() == 0;
 }
 
 class BrowserHost : public testing::Test {
@@ -167,29 +152,12 @@ protected:
     void SetUp() override
     {
         driver::DeleteDecisionsKey();
-        ASSERT_TRUE(RunningHalvanes().empty()) << "a halvane.exe from before is still running";
+        ASSERT_TRUE(NoHalvaneRuns()) << "a halvane.exe from before was still running";
     }
     void TearDown() override
     {
         SendHalvaneOnTheDefaultRoad();
         driver::DeleteDecisionsKey();
-    }
-
-    // A refused request: the error reply, the exit code 1, and no Halvane.
-    static void ExpectRefused(const std::string& input, bool closeInput, bool breakawayOk, const char* code)
-    {
-        HostRun run;
-        ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(input, closeInput, breakawayOk, &run));
-        EXPECT_TRUE(run.ended) << "the host was still waiting";
-        EXPECT_TRUE(run.outputClosed);
-        EXPECT_EQ(run.exitCode, 1u);
-        rapidjson::Document reply;
-        ASSERT_TRUE(run.Reply(&reply)) << "output: " << run.output;
-        EXPECT_FALSE(reply["ok"].GetBool());
-        ASSERT_TRUE(reply["error"].IsString());
-        EXPECT_STREQ(reply["error"].GetString(), code) << run.output;
-        EXPECT_TRUE(reply["message"].IsString());
-        EXPECT_TRUE(RunningHalvanes().empty()) << "a refused request started Halvane";
     }
 };
 
@@ -198,7 +166,6 @@ protected:
 TEST_F(BrowserHost, AGoodRequestStartsHalvaneOutsideTheJobWithThePromptAsAsked)
 {
     ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());
-    const wchar_t title[] = L"\"A\" & B \x2014 Firefox";
     HostRun run;
     ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(
         Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT")), false, true, &run));
@@ -222,28 +189,26 @@ TEST_F(BrowserHost, AGoodRequestStartsHalvaneOutsideTheJobWithThePromptAsAsked)
 
     HWND prompt = driver::WaitForDialog(id, kTimeoutMs);
     ASSERT_NE(prompt, nullptr) << "no prompt";
-    const string_tables::StringTable& german = string_tables::StringsOf(kGerman);
+    const string_tables::StringTable& german = string_tables::StringsOf(1031);
     EXPECT_EQ(driver::Text(prompt), german[IDS_PROMPT_CAPTION]);
     wchar_t message[1024];
-    FormatPromptMessage(german[IDS_PROMPT_MESSAGE].c_str(), L"example.org", title, message, 1024);
+    FormatPromptMessage(german[IDS_PROMPT_MESSAGE].c_str(), L"example.org", L"\"A\" & B \x2014 Firefox", message, 1024);
     EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), message);
     driver::Click(prompt, IDCANCEL);
     EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
 }
 
-TEST_F(BrowserHost, AJobWithoutBreakawayGetsAnErrorAndNoHalvane)
-{
-    ExpectRefused(Framed(Request("example.org", "T", "en")), false, false, "no-breakaway");
-}
-
-TEST_F(BrowserHost, MalformedInputGetsAnErrorAndNothingStarts)
+// Each gets the error reply, the exit code 1, and no Halvane.
+TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
 {
     const struct {
         const char* name;
         std::string input;
         bool closeInput;  // as Firefox does at the latest; a complete length needs no end
         const char* code;
+        bool breakawayOk = true;
     } cases[] = {
+        {"a job without breakaway", Framed(Request("example.org", "T", "en")), false, "no-breakaway", false},
         {"a length of 0", Length(0), false, "bad-length"},
         {"a length over 64 KiB", Length(64 * 1024 + 1), false, "bad-length"},
         {"a length cut short", std::string("\x10\x00", 2), true, "truncated"},
@@ -265,7 +230,18 @@ TEST_F(BrowserHost, MalformedInputGetsAnErrorAndNothingStarts)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectRefused(c.input, c.closeInput, true, c.code);
+        HostRun run;
+        ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(c.input, c.closeInput, c.breakawayOk, &run));
+        EXPECT_TRUE(run.ended) << "the host was still waiting";
+        EXPECT_TRUE(run.outputClosed);
+        EXPECT_EQ(run.exitCode, 1u);
+        rapidjson::Document reply;
+        ASSERT_TRUE(run.Reply(&reply)) << "output: " << run.output;
+        EXPECT_FALSE(reply["ok"].GetBool());
+        ASSERT_TRUE(reply["error"].IsString());
+        EXPECT_STREQ(reply["error"].GetString(), c.code) << run.output;
+        EXPECT_TRUE(reply["message"].IsString());
+        EXPECT_TRUE(NoHalvaneRuns()) << "a refused request started Halvane";
     }
 }
 
@@ -279,29 +255,8 @@ std::wstring RegisteredManifest()
     wchar_t value[MAX_PATH * 2] = {};
     DWORD bytes = sizeof(value) - sizeof(wchar_t);
     if (RegGetValueW(HKEY_CURRENT_USER, kHostKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
-        return std::wstring();
+        return L"";
     return value;
-}
-
-bool KeyExists()
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kHostKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-std::string ReadFileBytes(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes(GetFileSize(file, nullptr), '\0');
-    DWORD got = 0;
-    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(file);
-    return bytes.substr(0, got);
 }
 
 // A copy of the host in a folder of its own, as a zip unpacks it: a space and
@@ -336,12 +291,15 @@ protected:
     std::wstring folder_, host_, manifest_;
 };
 
-TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesThem)
+// The installed copy's registration is not this copy's to remove.
+TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesOnlyItsOwn)
 {
     ASSERT_EQ(Run(L"--register"), 0u);
     EXPECT_EQ(RegisteredManifest(), manifest_);
+    std::ifstream file(std::filesystem::path(manifest_), std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    file.close();
     rapidjson::Document manifest;
-    std::string text = ReadFileBytes(manifest_);
     manifest.Parse(text.c_str());
     ASSERT_TRUE(manifest.IsObject()) << text;
     EXPECT_EQ(string_tables::Narrow(host_), manifest["path"].GetString());
@@ -349,14 +307,11 @@ TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesT
     EXPECT_STREQ(manifest["allowed_extensions"][0].GetString(), HALVANE_EXTENSION_ID);
 
     EXPECT_EQ(Run(L"--unregister"), 0u);
-    EXPECT_FALSE(KeyExists());
+    HKEY key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kHostKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND) << "the key stays";
     EXPECT_EQ(GetFileAttributesW(manifest_.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(Run(L"--unregister"), 0u) << "unregistering twice is no fault";
-}
 
-// The installed copy's registration is not this copy's to remove.
-TEST_F(HostRegistration, UnregisterLeavesAnotherCopysKey)
-{
     ASSERT_EQ(Run(L"--register"), 0u);
     std::wstring other = driver::ProgramPath(L"halvane.exe");  // any file that exists
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kHostKey, nullptr, REG_SZ, other.c_str(),
