@@ -179,73 +179,45 @@ TEST_F(RegistryStore, SaveWritesTheTableAndRemovesEveryOtherValue)
     const struct {
         const char* what;
         Contents stored;
-        void (*fill)();
+        std::vector<std::pair<const wchar_t*, int32_t>> slots;  // null: an empty slot
         Contents saved;
     } rows[] = {
-        {"an empty table, no key", {}, [] {}, {}},
-        {"decisions of every kind; a domain too long to load is still written",
+        {"an empty table, no key", {}, {}, {}},
+        {"decisions of every kind, in any case, one domain twice, one not named yet",
          {},
-         [] {
-             AddSite(L"alphasite", DecisionAllow);
-             AddSite(L"BetaSite", DecisionDeny);
-             AddSite(L"oddsite", 7);
-             AddSite(kName254, DecisionAllow);
-             AddSite(kName300, DecisionAllow);
-         },
-         {{L"alphasite", Dword(1)}, {L"betasite", Dword(0)}, {L"oddsite", Dword(7)}, {kName254, Dword(1)},
+         {{L"alphasite", 1}, {L"MixedSite", 0}, {L"oddsite", 7}, {nullptr, 0}, {L"AlphaSite", 0}, {L"", 1},
+          {kName254.c_str(), 1}, {kName300.c_str(), 1}},  // too long to load, still written
+         {{L"alphasite", Dword(0)}, {L"mixedsite", Dword(0)}, {L"oddsite", Dword(7)}, {kName254, Dword(1)},
           {kName300, Dword(1)}}},
-        {"a domain put in the loader's way, which does not lower-case",
-         {},
-         [] {
-             ResetDecisionTable(1);
-             PutDecisionInSlot(0, DuplicateText(L"MixedSite", 9), DecisionAllow);
-         },
-         {{L"mixedsite", Dword(1)}}},
-        {"two entries for one domain, an empty slot between",
-         {},
-         [] {
-             AddSite(L"alphasite", DecisionAllow);
-             SiteDecision* gap = AddSite(L"gapsite", DecisionAllow);
-             AddSite(L"AlphaSite", DecisionDeny);
-             RemoveDecision(gap);
-         },
-         {{L"alphasite", Dword(0)}}},
-        {"an entry not named yet",
-         {},
-         [] {
-             AddSite(L"", DecisionAllow);
-             AddSite(L"namedsite", DecisionDeny);
-         },
-         {{L"namedsite", Dword(0)}}},
-        {"stale values, the default value, junk and an emptied slot",
+        {"stale values, the default value, junk and an empty slot",
          {{L"oldsite", Dword(1)}, {L"", Dword(1)}, {L"junk", {REG_SZ, {'x', 0, 0, 0}}}},
-         [] { RemoveDecision(AddSite(L"gonesite", DecisionAllow)); },
+         {{nullptr, 0}},
          {}},
         // The registry matches value names without regard to case (and not only
         // ASCII case), so writing a site overwrites the value stored under another
         // case. The clean-up must match names the same way, or it deletes the value
-        // it has just written as if it were stale.
-        {"a value stored under another case", {{L"AlphaSite", Dword(0)}}, [] { AddSite(L"alphasite", DecisionAllow); },
-         {{L"alphasite", Dword(1)}}},
-        {"domains renamed in Preferences to the small letters of stored capitals",
-         {{L"\u00C4BCSITE", Dword(1)}, {L"\u03A9MEGA.GR", Dword(1)}, {L"\u0416\u0423\u041A.RU", Dword(1)}},
-         [] {
-             AddSite(L"\u00E4bcsite", DecisionDeny);            // Latin-1
-             AddSite(L"\u03C9mega.gr", DecisionDeny);           // Greek
-             AddSite(L"\u0436\u0443\u043A.ru", DecisionDeny);   // Cyrillic
-         },
-         {{L"\u00E4bcsite", Dword(0)}, {L"\u03C9mega.gr", Dword(0)}, {L"\u0436\u0443\u043A.ru", Dword(0)}}},
+        // it has just written as if it were stale. The non-ASCII ones are domains
+        // renamed in Preferences to the small letters of stored capitals.
+        {"values stored under another case",
+         {{L"AlphaSite", Dword(0)}, {L"\u00C4BCSITE", Dword(1)}, {L"\u03A9MEGA.GR", Dword(1)},
+          {L"\u0416\u0423\u041A.RU", Dword(1)}},
+         {{L"alphasite", 1}, {L"\u00E4bcsite", 0}, {L"\u03C9mega.gr", 0}, {L"\u0436\u0443\u043A.ru", 0}},
+         {{L"alphasite", Dword(1)}, {L"\u00E4bcsite", Dword(0)}, {L"\u03C9mega.gr", Dword(0)},
+          {L"\u0436\u0443\u043A.ru", Dword(0)}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         driver::DeleteDecisionsKey();
-        ClearDecisionTable();
         DWORD one = 1, inner = 0, size = 4;
         if (!row.stored.empty()) {
             Write(row.stored);
             ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, nested.c_str(), L"inner", REG_DWORD, &one, 4), ERROR_SUCCESS);
         }
-        row.fill();
+        ResetDecisionTable(static_cast<uint32_t>(row.slots.size()));
+        for (size_t i = 0; i < row.slots.size(); ++i) {
+            if (const wchar_t* domain = row.slots[i].first)
+                PutDecisionInSlot(i, DuplicateText(domain, static_cast<uint32_t>(wcslen(domain))), row.slots[i].second);
+        }
         std::multiset<Entry> table;
         for (const Entry& entry : TableEntries())
             table.insert({FoldAscii(entry.domain), entry.decision});
@@ -355,22 +327,16 @@ TEST_F(FailedLoad, AValueThatCannotBeReadLeavesItsSlotEmpty)
 
 class FailedSave : public RegistryStore {
 protected:
-    // A previous save, then junk that the program never writes.
+    // What an earlier save left, then junk that the program never writes.
     // mixedCaseName: a value another program wrote under a name in capitals,
     // which the save renames to lower case.
     static void PrepareRegistry(const wchar_t* mixedCaseName = L"MixedCase")
     {
         driver::DeleteDecisionsKey();
         ClearDecisionTable();
-        AddSite(L"keptallow", DecisionAllow);
-        AddSite(L"keptdeny", DecisionDeny);
-        AddSite(L"updatedsite", DecisionDeny);
-        AddSite(L"removedsite", DecisionAllow);
-        AddSite(L"renamedsite", DecisionAllow);
-        SaveDecisions();
-        ClearDecisionTable();
-        Write({{mixedCaseName, Dword(1)}, {L"", Dword(1)}, {L"eightbytes", {REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}}},
-               {kName300, Dword(0)}});
+        Write({{L"keptallow", Dword(1)}, {L"keptdeny", Dword(0)}, {L"updatedsite", Dword(0)},
+               {L"removedsite", Dword(1)}, {L"renamedsite", Dword(1)}, {mixedCaseName, Dword(1)}, {L"", Dword(1)},
+               {L"eightbytes", {REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}}}, {kName300, Dword(0)}});
     }
 
     // The table a run would hold by its save: loaded, then changed.
