@@ -193,29 +193,19 @@ TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
         UINT id;
         const wchar_t* text;
     } texts[] = {
-        {"en", IDS_OK, L"OK"},
-        {"en", IDS_CANCEL, L"Cancel"},
-        {"en", IDS_ALWAYS, L"Always"},
-        {"en", IDS_JUST_THIS_TIME, L"Just this time"},
-        {"en", IDS_NEVER, L"Never"},
+        {"en", IDS_OK, L"OK"}, {"en", IDS_CANCEL, L"Cancel"}, {"en", IDS_ALWAYS, L"Always"},
+        {"en", IDS_JUST_THIS_TIME, L"Just this time"}, {"en", IDS_NEVER, L"Never"},
         {"en", IDS_PREFERENCES_BUTTON, L"Preferences..."},
         {"en", IDS_PROMPT_MESSAGE,
          L"The site %s wants to keep the window %s as the topmost window on your desktop. "
          L"Do you want to allow this action?"},
-        {"en", IDS_PROMPT_CAPTION, L"Halvane"},
-        {"en", IDS_PREFERENCES_CAPTION, L"Halvane Preferences"},
-        {"en", IDS_ADD, L"Add"},
-        {"en", IDS_REMOVE, L"Remove"},
-        {"en", IDS_COLUMN_DOMAIN, L"Domain"},
-        {"en", IDS_COLUMN_DECISION, L"Halvane"},
-        {"en", IDS_ALLOW, L"Allow"},
-        {"en", IDS_DENY, L"Deny"},
-        {"fi", IDS_PREFERENCES_CAPTION, L"Halvane-määritykset"},
-        {"hu", IDS_PREFERENCES_CAPTION, L"Halvane beállításai"},
+        {"en", IDS_PROMPT_CAPTION, L"Halvane"}, {"en", IDS_PREFERENCES_CAPTION, L"Halvane Preferences"},
+        {"en", IDS_ADD, L"Add"}, {"en", IDS_REMOVE, L"Remove"}, {"en", IDS_COLUMN_DOMAIN, L"Domain"},
+        {"en", IDS_COLUMN_DECISION, L"Halvane"}, {"en", IDS_ALLOW, L"Allow"}, {"en", IDS_DENY, L"Deny"},
+        {"fi", IDS_PREFERENCES_CAPTION, L"Halvane-määritykset"}, {"hu", IDS_PREFERENCES_CAPTION, L"Halvane beállításai"},
         {"it", IDS_PREFERENCES_CAPTION, L"Preferenze di Halvane"},
         {"nl", IDS_PREFERENCES_CAPTION, L"Voorkeuren voor Halvane"},
-        {"ru", IDS_PREFERENCES_CAPTION, L"Настройки Halvane"},
-        {"zh-cht", IDS_PREFERENCES_CAPTION, L"Halvane 偏好設定"},
+        {"ru", IDS_PREFERENCES_CAPTION, L"Настройки Halvane"}, {"zh-cht", IDS_PREFERENCES_CAPTION, L"Halvane 偏好設定"},
         {"ko", IDS_PREFERENCES_CAPTION, L"Halvane 기본 설정"},
         {"tr", IDS_PROMPT_MESSAGE,
          L"%s sitesi %s penceresini masaüstünüzün en üstteki penceresi olarak tutmak istiyor. "
@@ -348,55 +338,49 @@ struct Reader {
     }
     std::array<short, 4> Rect()
     {
-        std::array<short, 4> rect;
+        std::array<short, 4> rect{};
         for (short& field : rect)
             field = static_cast<short>(Word());
         return rect;
     }
 };
 
+using Rect = std::array<short, 4>;
+
 struct Control {
     DWORD id;
     const wchar_t* windowClass;
     DWORD style;
-    std::array<short, 4> rect;
+    Rect rect;
 };
 
 const wchar_t kButton[] = L"#128";
 const wchar_t kStatic[] = L"#130";
 
 // The extended template layout: a header, then each control on a DWORD boundary.
-void ExpectTemplate(WORD templateId, std::array<short, 4> rect, const std::vector<Control>& controls)
+// Captions and control texts are empty: they come from the string table. The
+// dialog has no extended style (it raises itself when it opens), no menu, and
+// the platform's own dialog class.
+void ExpectTemplate(WORD templateId, Rect rect, const std::vector<Control>& controls)
 {
     SCOPED_TRACE("template " + std::to_string(templateId));
     Reader r{Raw(RT_DIALOG, MAKEINTRESOURCEW(templateId), kEnglish)};
     ASSERT_NE(r.bytes.data, nullptr) << "missing";
-    EXPECT_EQ(r.Word(), 1) << "version";
-    EXPECT_EQ(r.Word(), 0xFFFF) << "signature";
-    EXPECT_EQ(r.Take(4), 0u) << "help id";
-    EXPECT_EQ(r.Take(4), 0u) << "no extended style: the dialog raises itself when it opens";
-    EXPECT_EQ(r.Take(4), 0x80C800C0u) << "style";
-    ASSERT_EQ(size_t(r.Word()), controls.size());
-    EXPECT_EQ(r.Rect(), rect);
-    EXPECT_EQ(r.NameOrOrdinal(), L"") << "menu";
-    EXPECT_EQ(r.NameOrOrdinal(), L"") << "the platform's own dialog class";
-    EXPECT_EQ(r.NulTerminated(), L"") << "captions come from the string table";
-    EXPECT_EQ(r.Word(), 10) << "point size";
-    EXPECT_EQ(r.Word(), 400) << "weight";
-    EXPECT_EQ(r.Word(), 0) << "italic and character set";
-    EXPECT_EQ(r.NulTerminated(), L"Microsoft Sans Serif");
+    // Braced, so read in order: version, signature, help id, extended style, style,
+    // control count, rect, menu, class, caption, font size, weight, italic and charset, typeface.
+    using Header = std::tuple<WORD, WORD, DWORD, DWORD, DWORD, size_t, Rect, std::wstring, std::wstring, std::wstring,
+                              WORD, WORD, WORD, std::wstring>;
+    EXPECT_EQ((Header{r.Word(), r.Word(), r.Take(4), r.Take(4), r.Take(4), r.Word(), r.Rect(), r.NameOrOrdinal(),
+                      r.NameOrOrdinal(), r.NulTerminated(), r.Word(), r.Word(), r.Word(), r.NulTerminated()}),
+              (Header{1, 0xFFFF, 0, 0, 0x80C800C0, controls.size(), rect, L"", L"", L"", 10, 400, 0,
+                      L"Microsoft Sans Serif"}));
+    // Help id, extended style, style, rect, id (in tab order), class, text, extra bytes.
+    using Item = std::tuple<DWORD, DWORD, DWORD, Rect, DWORD, std::wstring, std::wstring, WORD>;
     for (const Control& control : controls) {
-        SCOPED_TRACE("control " + std::to_string(control.id));
         while (r.at % 4 && r.at < r.bytes.size)
             ++r.at;
-        EXPECT_EQ(r.Take(4), 0u) << "help id";
-        EXPECT_EQ(r.Take(4), 0u) << "extended style";
-        EXPECT_EQ(r.Take(4), control.style) << "style";
-        EXPECT_EQ(r.Rect(), control.rect);
-        EXPECT_EQ(r.Take(4), control.id) << "tab order";
-        EXPECT_EQ(r.NameOrOrdinal(), control.windowClass);
-        EXPECT_EQ(r.NameOrOrdinal(), L"") << "texts come from the string table";
-        EXPECT_EQ(r.Word(), 0) << "extra bytes";
+        EXPECT_EQ((Item{r.Take(4), r.Take(4), r.Take(4), r.Rect(), r.Take(4), r.NameOrOrdinal(), r.NameOrOrdinal(), r.Word()}),
+                  (Item{0, 0, control.style, control.rect, control.id, control.windowClass, L"", 0}));
     }
     EXPECT_FALSE(r.overrun) << "the template ends early";
     EXPECT_LT(r.bytes.size - r.at, 4u) << "bytes after the last control";
@@ -436,25 +420,19 @@ TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
     ASSERT_EQ(group.bytes.size, 6u + 2 * 14) << "two entries of 14 bytes";
     for (DWORD side : {16, 20}) {
         SCOPED_TRACE(std::to_string(side) + " pixels");
-        EXPECT_EQ(group.Take(1), side) << "width";
-        EXPECT_EQ(group.Take(1), side) << "height";
-        EXPECT_EQ(group.Take(2), 0u) << "256 colours are written as 0, then the reserved byte";
-        EXPECT_EQ(group.Word(), 1) << "planes";
-        EXPECT_EQ(group.Word(), 8) << "bits per pixel";
         // The header, 256 colours, the pixels and the mask, each row padded to 4 bytes.
         DWORD bytes = 40 + 256 * 4 + side * ((side + 3) / 4 * 4) + side * (((side + 7) / 8 + 3) / 4 * 4);
-        EXPECT_EQ(group.Take(4), bytes);
-        WORD id = group.Word();
-        EXPECT_EQ(id, side == 16 ? 1 : 2);
-
+        DWORD id = side == 16 ? 1 : 2;
+        // Width, height, colours (256 are written as 0) and a reserved byte, planes, bits, bytes, image id.
+        using Entry = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD, DWORD>;
+        EXPECT_EQ((Entry{group.Take(1), group.Take(1), group.Take(2), group.Word(), group.Word(), group.Take(4), group.Word()}),
+                  (Entry{side, side, 0, 1, 8, bytes, id}));
         Reader image{Raw(RT_ICON, MAKEINTRESOURCEW(id), kEnglish)};
         EXPECT_EQ(image.bytes.size, bytes) << "image " << id;
-        EXPECT_EQ(image.Take(4), DWORD(sizeof(BITMAPINFOHEADER)));
-        EXPECT_EQ(image.Take(4), side) << "width";
-        EXPECT_EQ(image.Take(4), 2 * side) << "pixels and mask";
-        EXPECT_EQ(image.Word(), 1) << "planes";
-        EXPECT_EQ(image.Word(), 8) << "bits per pixel";
-        EXPECT_EQ(image.Take(4), DWORD(BI_RGB));
+        // The bitmap header: its size, width, height (pixels and mask), planes, bits, compression.
+        using Header = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD>;
+        EXPECT_EQ((Header{image.Take(4), image.Take(4), image.Take(4), image.Word(), image.Word(), image.Take(4)}),
+                  (Header{40, side, 2 * side, 1, 8, BI_RGB}));
     }
 }
 
