@@ -57,20 +57,7 @@ SiteDecision* AddSite(const std::wstring& domain, int32_t decision)
     return AddDecision(DuplicateText(domain.c_str(), static_cast<uint32_t>(domain.size())), decision);
 }
 
-struct Entry {
-    std::wstring domain;
-    int32_t decision;
-    bool operator==(const Entry& other) const { return domain == other.domain && decision == other.decision; }
-    bool operator<(const Entry& other) const
-    {
-        return domain != other.domain ? domain < other.domain : decision < other.decision;
-    }
-};
-
-void PrintTo(const Entry& entry, std::ostream* out)
-{
-    *out << testing::PrintToString(entry.domain) << "=" << entry.decision;
-}
+using Entry = std::pair<std::wstring, int32_t>;  // a domain and its decision
 
 // The table's entries, empty slots left out, in no particular order.
 std::multiset<Entry> TableEntries()
@@ -165,7 +152,7 @@ TEST_F(RegistryStore, ValuesLoadAsEntriesOrEmptySlotsAndSaveBackAsLoaded)
         SaveDecisions();
         Contents saved;
         for (const Entry& entry : row.loaded)
-            saved[entry.domain] = Dword(entry.decision);
+            saved[entry.first] = Dword(entry.second);
         EXPECT_EQ(Folded(driver::ReadDecisionsKey()), Folded(saved));
     }
 }
@@ -220,7 +207,7 @@ TEST_F(RegistryStore, SaveWritesTheTableAndRemovesEveryOtherValue)
         }
         std::multiset<Entry> table;
         for (const Entry& entry : TableEntries())
-            table.insert({FoldAscii(entry.domain), entry.decision});
+            table.insert({FoldAscii(entry.first), entry.second});
 
         SaveDecisions();
         EXPECT_EQ(TableEntries(), table);
@@ -364,8 +351,8 @@ protected:
     {
         Contents table;
         for (const Entry& entry : TableEntries()) {
-            if (!entry.domain.empty())
-                table[FoldAscii(entry.domain)] = Dword(entry.decision);
+            if (!entry.first.empty())
+                table[FoldAscii(entry.first)] = Dword(entry.second);
         }
         return table;
     }
