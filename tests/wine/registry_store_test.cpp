@@ -386,8 +386,14 @@ protected:
     void RunEveryFailure(bool persistent, const wchar_t* mixedCaseName = L"MixedCase")
     {
         PrepareRegistry();
+        ASSERT_EQ(driver::ReadDecisionsKey().size(), 9u);
         ChangeTable();
         RunFailing(SaveDecisions, CallKindCount, 0);  // counts what a save that goes through calls
+        ASSERT_EQ(Folded(driver::ReadDecisionsKey()),
+                  (Contents{{L"keptallow", Dword(1)}, {L"keptdeny", Dword(0)}, {L"updatedsite", Dword(1)},
+                            {L"mixedcase", Dword(0)}, {L"newname", Dword(1)}, {L"addedallow", Dword(1)},
+                            {L"addeddeny", Dword(0)}}))
+            << "the set-up makes every kind of change";
         int counts[CallKindCount];
         memcpy(counts, injection.calls, sizeof(counts));
         ASSERT_GT(counts[CreateKeyKind], 0);
@@ -412,18 +418,6 @@ protected:
         }
     }
 };
-
-TEST_F(FailedSave, TheSetUpMakesEveryKindOfChange)
-{
-    PrepareRegistry();
-    EXPECT_EQ(driver::ReadDecisionsKey().size(), 9u);
-    ChangeTable();
-    SaveDecisions();
-    EXPECT_EQ(Folded(driver::ReadDecisionsKey()),
-              (Contents{{L"keptallow", Dword(1)}, {L"keptdeny", Dword(0)}, {L"updatedsite", Dword(1)},
-                        {L"mixedcase", Dword(0)}, {L"newname", Dword(1)}, {L"addedallow", Dword(1)},
-                        {L"addeddeny", Dword(0)}}));
-}
 
 TEST_F(FailedSave, AnySingleFailedCallLosesNoStoredDecision)
 {

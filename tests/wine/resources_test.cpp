@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <array>
 #include <iterator>
 #include <set>
@@ -46,8 +45,6 @@ const Language kLanguages[] = {
     {"zh-chs", 2052, false}, {"zh-cht", 1028, true},
 };
 const LANGID kEnglish = 1033;
-
-void PrintTo(const Language& language, std::ostream* out) { *out << language.code; }
 
 const string_tables::StringTable& StringsOf(const std::string& code)
 {
@@ -96,93 +93,97 @@ TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
 
 // ---- every language's string table -------------------------------------------------------
 
-class StringTableTest : public testing::TestWithParam<Language> {
-protected:
-    const std::wstring& Text(UINT id) const { return StringsOf(GetParam().id)[id]; }
-    // "de 156: " – the prefix of every failure message.
-    std::string Where(UINT id) const { return std::string(GetParam().code) + " " + std::to_string(id) + ": "; }
-};
-
-TEST_P(StringTableTest, HoldsExactlyTheFifteenIdsInBothBundles)
+// "de 156: " – the prefix of every failure message.
+std::string Where(const Language& language, UINT id)
 {
-    for (const std::string& fault : StringsOf(GetParam().id).faults)
-        ADD_FAILURE() << GetParam().code << ": the string table does not parse: " << fault;
-    for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11
-        if (id >= IDS_FIRST && id <= IDS_LAST)
-            EXPECT_FALSE(Text(id).empty()) << Where(id) << "missing";
-        else
-            EXPECT_TRUE(Text(id).empty()) << Where(id) << "an unused id holds \"" << Narrow(Text(id)) << "\"";
-    }
+    return std::string(language.code) + " " + std::to_string(id) + ": ";
 }
 
-TEST_P(StringTableTest, ProgramNameIsKeptOrTranslatedAsTabled)
+TEST(StringTables, HoldExactlyTheFifteenIdsInBothBundles)
 {
-    EXPECT_EQ(Text(IDS_PROMPT_CAPTION), Text(IDS_COLUMN_DECISION))
-        << Where(IDS_COLUMN_DECISION) << "the decision column's header is the prompt's caption";
-    if (GetParam().keepsProgramName) {
-        EXPECT_EQ(Text(IDS_PROMPT_CAPTION), L"Halvane") << Where(IDS_PROMPT_CAPTION) << "the name stays as is";
-        EXPECT_NE(Text(IDS_PREFERENCES_CAPTION).find(L"Halvane"), std::wstring::npos)
-            << Where(IDS_PREFERENCES_CAPTION) << Narrow(Text(IDS_PREFERENCES_CAPTION));
-        return;
-    }
-    for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION}) {
-        EXPECT_FALSE(ContainsIgnoringCase(Text(id), L"Halvane"))
-            << Where(id) << "the name is translated in this language: " << Narrow(Text(id));
-    }
-}
-
-TEST_P(StringTableTest, PromptMessageTakesTheSiteFirstAndTheTitleSecond)
-{
-    const std::wstring& format = Text(IDS_PROMPT_MESSAGE);
-    std::string where = Where(IDS_PROMPT_MESSAGE);
-    EXPECT_EQ(Count(format, L"%s"), 2u) << where << "needs exactly two %s: " << Narrow(format);
-    EXPECT_EQ(Count(format, L"%"), Count(format, L"%s")) << where << "a % that is not part of %s: " << Narrow(format);
-
-    wchar_t message[1024];
-    FormatPromptMessage(format.c_str(), L"SITE", L"TITLE", message, 1024);
-    std::wstring formatted = message;
-    EXPECT_EQ(Count(formatted, L"SITE"), 1u) << where << Narrow(formatted);
-    EXPECT_EQ(Count(formatted, L"TITLE"), 1u) << where << Narrow(formatted);
-    EXPECT_LT(formatted.find(L"SITE"), formatted.find(L"TITLE")) << where << "the site comes first: " << Narrow(formatted);
-}
-
-TEST_P(StringTableTest, AllowAndDenyCannotBeTakenForEachOther)
-{
-    const std::wstring& allow = Text(IDS_ALLOW);
-    const std::wstring& deny = Text(IDS_DENY);
-    ASSERT_FALSE(allow.empty() || deny.empty()) << Where(IDS_ALLOW) << "missing";
-    EXPECT_FALSE(BeginsWithIgnoringCase(allow, deny) || BeginsWithIgnoringCase(deny, allow))
-        << Where(IDS_ALLOW) << "\"" << Narrow(allow) << "\" and 164 \"" << Narrow(deny) << "\": one begins the other";
-}
-
-TEST_P(StringTableTest, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
-{
-    for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-        const std::wstring& text = Text(id);
-        // The program loads every text into a buffer of 255 characters and its end.
-        EXPECT_LE(text.size(), 254u) << Where(id) << "longer than a load takes: " << Narrow(text);
-        for (size_t i = 0; i < text.size(); ++i) {
-            unsigned c = text[i];
-            EXPECT_NE(c, unsigned(L'&')) << Where(id) << "mnemonic marker at " << i << " in " << Narrow(text);
-            EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F))
-                << Where(id) << "control character U+" << std::hex << c << std::dec << " at " << i;
-            EXPECT_FALSE(c >= 0xD800 && c <= 0xDFFF)
-                << Where(id) << "surrogate U+" << std::hex << c << std::dec << " at " << i << " (outside the BMP)";
-            EXPECT_NE(c, 0x2026u) << Where(id) << "ellipsis character at " << i << "; write three full stops";
+    for (const Language& language : kLanguages) {
+        const string_tables::StringTable& text = StringsOf(language.id);
+        for (const std::string& fault : text.faults)
+            ADD_FAILURE() << language.code << ": the string table does not parse: " << fault;
+        for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11
+            if (id >= IDS_FIRST && id <= IDS_LAST)
+                EXPECT_FALSE(text[id].empty()) << Where(language, id) << "missing";
+            else
+                EXPECT_TRUE(text[id].empty()) << Where(language, id) << "an unused id holds " << Narrow(text[id]);
         }
     }
-    const std::wstring& button = Text(IDS_PREFERENCES_BUTTON);
-    EXPECT_TRUE(button.size() > 3 && button.compare(button.size() - 3, 3, L"...") == 0 &&
-                button[button.size() - 4] != L'.')
-        << Where(IDS_PREFERENCES_BUTTON) << "must end with \"...\": " << Narrow(button);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryLanguage, StringTableTest, testing::ValuesIn(kLanguages),
-                         [](const testing::TestParamInfo<Language>& info) {
-                             std::string name = info.param.code;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+TEST(StringTables, ProgramNameIsKeptOrTranslatedAsTabled)
+{
+    for (const Language& language : kLanguages) {
+        const string_tables::StringTable& text = StringsOf(language.id);
+        EXPECT_EQ(text[IDS_PROMPT_CAPTION], text[IDS_COLUMN_DECISION])
+            << Where(language, IDS_COLUMN_DECISION) << "the decision column's header is the prompt's caption";
+        if (language.keepsProgramName) {
+            EXPECT_EQ(text[IDS_PROMPT_CAPTION], L"Halvane") << Where(language, IDS_PROMPT_CAPTION) << "stays as is";
+            EXPECT_NE(text[IDS_PREFERENCES_CAPTION].find(L"Halvane"), std::wstring::npos)
+                << Where(language, IDS_PREFERENCES_CAPTION) << Narrow(text[IDS_PREFERENCES_CAPTION]);
+            continue;
+        }
+        for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION}) {
+            EXPECT_FALSE(ContainsIgnoringCase(text[id], L"Halvane"))
+                << Where(language, id) << "the name is translated in this language: " << Narrow(text[id]);
+        }
+    }
+}
+
+TEST(StringTables, PromptMessageTakesTheSiteFirstAndTheTitleSecond)
+{
+    for (const Language& language : kLanguages) {
+        const std::wstring& format = StringsOf(language.id)[IDS_PROMPT_MESSAGE];
+        std::string where = Where(language, IDS_PROMPT_MESSAGE) + Narrow(format);
+        EXPECT_EQ(Count(format, L"%s"), 2u) << where << ": needs exactly two %s";
+        EXPECT_EQ(Count(format, L"%"), Count(format, L"%s")) << where << ": a % that is not part of %s";
+        wchar_t message[1024];
+        FormatPromptMessage(format.c_str(), L"SITE", L"TITLE", message, 1024);
+        std::wstring formatted = message;
+        EXPECT_EQ(Count(formatted, L"SITE"), 1u) << where;
+        EXPECT_EQ(Count(formatted, L"TITLE"), 1u) << where;
+        EXPECT_LT(formatted.find(L"SITE"), formatted.find(L"TITLE")) << where << ": the site comes first";
+    }
+}
+
+TEST(StringTables, AllowAndDenyCannotBeTakenForEachOther)
+{
+    for (const Language& language : kLanguages) {
+        const std::wstring& allow = StringsOf(language.id)[IDS_ALLOW];
+        const std::wstring& deny = StringsOf(language.id)[IDS_DENY];
+        EXPECT_FALSE(BeginsWithIgnoringCase(allow, deny) || BeginsWithIgnoringCase(deny, allow))
+            << Where(language, IDS_ALLOW) << "\"" << Narrow(allow) << "\" and 164 \"" << Narrow(deny)
+            << "\": one begins the other";
+    }
+}
+
+TEST(StringTables, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
+{
+    for (const Language& language : kLanguages) {
+        for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
+            const std::wstring& text = StringsOf(language.id)[id];
+            std::string where = Where(language, id);
+            // The program loads every text into a buffer of 255 characters and its end.
+            EXPECT_LE(text.size(), 254u) << where << "longer than a load takes: " << Narrow(text);
+            for (size_t i = 0; i < text.size(); ++i) {
+                unsigned c = text[i];
+                EXPECT_NE(c, unsigned(L'&')) << where << "mnemonic marker at " << i << " in " << Narrow(text);
+                EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F))
+                    << where << "control character U+" << std::hex << c << std::dec << " at " << i;
+                EXPECT_FALSE(c >= 0xD800 && c <= 0xDFFF)
+                    << where << "surrogate U+" << std::hex << c << std::dec << " at " << i << " (outside the BMP)";
+                EXPECT_NE(c, 0x2026u) << where << "ellipsis character at " << i << "; write three full stops";
+            }
+        }
+        const std::wstring& button = StringsOf(language.id)[IDS_PREFERENCES_BUTTON];
+        EXPECT_TRUE(button.size() > 3 && button.compare(button.size() - 3, 3, L"...") == 0 &&
+                    button[button.size() - 4] != L'.')
+            << Where(language, IDS_PREFERENCES_BUTTON) << "must end with \"...\": " << Narrow(button);
+    }
+}
 
 // ---- texts given word for word --------------------------------------------------------------
 
