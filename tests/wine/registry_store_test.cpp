@@ -378,7 +378,8 @@ protected:
         for (const auto& [name, value] : after) {
             auto old = before.find(name);
             auto inTable = table.find(FoldAscii(name));
-            EXPECT_TRUE((old != before.end() && old->second == value) || (inTable != table.end() && value == inTable->second))
+            EXPECT_TRUE((old != before.end() && old->second == value) ||
+                        (inTable != table.end() && value == inTable->second))
                 << "garbled or foreign value " << testing::PrintToString(name);
         }
     }

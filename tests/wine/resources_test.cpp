@@ -203,7 +203,8 @@ TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
         {"en", IDS_PROMPT_CAPTION, L"Halvane"}, {"en", IDS_PREFERENCES_CAPTION, L"Halvane Preferences"},
         {"en", IDS_ADD, L"Add"}, {"en", IDS_REMOVE, L"Remove"}, {"en", IDS_COLUMN_DOMAIN, L"Domain"},
         {"en", IDS_COLUMN_DECISION, L"Halvane"}, {"en", IDS_ALLOW, L"Allow"}, {"en", IDS_DENY, L"Deny"},
-        {"fi", IDS_PREFERENCES_CAPTION, L"Halvane-määritykset"}, {"hu", IDS_PREFERENCES_CAPTION, L"Halvane beállításai"},
+        {"fi", IDS_PREFERENCES_CAPTION, L"Halvane-määritykset"},
+        {"hu", IDS_PREFERENCES_CAPTION, L"Halvane beállításai"},
         {"it", IDS_PREFERENCES_CAPTION, L"Preferenze di Halvane"},
         {"nl", IDS_PREFERENCES_CAPTION, L"Voorkeuren voor Halvane"},
         {"ru", IDS_PREFERENCES_CAPTION, L"Настройки Halvane"}, {"zh-cht", IDS_PREFERENCES_CAPTION, L"Halvane 偏好設定"},
@@ -371,7 +372,8 @@ void ExpectTemplate(WORD templateId, Rect rect, const std::vector<Control>& cont
     for (const Control& control : controls) {
         while (r.at % 4 && r.at < r.bytes.size)
             ++r.at;
-        EXPECT_EQ((Item{r.Take(4), r.Take(4), r.Take(4), r.Rect(), r.Take(4), r.NameOrOrdinal(), r.NameOrOrdinal(), r.Word()}),
+        EXPECT_EQ((Item{r.Take(4), r.Take(4), r.Take(4), r.Rect(), r.Take(4), r.NameOrOrdinal(), r.NameOrOrdinal(),
+                        r.Word()}),
                   (Item{0, 0, control.style, control.rect, control.id, control.windowClass, L"", 0}));
     }
     EXPECT_FALSE(r.overrun) << "the template ends early";
@@ -417,7 +419,8 @@ TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
         DWORD id = side == 16 ? 1 : 2;
         // Width, height, colours (256 are written as 0) and a reserved byte, planes, bits, bytes, image id.
         using Entry = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD, DWORD>;
-        EXPECT_EQ((Entry{group.Take(1), group.Take(1), group.Take(2), group.Word(), group.Word(), group.Take(4), group.Word()}),
+        EXPECT_EQ((Entry{group.Take(1), group.Take(1), group.Take(2), group.Word(), group.Word(), group.Take(4),
+                         group.Word()}),
                   (Entry{side, side, 0, 1, 8, bytes, id}));
         Reader image{Raw(RT_ICON, MAKEINTRESOURCEW(id), kEnglish)};
         EXPECT_EQ(image.bytes.size, bytes) << "image " << id;
@@ -435,8 +438,8 @@ TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
     Bytes raw = Raw(RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglish);
     ASSERT_NE(raw.data, nullptr);
     std::string text(reinterpret_cast<const char*>(raw.data), raw.size);
-    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0), 0)
-        << "not UTF-8";
+    int size = static_cast<int>(text.size());
+    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0), 0) << "not UTF-8";
     // Version 6 of the common controls would change how the list and its editor behave.
     const struct {
         const char* part;
@@ -484,9 +487,9 @@ TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
     std::string text = HALVANE_PROJECT_VERSION;
     std::wstring version(text.begin(), text.end());
     const std::pair<const wchar_t*, std::wstring> expected[] = {
-        {L"CompanyName", L"Marrowin"},      {L"ProductName", L"Halvane"},          {L"FileDescription", L"Halvane"},
-        {L"FileVersion", version + L".0"},  {L"ProductVersion", version},          {L"OriginalFilename", L"halvane.exe"},
-        {L"InternalName", L"halvane"},      {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
+        {L"CompanyName", L"Marrowin"},     {L"ProductName", L"Halvane"},   {L"FileDescription", L"Halvane"},
+        {L"FileVersion", version + L".0"}, {L"ProductVersion", version},   {L"OriginalFilename", L"halvane.exe"},
+        {L"InternalName", L"halvane"},     {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
     };
     for (const auto& [name, want] : expected) {
         std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
