@@ -11,16 +11,19 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
-#include <tlhelp32.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 
 namespace {
 
 const DWORD kTimeoutMs = 10000;
-const LANGID kGerman = 1031;
 
 std::string Length(uint32_t length)
 {
@@ -38,37 +41,6 @@ std::string Request(const std::string& site, const std::string& title, const std
 {
     return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
 }
-
-// What one start of the host gave back.
-struct HostRun {
-    bool ended = false;          // within the time-out, before the job was ended
-    bool outputClosed = false;   // nothing else held its standard output open
-    DWORD exitCode = STILL_ACTIVE;
-    std::string output;          // everything it wrote
-    HANDLE job = nullptr;        // ended already; kept to ask who was in it
-
-    HostRun() = default;
-    HostRun(const HostRun&) = delete;
-    HostRun& operator=(const HostRun&) = delete;
-    ~HostRun()
-    {
-        if (job)
-            CloseHandle(job);
-    }
-
-    // The one framed reply the output must be, parsed; false when it is not exactly that.
-    bool Reply(rapidjson::Document* reply) const
-    {
-        uint32_t length = 0;
-        if (output.size() < 4)
-            return false;
-        std::memcpy(&length, output.data(), 4);
-        if (output.size() != 4 + size_t(length))
-            return false;
-        reply->Parse(output.data() + 4, length);
-        return reply->IsObject() && (*reply)["ok"].IsBool();
-    }
-};
 
 // Reads until the pipe breaks or the time-out passes, never blocking on it.
 bool ReadToEnd(HANDLE pipe, std::string* out)
@@ -89,15 +61,19 @@ bool ReadToEnd(HANDLE pipe, std::string* out)
         kTimeoutMs);
 }
 
-void StartHostAsFirefox(const std::string& input, bool closeInput, bool breakawayOk, HostRun* run)
+// Starts the host, writes the input, and holds it to ending by itself with the
+// exit code, leaving its standard output to nobody else, and writing one framed
+// reply and nothing more. Its job is ended then, and kept open when asked for.
+void RunHostAsFirefox(const std::string& input, bool closeInput, bool breakawayOk, DWORD exitCode,
+                      rapidjson::Document* reply, HANDLE* keepJob = nullptr)
 {
-    run->job = CreateJobObjectW(nullptr, nullptr);
-    ASSERT_NE(run->job, nullptr);
-    if (breakawayOk) {
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-        ASSERT_TRUE(SetInformationJobObject(run->job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
-    }
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(job, nullptr);
+    if (keepJob)
+        *keepJob = job;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = breakawayOk ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+    ASSERT_TRUE(SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     HANDLE inRead, inWrite, outRead, outWrite;
     ASSERT_TRUE(CreatePipe(&inRead, &inWrite, &inheritable, 0));
@@ -111,8 +87,7 @@ void StartHostAsFirefox(const std::string& input, bool closeInput, bool breakawa
     std::wstring folder = host.substr(0, host.rfind(L'\\'));
     std::wstring commandLine = L"\"" + host + L"\" \"" + driver::ProgramPath(L"" HALVANE_HOST_MANIFEST) +
                                L"\" " + L"" HALVANE_EXTENSION_ID;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
+    STARTUPINFOW startup = {sizeof(startup)};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inRead;
     startup.hStdOutput = outWrite;
@@ -120,46 +95,46 @@ void StartHostAsFirefox(const std::string& input, bool closeInput, bool breakawa
     PROCESS_INFORMATION process = {};
     BOOL started = CreateProcessW(host.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                                   CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process);
-    CloseHandle(inRead);
-    CloseHandle(outWrite);
-    CloseHandle(errors);
-    if (!started) {
-        CloseHandle(inWrite);
-        CloseHandle(outRead);
-        FAIL() << "cannot start " << string_tables::Narrow(host) << " (error " << GetLastError() << ")";
+    DWORD startError = GetLastError();
+    for (HANDLE handle : {inRead, outWrite, errors})
+        CloseHandle(handle);
+    std::string output;
+    if (started) {
+        EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess));
+        ResumeThread(process.hThread);
+        DWORD written = 0;
+        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+        if (closeInput)
+            CloseHandle(inWrite);
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, kTimeoutMs), WAIT_OBJECT_0) << "the host was still waiting";
+        TerminateJobObject(job, 1);
+        WaitForSingleObject(process.hProcess, kTimeoutMs);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process.hProcess, &code);
+        EXPECT_EQ(code, exitCode);
+        EXPECT_TRUE(ReadToEnd(outRead, &output)) << "something else holds the host's standard output";
+        for (HANDLE handle : {process.hThread, process.hProcess})
+            CloseHandle(handle);
     }
-    EXPECT_TRUE(AssignProcessToJobObject(run->job, process.hProcess));
-    ResumeThread(process.hThread);
-    CloseHandle(process.hThread);
-
-    DWORD written = 0;
-    WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-    if (closeInput)
-        CloseHandle(inWrite);
-    run->ended = WaitForSingleObject(process.hProcess, kTimeoutMs) == WAIT_OBJECT_0;
-    TerminateJobObject(run->job, 1);
-    WaitForSingleObject(process.hProcess, kTimeoutMs);
-    GetExitCodeProcess(process.hProcess, &run->exitCode);
-    run->outputClosed = ReadToEnd(outRead, &run->output);
-    if (!closeInput)
+    if (!started || !closeInput)
         CloseHandle(inWrite);
     CloseHandle(outRead);
-    CloseHandle(process.hProcess);
+    if (!keepJob)
+        CloseHandle(job);
+    ASSERT_TRUE(started) << "cannot start " << string_tables::Narrow(host) << " (error " << startError << ")";
+
+    uint32_t length = 0;
+    std::memcpy(&length, output.data(), std::min<size_t>(output.size(), 4));
+    ASSERT_TRUE(output.size() >= 4 && output.size() == 4 + size_t(length)) << "not one framed reply: " << output;
+    reply->Parse(output.data() + 4, length);
+    ASSERT_TRUE(reply->IsObject() && (*reply)["ok"].IsBool()) << output;
 }
 
-// Every running halvane.exe, by process id.
-std::vector<DWORD> RunningHalvanes()
+// Ends a halvane.exe found running; true when there was none.
+bool NoHalvaneRuns()
 {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"halvane.exe") == 0)
-            ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
+    driver::ScopedProcess found(driver::FindProcess(L"halvane.exe"));
+    return found.id() == 0;
 }
 
 class BrowserHost : public testing::Test {
@@ -167,29 +142,12 @@ protected:
     void SetUp() override
     {
         driver::DeleteDecisionsKey();
-        ASSERT_TRUE(RunningHalvanes().empty()) << "a halvane.exe from before is still running";
+        ASSERT_TRUE(NoHalvaneRuns()) << "a halvane.exe from before was still running";
     }
     void TearDown() override
     {
         SendHalvaneOnTheDefaultRoad();
         driver::DeleteDecisionsKey();
-    }
-
-    // A refused request: the error reply, the exit code 1, and no Halvane.
-    static void ExpectRefused(const std::string& input, bool closeInput, bool breakawayOk, const char* code)
-    {
-        HostRun run;
-        ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(input, closeInput, breakawayOk, &run));
-        EXPECT_TRUE(run.ended) << "the host was still waiting";
-        EXPECT_TRUE(run.outputClosed);
-        EXPECT_EQ(run.exitCode, 1u);
-        rapidjson::Document reply;
-        ASSERT_TRUE(run.Reply(&reply)) << "output: " << run.output;
-        EXPECT_FALSE(reply["ok"].GetBool());
-        ASSERT_TRUE(reply["error"].IsString());
-        EXPECT_STREQ(reply["error"].GetString(), code) << run.output;
-        EXPECT_TRUE(reply["message"].IsString());
-        EXPECT_TRUE(RunningHalvanes().empty()) << "a refused request started Halvane";
     }
 };
 
@@ -198,16 +156,12 @@ protected:
 TEST_F(BrowserHost, AGoodRequestStartsHalvaneOutsideTheJobWithThePromptAsAsked)
 {
     ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());
-    const wchar_t title[] = L"\"A\" & B \x2014 Firefox";
-    HostRun run;
-    ASSERT_NO_FATAL_FAILURE(StartHostAsFirefox(
-        Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT")), false, true, &run));
-    EXPECT_TRUE(run.ended) << "the host waited for Halvane or for more input";
-    EXPECT_TRUE(run.outputClosed) << "Halvane holds the host's standard output";
-    EXPECT_EQ(run.exitCode, 0u);
     rapidjson::Document reply;
-    ASSERT_TRUE(run.Reply(&reply)) << "output: " << run.output;
-    ASSERT_TRUE(reply["ok"].GetBool()) << run.output;
+    HANDLE job = nullptr;
+    ASSERT_NO_FATAL_FAILURE(RunHostAsFirefox(
+        Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT")), false, true, 0, &reply, &job));
+    std::unique_ptr<void, decltype(&CloseHandle)> jobHandle(job, CloseHandle);
+    ASSERT_TRUE(reply["ok"].GetBool());
     ASSERT_TRUE(reply["pid"].IsUint());
     EXPECT_EQ(reply.MemberCount(), 2u);
 
@@ -217,34 +171,32 @@ TEST_F(BrowserHost, AGoodRequestStartsHalvaneOutsideTheJobWithThePromptAsAsked)
     ASSERT_NE(halvane.get().handle, nullptr) << "Halvane did not outlive the job";
     EXPECT_EQ(halvane.WaitForExit(0), DWORD(STILL_ACTIVE)) << "Halvane ended with the job";
     BOOL inJob = TRUE;
-    EXPECT_TRUE(IsProcessInJob(halvane.get().handle, run.job, &inJob));
+    EXPECT_TRUE(IsProcessInJob(halvane.get().handle, job, &inJob));
     EXPECT_FALSE(inJob);
 
     HWND prompt = driver::WaitForDialog(id, kTimeoutMs);
     ASSERT_NE(prompt, nullptr) << "no prompt";
-    const string_tables::StringTable& german = string_tables::StringsOf(kGerman);
+    const string_tables::StringTable& german = string_tables::StringsOf(1031);
     EXPECT_EQ(driver::Text(prompt), german[IDS_PROMPT_CAPTION]);
     wchar_t message[1024];
-    FormatPromptMessage(german[IDS_PROMPT_MESSAGE].c_str(), L"example.org", title, message, 1024);
+    FormatPromptMessage(german[IDS_PROMPT_MESSAGE].c_str(), L"example.org", L"\"A\" & B \x2014 Firefox", message, 1024);
     EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), message);
     driver::Click(prompt, IDCANCEL);
     EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
 }
 
-TEST_F(BrowserHost, AJobWithoutBreakawayGetsAnErrorAndNoHalvane)
-{
-    ExpectRefused(Framed(Request("example.org", "T", "en")), false, false, "no-breakaway");
-}
-
-TEST_F(BrowserHost, MalformedInputGetsAnErrorAndNothingStarts)
+// Each gets the error reply, the exit code 1, and no Halvane. One request of
+// each kind the parser refuses: its unit tests hold every case of each.
+TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
 {
     const struct {
         const char* name;
         std::string input;
         bool closeInput;  // as Firefox does at the latest; a complete length needs no end
         const char* code;
+        bool breakawayOk = true;
     } cases[] = {
-        {"a length of 0", Length(0), false, "bad-length"},
+        {"a job without breakaway", Framed(Request("example.org", "T", "en")), false, "no-breakaway", false},
         {"a length over 64 KiB", Length(64 * 1024 + 1), false, "bad-length"},
         {"a length cut short", std::string("\x10\x00", 2), true, "truncated"},
         {"a body cut short", Length(100) + "{\"site\":", true, "truncated"},
@@ -252,20 +204,19 @@ TEST_F(BrowserHost, MalformedInputGetsAnErrorAndNothingStarts)
          "bad-encoding"},
         {"an array", Framed("[\"a.org\",\"T\",\"en\"]"), false, "bad-json"},
         {"a field missing", Framed("{\"site\":\"a.org\",\"title\":\"T\"}"), false, "bad-fields"},
-        {"a field extra", Framed("{\"site\":\"a.org\",\"title\":\"T\",\"language\":\"en\",\"x\":\"\"}"), false,
-         "bad-fields"},
-        {"a field of the wrong type", Framed("{\"site\":\"a.org\",\"title\":7,\"language\":\"en\"}"), false,
-         "bad-fields"},
-        {"a site with a space", Framed(Request("a b.org", "T", "en")), false, "bad-site"},
         {"a site with quotes", Framed(Request("\\\"a.org\\\"", "T", "en")), false, "bad-site"},
-        {"a site with capitals", Framed(Request("A.org", "T", "en")), false, "bad-site"},
         {"a title with CR", Framed(Request("a.org", "T\\r", "en")), false, "bad-title"},
-        {"a title with LF", Framed(Request("a.org", "\\nT", "en")), false, "bad-title"},
         {"a language that is no tag", Framed(Request("a.org", "T", "en_US!")), false, "bad-language"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectRefused(c.input, c.closeInput, true, c.code);
+        rapidjson::Document reply;
+        ASSERT_NO_FATAL_FAILURE(RunHostAsFirefox(c.input, c.closeInput, c.breakawayOk, 1, &reply));
+        EXPECT_FALSE(reply["ok"].GetBool());
+        ASSERT_TRUE(reply["error"].IsString());
+        EXPECT_STREQ(reply["error"].GetString(), c.code);
+        EXPECT_TRUE(reply["message"].IsString());
+        EXPECT_TRUE(NoHalvaneRuns()) << "a refused request started Halvane";
     }
 }
 
@@ -279,29 +230,8 @@ std::wstring RegisteredManifest()
     wchar_t value[MAX_PATH * 2] = {};
     DWORD bytes = sizeof(value) - sizeof(wchar_t);
     if (RegGetValueW(HKEY_CURRENT_USER, kHostKey, nullptr, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
-        return std::wstring();
+        return L"";
     return value;
-}
-
-bool KeyExists()
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kHostKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-std::string ReadFileBytes(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes(GetFileSize(file, nullptr), '\0');
-    DWORD got = 0;
-    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(file);
-    return bytes.substr(0, got);
 }
 
 // A copy of the host in a folder of its own, as a zip unpacks it: a space and
@@ -336,12 +266,15 @@ protected:
     std::wstring folder_, host_, manifest_;
 };
 
-TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesThem)
+// The installed copy's registration is not this copy's to remove.
+TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesOnlyItsOwn)
 {
     ASSERT_EQ(Run(L"--register"), 0u);
     EXPECT_EQ(RegisteredManifest(), manifest_);
+    std::ifstream file(std::filesystem::path(manifest_), std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    file.close();
     rapidjson::Document manifest;
-    std::string text = ReadFileBytes(manifest_);
     manifest.Parse(text.c_str());
     ASSERT_TRUE(manifest.IsObject()) << text;
     EXPECT_EQ(string_tables::Narrow(host_), manifest["path"].GetString());
@@ -349,14 +282,11 @@ TEST_F(HostRegistration, RegisterWritesTheManifestAndTheKeyAndUnregisterRemovesT
     EXPECT_STREQ(manifest["allowed_extensions"][0].GetString(), HALVANE_EXTENSION_ID);
 
     EXPECT_EQ(Run(L"--unregister"), 0u);
-    EXPECT_FALSE(KeyExists());
+    HKEY key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kHostKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND) << "the key stays";
     EXPECT_EQ(GetFileAttributesW(manifest_.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(Run(L"--unregister"), 0u) << "unregistering twice is no fault";
-}
 
-// The installed copy's registration is not this copy's to remove.
-TEST_F(HostRegistration, UnregisterLeavesAnotherCopysKey)
-{
     ASSERT_EQ(Run(L"--register"), 0u);
     std::wstring other = driver::ProgramPath(L"halvane.exe");  // any file that exists
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kHostKey, nullptr, REG_SZ, other.c_str(),

@@ -2,7 +2,8 @@
 // language by language, byte for byte as they are stored (never through the
 // thread's language), and holds them to the rules every translation and every
 // template must keep. A new or edited translation that breaks a rule fails
-// here with its language code and string id.
+// here with its language code and string id. Whether texts fit their controls
+// is measured in pixels, by the gallery's fit report (scripts/gallery).
 #include "driver.h"
 #include "string_tables.h"
 #include "app/language_table.h"
@@ -12,18 +13,19 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
+#include <array>
 #include <iterator>
-#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 namespace {
 
-// ---- the languages --------------------------------------------------------------
+using string_tables::Bytes;
+using string_tables::Narrow;
+using string_tables::Raw;
+using string_tables::StringsOf;
 
 struct Language {
     const char* code;
@@ -42,143 +44,17 @@ const Language kLanguages[] = {
     {"pt", 2070, false},     {"ru", 1049, true},     {"sv", 1053, false},     {"tr", 1055, false},
     {"zh-chs", 2052, false}, {"zh-cht", 1028, true},
 };
+const LANGID kEnglish = 1033;
 
-// Test names and messages show the code, not the bytes of the row.
-void PrintTo(const Language& language, std::ostream* out)
-{
-    *out << language.code;
-}
-
-const Language& LanguageByCode(const std::string& code)
+const string_tables::StringTable& StringsOf(const std::string& code)
 {
     for (const Language& language : kLanguages) {
         if (code == language.code)
-            return language;
+            return StringsOf(language.id);
     }
     ADD_FAILURE() << "no language " << code;
-    return kLanguages[0];
+    return StringsOf(kEnglish);
 }
-
-const LANGID kEnglish = 1033;
-
-// The two string bundles: bundle n holds ids 16(n-1) to 16n-1.
-const UINT kFirstBundleId = 144;  // bundle 10
-const UINT kLastBundleId = 175;   // end of bundle 11
-const UINT kProgramNameIds[] = {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION};
-
-// ---- raw resources ----------------------------------------------------------------
-
-using string_tables::Bytes;
-using string_tables::Narrow;
-using string_tables::Raw;
-using string_tables::StringTable;
-using string_tables::StringsOf;
-
-// A resource type or name as the enumeration reports it: "#n" for an integer id.
-std::wstring IdText(LPCWSTR id)
-{
-    if (IS_INTRESOURCE(id))
-        return L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id));
-    return id;
-}
-
-using ResourceEntry = std::tuple<std::wstring, std::wstring, LANGID>;  // type, name, language
-
-BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR param)
-{
-    reinterpret_cast<std::set<ResourceEntry>*>(param)->insert({IdText(type), IdText(name), language});
-    return TRUE;
-}
-
-BOOL CALLBACK CollectName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param)
-{
-    EnumResourceLanguagesW(module, type, name, CollectLanguage, param);
-    return TRUE;
-}
-
-BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR param)
-{
-    EnumResourceNamesW(module, type, CollectName, param);
-    return TRUE;
-}
-
-// "type #6, name #10, language 1031", for the inventory's messages.
-std::string Describe(const ResourceEntry& entry)
-{
-    return "type " + Narrow(std::get<0>(entry)) + ", name " + Narrow(std::get<1>(entry)) + ", language " +
-           std::to_string(std::get<2>(entry));
-}
-
-std::set<ResourceEntry> EnumerateResources()
-{
-    std::set<ResourceEntry> entries;
-    EnumResourceTypesW(string_tables::HalvaneImage(), CollectType, reinterpret_cast<LONG_PTR>(&entries));
-    return entries;
-}
-
-std::set<LANGID> LanguagesOf(LPCWSTR type, LPCWSTR name)
-{
-    std::set<LANGID> languages;
-    for (const ResourceEntry& entry : EnumerateResources()) {
-        if (std::get<0>(entry) == IdText(type) && std::get<1>(entry) == IdText(name))
-            languages.insert(std::get<2>(entry));
-    }
-    return languages;
-}
-
-// Reads little-endian fields in order and remembers whether it ever ran past the end.
-class Reader {
-public:
-    explicit Reader(Bytes bytes) : bytes_(bytes) {}
-
-    WORD Word() { return static_cast<WORD>(Take(2)); }
-    short Short() { return static_cast<short>(Take(2)); }
-    BYTE Byte() { return static_cast<BYTE>(Take(1)); }
-    DWORD Dword() { return Take(4); }
-    void Skip(DWORD count)
-    {
-        if (count > bytes_.size - offset_)
-            overrun_ = true;
-        else
-            offset_ += count;
-    }
-    void AlignToDword() { Skip(std::min<DWORD>((4 - offset_ % 4) % 4, bytes_.size - offset_)); }
-    std::wstring Chars(DWORD count)
-    {
-        std::wstring text;
-        for (DWORD i = 0; i < count && !overrun_; ++i)
-            text += static_cast<wchar_t>(Word());
-        return text;
-    }
-    std::wstring NulTerminated()
-    {
-        std::wstring text;
-        for (wchar_t c; !overrun_ && (c = static_cast<wchar_t>(Word())) != 0;)
-            text += c;
-        return text;
-    }
-    DWORD offset() const { return offset_; }
-    DWORD left() const { return bytes_.size - offset_; }
-    bool overrun() const { return overrun_; }
-
-private:
-    DWORD Take(DWORD count)
-    {
-        if (overrun_ || count > bytes_.size - offset_) {
-            overrun_ = true;
-            return 0;
-        }
-        DWORD value = 0;
-        for (DWORD i = 0; i < count; ++i)
-            value |= DWORD(bytes_.data[offset_ + i]) << (8 * i);
-        offset_ += count;
-        return value;
-    }
-
-    Bytes bytes_;
-    DWORD offset_ = 0;
-    bool overrun_ = false;
-};
 
 size_t Count(const std::wstring& text, const std::wstring& part)
 {
@@ -192,33 +68,24 @@ size_t Count(const std::wstring& text, const std::wstring& part)
 // of every letter, not only A to Z), which is how the cell editor finds its entries.
 bool BeginsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix)
 {
-    if (prefix.size() > text.size())
-        return false;
-    return CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
-                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+    int length = static_cast<int>(prefix.size());
+    return prefix.size() <= text.size() &&
+           CompareStringOrdinal(text.c_str(), length, prefix.c_str(), length, TRUE) == CSTR_EQUAL;
 }
 
 bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& part)
 {
-    for (size_t at = 0; at + part.size() <= text.size(); ++at) {
+    for (size_t at = 0; at < text.size(); ++at) {
         if (BeginsWithIgnoringCase(text.substr(at), part))
             return true;
     }
     return false;
 }
 
-std::string LanguageName(const testing::TestParamInfo<Language>& info)
-{
-    std::string name = info.param.code;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-}
-
 TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
 {
-    const size_t count = sizeof(InterfaceLanguages) / sizeof(InterfaceLanguages[0]);
-    ASSERT_EQ(count, std::size(kLanguages));
-    for (size_t i = 0; i < count; ++i) {
+    ASSERT_EQ(std::size(InterfaceLanguages), std::size(kLanguages));
+    for (size_t i = 0; i < std::size(kLanguages); ++i) {
         EXPECT_EQ(Narrow(InterfaceLanguages[i].code), kLanguages[i].code) << "entry " << i;
         EXPECT_EQ(InterfaceLanguages[i].langId, kLanguages[i].id) << kLanguages[i].code;
     }
@@ -226,157 +93,121 @@ TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
 
 // ---- every language's string table -------------------------------------------------------
 
-class StringTableTest : public testing::TestWithParam<Language> {
-protected:
-    // A table that does not parse fails each test once, not once per id.
-    void SetUp() override
-    {
-        std::string faults;
-        for (const std::string& fault : strings().faults)
-            faults += "; " + fault;
-        ASSERT_TRUE(faults.empty()) << language().code << ": the string table does not parse" << faults;
-    }
-
-    const Language& language() const { return GetParam(); }
-    const StringTable& strings() const { return StringsOf(GetParam().id); }
-    // "de 156: " – the prefix of every failure message.
-    std::string Where(UINT id) const { return std::string(language().code) + " " + std::to_string(id) + ": "; }
-};
-
-TEST_P(StringTableTest, HoldsExactlyTheFifteenIdsInBothBundles)
+// "de 156: " – the prefix of every failure message.
+std::string Where(const Language& language, UINT id)
 {
-    for (UINT bundle : {10u, 11u}) {
-        EXPECT_EQ(LanguagesOf(RT_STRING, MAKEINTRESOURCEW(bundle)).count(language().id), 1u)
-            << language().code << ": no bundle " << bundle << " stored under LANGID " << language().id;
-    }
-    for (UINT id = kFirstBundleId; id <= kLastBundleId; ++id) {
-        if (id >= IDS_FIRST && id <= IDS_LAST)
-            EXPECT_FALSE(strings()[id].empty()) << Where(id) << "missing";
-        else
-            EXPECT_TRUE(strings()[id].empty()) << Where(id) << "an unused id holds \"" << Narrow(strings()[id]) << "\"";
-    }
+    return std::string(language.code) + " " + std::to_string(id) + ": ";
 }
 
-TEST_P(StringTableTest, PromptCaptionAndDecisionColumnHeaderAreOneText)
+TEST(StringTables, HoldExactlyTheFifteenIdsInBothBundles)
 {
-    EXPECT_EQ(strings()[IDS_PROMPT_CAPTION], strings()[IDS_COLUMN_DECISION])
-        << Where(IDS_COLUMN_DECISION) << "\"" << Narrow(strings()[IDS_COLUMN_DECISION]) << "\" differs from 157 \""
-        << Narrow(strings()[IDS_PROMPT_CAPTION]) << "\"";
-}
-
-TEST_P(StringTableTest, PromptMessageTakesTheSiteFirstAndTheTitleSecond)
-{
-    const std::wstring& format = strings()[IDS_PROMPT_MESSAGE];
-    EXPECT_EQ(Count(format, L"%s"), 2u) << Where(IDS_PROMPT_MESSAGE) << "needs exactly two %s: " << Narrow(format);
-    EXPECT_EQ(Count(format, L"%"), Count(format, L"%s"))
-        << Where(IDS_PROMPT_MESSAGE) << "a % that is not part of %s: " << Narrow(format);
-
-    wchar_t message[1024];
-    FormatPromptMessage(format.c_str(), L"SITE", L"TITLE", message, 1024);
-    std::wstring formatted = message;
-    EXPECT_EQ(Count(formatted, L"SITE"), 1u) << Where(IDS_PROMPT_MESSAGE) << Narrow(formatted);
-    EXPECT_EQ(Count(formatted, L"TITLE"), 1u) << Where(IDS_PROMPT_MESSAGE) << Narrow(formatted);
-    EXPECT_LT(formatted.find(L"SITE"), formatted.find(L"TITLE"))
-        << Where(IDS_PROMPT_MESSAGE) << "the site must come first: " << Narrow(formatted);
-}
-
-TEST_P(StringTableTest, AllowAndDenyCannotBeTakenForEachOther)
-{
-    const std::wstring& allow = strings()[IDS_ALLOW];
-    const std::wstring& deny = strings()[IDS_DENY];
-    ASSERT_FALSE(allow.empty() || deny.empty()) << Where(IDS_ALLOW) << "missing";
-    EXPECT_FALSE(BeginsWithIgnoringCase(allow, deny))
-        << Where(IDS_ALLOW) << "\"" << Narrow(allow) << "\" begins with 164 \"" << Narrow(deny) << "\"";
-    EXPECT_FALSE(BeginsWithIgnoringCase(deny, allow))
-        << Where(IDS_DENY) << "\"" << Narrow(deny) << "\" begins with 163 \"" << Narrow(allow) << "\"";
-}
-
-TEST_P(StringTableTest, TextsHoldNoMnemonicControlOrAstralCharacter)
-{
-    for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-        const std::wstring& text = strings()[id];
-        for (size_t i = 0; i < text.size(); ++i) {
-            unsigned c = text[i];
-            EXPECT_NE(c, unsigned(L'&')) << Where(id) << "mnemonic marker at " << i << " in " << Narrow(text);
-            EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F))
-                << Where(id) << "control character U+" << std::hex << c << std::dec << " at " << i;
-            EXPECT_FALSE(c >= 0xD800 && c <= 0xDFFF)
-                << Where(id) << "surrogate U+" << std::hex << c << std::dec << " at " << i << " (outside the BMP)";
-            EXPECT_NE(c, 0x2026u) << Where(id) << "ellipsis character at " << i << "; write three full stops";
-        }
-    }
-    const std::wstring& button = strings()[IDS_PREFERENCES_BUTTON];
-    EXPECT_TRUE(button.size() > 3 && button.compare(button.size() - 3, 3, L"...") == 0 &&
-                button[button.size() - 4] != L'.')
-        << Where(IDS_PREFERENCES_BUTTON) << "must end with \"...\": " << Narrow(button);
-}
-
-TEST_P(StringTableTest, TextsFitTheirControls)
-{
-    for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-        size_t length = strings()[id].size();
-        EXPECT_LE(length, 254u) << Where(id) << "longer than the 254 characters a load accepts";
-        EXPECT_LE(length, id == IDS_PROMPT_MESSAGE ? 128u : 39u)
-            << Where(id) << length << " characters: " << Narrow(strings()[id]);
-    }
-}
-
-TEST_P(StringTableTest, ProgramNameIsKeptOrTranslatedAsTabled)
-{
-    if (language().keepsProgramName) {
-        EXPECT_EQ(strings()[IDS_PROMPT_CAPTION], L"Halvane") << Where(IDS_PROMPT_CAPTION) << "the name stays as is";
-        EXPECT_NE(strings()[IDS_PREFERENCES_CAPTION].find(L"Halvane"), std::wstring::npos)
-            << Where(IDS_PREFERENCES_CAPTION) << Narrow(strings()[IDS_PREFERENCES_CAPTION]);
-    } else {
-        for (UINT id : kProgramNameIds) {
-            EXPECT_FALSE(ContainsIgnoringCase(strings()[id], L"Halvane"))
-                << Where(id) << "the name is translated in this language: " << Narrow(strings()[id]);
+    for (const Language& language : kLanguages) {
+        const string_tables::StringTable& text = StringsOf(language.id);
+        for (const std::string& fault : text.faults)
+            ADD_FAILURE() << language.code << ": the string table does not parse: " << fault;
+        for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11
+            if (id >= IDS_FIRST && id <= IDS_LAST)
+                EXPECT_FALSE(text[id].empty()) << Where(language, id) << "missing";
+            else
+                EXPECT_TRUE(text[id].empty()) << Where(language, id) << "an unused id holds " << Narrow(text[id]);
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryLanguage, StringTableTest, testing::ValuesIn(kLanguages), LanguageName);
+TEST(StringTables, ProgramNameIsKeptOrTranslatedAsTabled)
+{
+    for (const Language& language : kLanguages) {
+        const string_tables::StringTable& text = StringsOf(language.id);
+        EXPECT_EQ(text[IDS_PROMPT_CAPTION], text[IDS_COLUMN_DECISION])
+            << Where(language, IDS_COLUMN_DECISION) << "the decision column's header is the prompt's caption";
+        if (language.keepsProgramName) {
+            EXPECT_EQ(text[IDS_PROMPT_CAPTION], L"Halvane") << Where(language, IDS_PROMPT_CAPTION) << "stays as is";
+            EXPECT_NE(text[IDS_PREFERENCES_CAPTION].find(L"Halvane"), std::wstring::npos)
+                << Where(language, IDS_PREFERENCES_CAPTION) << Narrow(text[IDS_PREFERENCES_CAPTION]);
+            continue;
+        }
+        for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION}) {
+            EXPECT_FALSE(ContainsIgnoringCase(text[id], L"Halvane"))
+                << Where(language, id) << "the name is translated in this language: " << Narrow(text[id]);
+        }
+    }
+}
+
+TEST(StringTables, PromptMessageTakesTheSiteFirstAndTheTitleSecond)
+{
+    for (const Language& language : kLanguages) {
+        const std::wstring& format = StringsOf(language.id)[IDS_PROMPT_MESSAGE];
+        std::string where = Where(language, IDS_PROMPT_MESSAGE) + Narrow(format);
+        EXPECT_EQ(Count(format, L"%s"), 2u) << where << ": needs exactly two %s";
+        EXPECT_EQ(Count(format, L"%"), Count(format, L"%s")) << where << ": a % that is not part of %s";
+        wchar_t message[1024];
+        FormatPromptMessage(format.c_str(), L"SITE", L"TITLE", message, 1024);
+        std::wstring formatted = message;
+        EXPECT_EQ(Count(formatted, L"SITE"), 1u) << where;
+        EXPECT_EQ(Count(formatted, L"TITLE"), 1u) << where;
+        EXPECT_LT(formatted.find(L"SITE"), formatted.find(L"TITLE")) << where << ": the site comes first";
+    }
+}
+
+TEST(StringTables, AllowAndDenyCannotBeTakenForEachOther)
+{
+    for (const Language& language : kLanguages) {
+        const std::wstring& allow = StringsOf(language.id)[IDS_ALLOW];
+        const std::wstring& deny = StringsOf(language.id)[IDS_DENY];
+        EXPECT_FALSE(BeginsWithIgnoringCase(allow, deny) || BeginsWithIgnoringCase(deny, allow))
+            << Where(language, IDS_ALLOW) << "\"" << Narrow(allow) << "\" and 164 \"" << Narrow(deny)
+            << "\": one begins the other";
+    }
+}
+
+TEST(StringTables, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
+{
+    for (const Language& language : kLanguages) {
+        for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
+            const std::wstring& text = StringsOf(language.id)[id];
+            std::string where = Where(language, id);
+            // The program loads every text into a buffer of 255 characters and its end.
+            EXPECT_LE(text.size(), 254u) << where << "longer than a load takes: " << Narrow(text);
+            for (size_t i = 0; i < text.size(); ++i) {
+                unsigned c = text[i];
+                EXPECT_NE(c, unsigned(L'&')) << where << "mnemonic marker at " << i << " in " << Narrow(text);
+                EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F))
+                    << where << "control character U+" << std::hex << c << std::dec << " at " << i;
+                EXPECT_FALSE(c >= 0xD800 && c <= 0xDFFF)
+                    << where << "surrogate U+" << std::hex << c << std::dec << " at " << i << " (outside the BMP)";
+                EXPECT_NE(c, 0x2026u) << where << "ellipsis character at " << i << "; write three full stops";
+            }
+        }
+        const std::wstring& button = StringsOf(language.id)[IDS_PREFERENCES_BUTTON];
+        EXPECT_TRUE(button.size() > 3 && button.compare(button.size() - 3, 3, L"...") == 0 &&
+                    button[button.size() - 4] != L'.')
+            << Where(language, IDS_PREFERENCES_BUTTON) << "must end with \"...\": " << Narrow(button);
+    }
+}
 
 // ---- texts given word for word --------------------------------------------------------------
 
-TEST(StringTexts, EnglishIsExactlyAsWritten)
+TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
 {
-    const std::map<UINT, std::wstring> english = {
-        {IDS_OK, L"OK"},
-        {IDS_CANCEL, L"Cancel"},
-        {IDS_ALWAYS, L"Always"},
-        {IDS_JUST_THIS_TIME, L"Just this time"},
-        {IDS_NEVER, L"Never"},
-        {IDS_PREFERENCES_BUTTON, L"Preferences..."},
-        {IDS_PROMPT_MESSAGE, L"The site %s wants to keep the window %s as the topmost window on your desktop. "
-                             L"Do you want to allow this action?"},
-        {IDS_PROMPT_CAPTION, L"Halvane"},
-        {IDS_PREFERENCES_CAPTION, L"Halvane Preferences"},
-        {IDS_ADD, L"Add"},
-        {IDS_REMOVE, L"Remove"},
-        {IDS_COLUMN_DOMAIN, L"Domain"},
-        {IDS_COLUMN_DECISION, L"Halvane"},
-        {IDS_ALLOW, L"Allow"},
-        {IDS_DENY, L"Deny"},
-    };
-    for (const auto& [id, text] : english)
-        EXPECT_EQ(StringsOf(kEnglish)[id], text) << "en " << id << ": " << Narrow(StringsOf(kEnglish)[id]);
-}
-
-TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
-{
-    struct Quoted {
+    const struct {
         const char* code;
         UINT id;
         const wchar_t* text;
-    };
-    const Quoted quoted[] = {
+    } texts[] = {
+        {"en", IDS_OK, L"OK"}, {"en", IDS_CANCEL, L"Cancel"}, {"en", IDS_ALWAYS, L"Always"},
+        {"en", IDS_JUST_THIS_TIME, L"Just this time"}, {"en", IDS_NEVER, L"Never"},
+        {"en", IDS_PREFERENCES_BUTTON, L"Preferences..."},
+        {"en", IDS_PROMPT_MESSAGE,
+         L"The site %s wants to keep the window %s as the topmost window on your desktop. "
+         L"Do you want to allow this action?"},
+        {"en", IDS_PROMPT_CAPTION, L"Halvane"}, {"en", IDS_PREFERENCES_CAPTION, L"Halvane Preferences"},
+        {"en", IDS_ADD, L"Add"}, {"en", IDS_REMOVE, L"Remove"}, {"en", IDS_COLUMN_DOMAIN, L"Domain"},
+        {"en", IDS_COLUMN_DECISION, L"Halvane"}, {"en", IDS_ALLOW, L"Allow"}, {"en", IDS_DENY, L"Deny"},
         {"fi", IDS_PREFERENCES_CAPTION, L"Halvane-määritykset"},
         {"hu", IDS_PREFERENCES_CAPTION, L"Halvane beállításai"},
         {"it", IDS_PREFERENCES_CAPTION, L"Preferenze di Halvane"},
         {"nl", IDS_PREFERENCES_CAPTION, L"Voorkeuren voor Halvane"},
-        {"ru", IDS_PREFERENCES_CAPTION, L"Настройки Halvane"},
-        {"zh-cht", IDS_PREFERENCES_CAPTION, L"Halvane 偏好設定"},
+        {"ru", IDS_PREFERENCES_CAPTION, L"Настройки Halvane"}, {"zh-cht", IDS_PREFERENCES_CAPTION, L"Halvane 偏好設定"},
         {"ko", IDS_PREFERENCES_CAPTION, L"Halvane 기본 설정"},
         {"tr", IDS_PROMPT_MESSAGE,
          L"%s sitesi %s penceresini masaüstünüzün en üstteki penceresi olarak tutmak istiyor. "
@@ -386,10 +217,8 @@ TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
         {"hu", IDS_PROMPT_MESSAGE,
          L"A(z) %s a(z) %s ablakot szeretné az asztal legfelső ablakaként használni. Engedélyezi ezt a műveletet?"},
     };
-    for (const Quoted& q : quoted) {
-        const std::wstring& stored = StringsOf(LanguageByCode(q.code).id)[q.id];
-        EXPECT_EQ(stored, q.text) << q.code << " " << q.id << ": " << Narrow(stored);
-    }
+    for (const auto& t : texts)
+        EXPECT_EQ(StringsOf(t.code)[t.id], t.text) << t.code << " " << t.id << ": " << Narrow(StringsOf(t.code)[t.id]);
 }
 
 // French sets "?", "!", ":" and ";" off with a no-break space, so that word
@@ -397,328 +226,208 @@ TEST(StringTexts, QuotedTranslationsAreExactlyAsWritten)
 // leaves no space before "?", "!" and ";", and is not held to this.)
 TEST(StringTexts, FrenchPunctuationFollowsANoBreakSpace)
 {
-    const StringTable& french = StringsOf(LanguageByCode("fr").id);
     for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-        const std::wstring& text = french[id];
+        const std::wstring& text = StringsOf("fr")[id];
         for (size_t at = text.find_first_of(L"?!:;"); at != std::wstring::npos; at = text.find_first_of(L"?!:;", at + 1))
             EXPECT_TRUE(at > 0 && (text[at - 1] == 0x00A0 || text[at - 1] == 0x202F))
                 << "fr " << id << ": no no-break space before the mark at " << at << " in " << Narrow(text);
     }
 }
 
-bool IsCjk(wchar_t c)
-{
-    return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF);
-}
-
 // Chinese and Japanese run their words together: a space between two of their
 // characters reads as a typing slip. Japanese joins the placeholders too.
 TEST(StringTexts, ChineseAndJapaneseHoldNoSpaceBetweenTheirOwnCharacters)
 {
+    auto cjk = [](wchar_t c) {
+        return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF);
+    };
     for (const char* code : {"ja", "zh-chs", "zh-cht"}) {
-        const StringTable& strings = StringsOf(LanguageByCode(code).id);
         for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-            const std::wstring& text = strings[id];
-            for (size_t at = text.find(L' '); at != std::wstring::npos; at = text.find(L' ', at + 1)) {
-                bool between = at > 0 && at + 1 < text.size() && IsCjk(text[at - 1]) && IsCjk(text[at + 1]);
-                EXPECT_FALSE(between) << code << " " << id << ": a space at " << at << " in " << Narrow(text);
-            }
+            const std::wstring& text = StringsOf(code)[id];
+            for (size_t at = text.find(L' '); at != std::wstring::npos; at = text.find(L' ', at + 1))
+                EXPECT_FALSE(at > 0 && at + 1 < text.size() && cjk(text[at - 1]) && cjk(text[at + 1]))
+                    << code << " " << id << ": a space at " << at << " in " << Narrow(text);
         }
     }
-    const std::wstring& message = StringsOf(LanguageByCode("ja").id)[IDS_PROMPT_MESSAGE];
-    EXPECT_EQ(message.find(L" %s"), std::wstring::npos) << Narrow(message);
-    EXPECT_EQ(message.find(L"%s "), std::wstring::npos) << Narrow(message);
-}
-
-// The message's static control is sized for the longest translation, Russian.
-TEST(StringTexts, LongestMessageIsTheRussianOne)
-{
-    size_t longest = 0;
-    std::string longestCode;
-    for (const Language& language : kLanguages) {
-        size_t length = StringsOf(language.id)[IDS_PROMPT_MESSAGE].size();
-        if (length > longest) {
-            longest = length;
-            longestCode = language.code;
-        }
-    }
-    EXPECT_EQ(longest, 128u);
-    EXPECT_EQ(longestCode, "ru");
-    EXPECT_EQ(StringsOf(kEnglish)[IDS_PROMPT_MESSAGE].size(), 112u);
+    const std::wstring& message = StringsOf("ja")[IDS_PROMPT_MESSAGE];
+    EXPECT_TRUE(message.find(L" %s") == std::wstring::npos && message.find(L"%s ") == std::wstring::npos)
+        << Narrow(message);
 }
 
 // ---- the inventory ----------------------------------------------------------------------
 
+// A resource type or name as the enumeration reports it: "#n" for an integer id.
+std::wstring IdText(LPCWSTR id)
+{
+    return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
+}
+
+// Each resource as "type name language", such as "#6 #10 1031".
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR entries)
+{
+    reinterpret_cast<std::set<std::wstring>*>(entries)->insert(IdText(type) + L" " + IdText(name) + L" " +
+                                                               std::to_wstring(language));
+    return TRUE;
+}
+
+BOOL CALLBACK CollectName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR entries)
+{
+    EnumResourceLanguagesW(module, type, name, CollectLanguage, entries);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR entries)
+{
+    EnumResourceNamesW(module, type, CollectName, entries);
+    return TRUE;
+}
+
 TEST(ResourceInventory, HoldsExactlyTheTabledResources)
 {
     ASSERT_NE(string_tables::HalvaneImage(), nullptr) << "cannot load " << Narrow(driver::ProgramPath()) << " as data";
-    std::set<ResourceEntry> expected = {
-        {L"#5", L"#102", kEnglish}, {L"#5", L"#103", kEnglish},  {L"#14", L"#104", kEnglish}, {L"#3", L"#1", kEnglish},
-        {L"#3", L"#2", kEnglish},   {L"#24", L"#1", kEnglish},   {L"#16", L"#1", kEnglish},
-    };
+    std::set<std::wstring> expected = {L"#5 #102 1033", L"#5 #103 1033", L"#14 #104 1033", L"#3 #1 1033",
+                                       L"#3 #2 1033",   L"#24 #1 1033",  L"#16 #1 1033"};
     for (const Language& language : kLanguages) {
-        expected.insert({L"#6", L"#10", language.id});
-        expected.insert({L"#6", L"#11", language.id});
+        expected.insert(L"#6 #10 " + std::to_wstring(language.id));
+        expected.insert(L"#6 #11 " + std::to_wstring(language.id));
     }
-    std::set<ResourceEntry> stored = EnumerateResources();
-    for (const ResourceEntry& entry : stored)
-        EXPECT_EQ(expected.count(entry), 1u) << "unexpected resource: " << Describe(entry);
-    for (const ResourceEntry& entry : expected)
-        EXPECT_EQ(stored.count(entry), 1u) << "missing resource: " << Describe(entry);
+    std::set<std::wstring> stored;
+    EnumResourceTypesW(string_tables::HalvaneImage(), CollectType, reinterpret_cast<LONG_PTR>(&stored));
+    EXPECT_EQ(stored, expected) << "each resource's type, name and language";
 }
 
-// ---- the dialog templates --------------------------------------------------------------------
+// ---- the dialog templates and the icon --------------------------------------------------------
 
-// A name-or-ordinal field: 0x0000 (none), 0xFFFF and an ordinal, or a string.
-struct NameOrOrdinal {
-    bool isOrdinal = false;
-    WORD ordinal = 0;
-    std::wstring name;
+// Reads little-endian fields in order; past the end it reads zeros and says so.
+struct Reader {
+    Bytes bytes;
+    DWORD at = 0;
+    bool overrun = false;
 
-    bool operator==(const NameOrOrdinal& other) const
+    DWORD Take(DWORD count)
     {
-        return isOrdinal == other.isOrdinal && ordinal == other.ordinal && name == other.name;
+        DWORD value = 0;
+        if (overrun || count > bytes.size - at)
+            overrun = true;
+        for (DWORD i = 0; i < count && !overrun; ++i)
+            value |= DWORD(bytes.data[at++]) << (8 * i);
+        return value;
+    }
+    WORD Word() { return static_cast<WORD>(Take(2)); }
+    std::wstring NulTerminated()
+    {
+        std::wstring text;
+        for (wchar_t c; (c = static_cast<wchar_t>(Word())) != 0;)
+            text += c;
+        return text;
+    }
+    // A name-or-ordinal field: "" for none (0x0000), "#n" for 0xFFFF and an ordinal, or the name.
+    std::wstring NameOrOrdinal()
+    {
+        WORD first = Word();
+        if (first == 0xFFFF)
+            return L"#" + std::to_wstring(Word());
+        return first ? static_cast<wchar_t>(first) + NulTerminated() : std::wstring();
+    }
+    std::array<short, 4> Rect()
+    {
+        std::array<short, 4> rect{};
+        for (short& field : rect)
+            field = static_cast<short>(Word());
+        return rect;
     }
 };
 
-NameOrOrdinal Ordinal(WORD value) { return {true, value, L""}; }
-NameOrOrdinal Name(const wchar_t* name) { return {false, 0, name}; }
+using Rect = std::array<short, 4>;
 
-std::ostream& operator<<(std::ostream& out, const NameOrOrdinal& value)
-{
-    if (value.isOrdinal)
-        return out << "ordinal 0x" << std::hex << value.ordinal << std::dec;
-    return out << "\"" << Narrow(value.name) << "\"";
-}
-
-NameOrOrdinal ReadNameOrOrdinal(Reader& reader)
-{
-    NameOrOrdinal value;
-    WORD first = reader.Word();
-    if (first == 0xFFFF) {
-        value.isOrdinal = true;
-        value.ordinal = reader.Word();
-    } else if (first != 0) {
-        value.name = static_cast<wchar_t>(first) + reader.NulTerminated();
-    }
-    return value;
-}
-
-struct Rect {
-    short x, y, cx, cy;
-    bool operator==(const Rect& o) const { return x == o.x && y == o.y && cx == o.cx && cy == o.cy; }
-};
-
-std::ostream& operator<<(std::ostream& out, const Rect& r)
-{
-    return out << r.x << "," << r.y << "," << r.cx << "," << r.cy;
-}
-
-struct TemplateItem {
-    DWORD helpId, exStyle, style;
-    Rect rect;
+struct Control {
     DWORD id;
-    NameOrOrdinal windowClass, title;
-    WORD extraCount;
-};
-
-struct DialogTemplate {
-    WORD version, signature;
-    DWORD helpId, exStyle, style;
-    WORD itemCount;
-    Rect rect;
-    NameOrOrdinal menu, windowClass;
-    std::wstring title;
-    WORD pointSize, weight;
-    BYTE italic, charset;
-    std::wstring typeface;
-    std::vector<TemplateItem> items;
-    bool overrun;
-    DWORD bytesLeft;
-};
-
-// The extended template layout: a header, then each item on a DWORD boundary.
-DialogTemplate ReadDialogTemplate(Bytes raw)
-{
-    Reader reader(raw);
-    DialogTemplate t = {};
-    t.version = reader.Word();
-    t.signature = reader.Word();
-    t.helpId = reader.Dword();
-    t.exStyle = reader.Dword();
-    t.style = reader.Dword();
-    t.itemCount = reader.Word();
-    t.rect = {reader.Short(), reader.Short(), reader.Short(), reader.Short()};
-    t.menu = ReadNameOrOrdinal(reader);
-    t.windowClass = ReadNameOrOrdinal(reader);
-    t.title = reader.NulTerminated();
-    if (t.style & DS_SETFONT) {
-        t.pointSize = reader.Word();
-        t.weight = reader.Word();
-        t.italic = reader.Byte();
-        t.charset = reader.Byte();
-        t.typeface = reader.NulTerminated();
-    }
-    for (WORD i = 0; i < t.itemCount && !reader.overrun(); ++i) {
-        reader.AlignToDword();
-        TemplateItem item = {};
-        item.helpId = reader.Dword();
-        item.exStyle = reader.Dword();
-        item.style = reader.Dword();
-        item.rect = {reader.Short(), reader.Short(), reader.Short(), reader.Short()};
-        item.id = reader.Dword();
-        item.windowClass = ReadNameOrOrdinal(reader);
-        item.title = ReadNameOrOrdinal(reader);
-        item.extraCount = reader.Word();
-        reader.Skip(item.extraCount);
-        t.items.push_back(item);
-    }
-    t.overrun = reader.overrun();
-    t.bytesLeft = reader.left();
-    return t;
-}
-
-struct ExpectedItem {
-    DWORD id;
-    NameOrOrdinal windowClass;
+    const wchar_t* windowClass;
     DWORD style;
     Rect rect;
 };
 
-const WORD kButtonAtom = 0x0080;
-const WORD kStaticAtom = 0x0082;
+const wchar_t kButton[] = L"#128";
+const wchar_t kStatic[] = L"#130";
 
-void ExpectTemplate(WORD templateId, Rect rect, const std::vector<ExpectedItem>& expectedItems)
+// The extended template layout: a header, then each control on a DWORD boundary.
+// Captions and control texts are empty: they come from the string table. The
+// dialog has no extended style (it raises itself when it opens), no menu, and
+// the platform's own dialog class.
+void ExpectTemplate(WORD templateId, Rect rect, const std::vector<Control>& controls)
 {
-    Bytes raw = Raw(RT_DIALOG, MAKEINTRESOURCEW(templateId), kEnglish);
-    ASSERT_NE(raw.data, nullptr) << "template " << templateId << " is missing";
-    DialogTemplate t = ReadDialogTemplate(raw);
     SCOPED_TRACE("template " + std::to_string(templateId));
-    ASSERT_FALSE(t.overrun) << "the template ends early";
-    EXPECT_LT(t.bytesLeft, 4u) << "bytes after the last control";
-
-    EXPECT_EQ(t.version, 1);
-    EXPECT_EQ(t.signature, 0xFFFF);
-    EXPECT_EQ(t.helpId, 0u);
-    EXPECT_EQ(t.exStyle, 0u) << "no extended style: the dialog raises itself when it opens";
-    EXPECT_EQ(t.style, 0x80C800C0u);
-    EXPECT_EQ(t.rect, rect);
-    EXPECT_EQ(t.menu, NameOrOrdinal{});
-    EXPECT_EQ(t.windowClass, NameOrOrdinal{}) << "the platform's own dialog class";
-    EXPECT_EQ(t.title, L"") << "captions come from the string table";
-    EXPECT_EQ(t.pointSize, 10);
-    EXPECT_EQ(t.weight, 400);
-    EXPECT_EQ(t.italic, 0);
-    EXPECT_EQ(t.charset, 0);
-    EXPECT_EQ(t.typeface, L"Microsoft Sans Serif");
-
-    ASSERT_EQ(t.itemCount, expectedItems.size());
-    ASSERT_EQ(t.items.size(), expectedItems.size());
-    for (size_t i = 0; i < expectedItems.size(); ++i) {
-        const TemplateItem& item = t.items[i];
-        const ExpectedItem& expected = expectedItems[i];
-        SCOPED_TRACE("control " + std::to_string(i + 1) + " (id " + std::to_string(expected.id) + ")");
-        EXPECT_EQ(item.id, expected.id) << "tab order";
-        EXPECT_EQ(item.helpId, 0u);
-        EXPECT_EQ(item.exStyle, 0u);
-        EXPECT_EQ(item.style, expected.style) << std::hex << "0x" << item.style;
-        EXPECT_EQ(item.rect, expected.rect);
-        EXPECT_EQ(item.windowClass, expected.windowClass);
-        EXPECT_EQ(item.title, Name(L"")) << "texts come from the string table";
-        EXPECT_EQ(item.extraCount, 0);
+    Reader r{Raw(RT_DIALOG, MAKEINTRESOURCEW(templateId), kEnglish)};
+    ASSERT_NE(r.bytes.data, nullptr) << "missing";
+    // Braced, so read in order: version, signature, help id, extended style, style,
+    // control count, rect, menu, class, caption, font size, weight, italic and charset, typeface.
+    using Header = std::tuple<WORD, WORD, DWORD, DWORD, DWORD, size_t, Rect, std::wstring, std::wstring, std::wstring,
+                              WORD, WORD, WORD, std::wstring>;
+    EXPECT_EQ((Header{r.Word(), r.Word(), r.Take(4), r.Take(4), r.Take(4), r.Word(), r.Rect(), r.NameOrOrdinal(),
+                      r.NameOrOrdinal(), r.NulTerminated(), r.Word(), r.Word(), r.Word(), r.NulTerminated()}),
+              (Header{1, 0xFFFF, 0, 0, 0x80C800C0, controls.size(), rect, L"", L"", L"", 10, 400, 0,
+                      L"Microsoft Sans Serif"}));
+    // Help id, extended style, style, rect, id (in tab order), class, text, extra bytes.
+    using Item = std::tuple<DWORD, DWORD, DWORD, Rect, DWORD, std::wstring, std::wstring, WORD>;
+    for (const Control& control : controls) {
+        while (r.at % 4 && r.at < r.bytes.size)
+            ++r.at;
+        EXPECT_EQ((Item{r.Take(4), r.Take(4), r.Take(4), r.Rect(), r.Take(4), r.NameOrOrdinal(), r.NameOrOrdinal(),
+                        r.Word()}),
+                  (Item{0, 0, control.style, control.rect, control.id, control.windowClass, L"", 0}));
     }
+    EXPECT_FALSE(r.overrun) << "the template ends early";
+    EXPECT_LT(r.bytes.size - r.at, 4u) << "bytes after the last control";
 }
 
-TEST(DialogTemplates, ConsentPromptIsAsLaidOut)
+TEST(DialogTemplates, ThePromptAndPreferencesAreAsLaidOut)
 {
     ExpectTemplate(IDD_CONSENT_PROMPT, {0, 0, 265, 102},
                    {
-                       {IDOK, Ordinal(kButtonAtom), 0x50010001, {149, 80, 50, 14}},
-                       {IDCANCEL, Ordinal(kButtonAtom), 0x50010000, {208, 80, 50, 14}},
-                       {IDC_PREFERENCES, Ordinal(kButtonAtom), 0x50010000, {7, 80, 73, 14}},
-                       {IDC_MESSAGE, Ordinal(kStaticAtom), 0x50020000, {7, 7, 251, 28}},
+                       {IDOK, kButton, 0x50010001, {149, 80, 50, 14}},
+                       {IDCANCEL, kButton, 0x50010000, {208, 80, 50, 14}},
+                       {IDC_PREFERENCES, kButton, 0x50010000, {7, 80, 73, 14}},
+                       {IDC_MESSAGE, kStatic, 0x50020000, {7, 7, 251, 28}},
                        // The only tab stop of the radio group: without it Tab never
                        // reaches a choice, and a keyboard user can never allow anything.
-                       {IDC_ALWAYS, Ordinal(kButtonAtom), 0x50030009, {7, 40, 50, 10}},
-                       {IDC_JUST_THIS_TIME, Ordinal(kButtonAtom), 0x50000009, {7, 53, 69, 10}},
-                       {IDC_NEVER, Ordinal(kButtonAtom), 0x50000009, {7, 66, 47, 10}},
+                       {IDC_ALWAYS, kButton, 0x50030009, {7, 40, 50, 10}},
+                       {IDC_JUST_THIS_TIME, kButton, 0x50000009, {7, 53, 69, 10}},
+                       {IDC_NEVER, kButton, 0x50000009, {7, 66, 47, 10}},
                    });
-}
-
-TEST(DialogTemplates, PreferencesIsAsLaidOut)
-{
     ExpectTemplate(IDD_PREFERENCES, {0, 0, 234, 177},
                    {
-                       {IDOK, Ordinal(kButtonAtom), 0x50010001, {119, 155, 50, 14}},
-                       {IDCANCEL, Ordinal(kButtonAtom), 0x50010000, {178, 155, 50, 14}},
-                       {IDC_ADD, Ordinal(kButtonAtom), 0x50010000, {6, 138, 50, 14}},
-                       {IDC_REMOVE, Ordinal(kButtonAtom), 0x50010000, {60, 138, 50, 14}},
-                       {IDC_SITE_LIST, Name(L"SysListView32"), 0x50810A15, {6, 5, 221, 129}},
+                       {IDOK, kButton, 0x50010001, {119, 155, 50, 14}},
+                       {IDCANCEL, kButton, 0x50010000, {178, 155, 50, 14}},
+                       {IDC_ADD, kButton, 0x50010000, {6, 138, 50, 14}},
+                       {IDC_REMOVE, kButton, 0x50010000, {60, 138, 50, 14}},
+                       {IDC_SITE_LIST, L"SysListView32", 0x50810A15, {6, 5, 221, 129}},
                    });
-}
-
-// ---- the icon ------------------------------------------------------------------------------------
-
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width, height, colorCount, reserved;
-    WORD planes, bitCount;
-    DWORD bytesInRes;
-    WORD id;
-};
-#pragma pack(pop)
-static_assert(sizeof(GroupIconEntry) == 14, "the stored entry is 14 bytes");
-
-// The stored size of an 8-bit icon image: header, 256 colours, pixels and mask,
-// each row padded to 4 bytes.
-DWORD EightBitIconBytes(DWORD side)
-{
-    DWORD colourRow = (side + 3) / 4 * 4;
-    DWORD maskRow = ((side + 7) / 8 + 3) / 4 * 4;
-    return sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD) + side * colourRow + side * maskRow;
 }
 
 TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
 {
-    Bytes raw = Raw(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_APP), kEnglish);
-    ASSERT_NE(raw.data, nullptr);
-    Reader reader(raw);
-    EXPECT_EQ(reader.Word(), 0) << "reserved";
-    EXPECT_EQ(reader.Word(), 1) << "an icon, not a cursor";
-    WORD count = reader.Word();
-    ASSERT_EQ(count, 2);
-    ASSERT_EQ(raw.size, 6 + count * sizeof(GroupIconEntry));
-
-    const struct {
-        BYTE side;
-        DWORD bytes;
-        WORD id;
-    } expected[] = {{16, 1384, 1}, {20, 1544, 2}};
-    for (int i = 0; i < 2; ++i) {
-        GroupIconEntry entry;
-        memcpy(&entry, raw.data + 6 + i * sizeof(entry), sizeof(entry));
-        SCOPED_TRACE("entry " + std::to_string(i));
-        EXPECT_EQ(entry.width, expected[i].side);
-        EXPECT_EQ(entry.height, expected[i].side);
-        EXPECT_EQ(entry.colorCount, 0) << "256 colours are written as 0";
-        EXPECT_EQ(entry.planes, 1);
-        EXPECT_EQ(entry.bitCount, 8);
-        EXPECT_EQ(entry.bytesInRes, expected[i].bytes);
-        EXPECT_EQ(entry.bytesInRes, EightBitIconBytes(expected[i].side));
-        EXPECT_EQ(entry.id, expected[i].id);
-
-        Bytes image = Raw(RT_ICON, MAKEINTRESOURCEW(entry.id), kEnglish);
-        ASSERT_NE(image.data, nullptr) << "image " << entry.id << " is missing";
-        EXPECT_EQ(image.size, entry.bytesInRes) << "image " << entry.id;
-        ASSERT_GE(image.size, sizeof(BITMAPINFOHEADER));
-        BITMAPINFOHEADER header;
-        memcpy(&header, image.data, sizeof(header));
-        EXPECT_EQ(header.biSize, sizeof(BITMAPINFOHEADER));
-        EXPECT_EQ(header.biWidth, expected[i].side);
-        EXPECT_EQ(header.biHeight, 2 * expected[i].side) << "pixels and mask";
-        EXPECT_EQ(header.biPlanes, 1);
-        EXPECT_EQ(header.biBitCount, 8);
-        EXPECT_EQ(header.biCompression, DWORD(BI_RGB));
+    Reader group{Raw(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_APP), kEnglish)};
+    ASSERT_NE(group.bytes.data, nullptr);
+    EXPECT_EQ(group.Word(), 0) << "reserved";
+    EXPECT_EQ(group.Word(), 1) << "an icon, not a cursor";
+    ASSERT_EQ(group.Word(), 2);
+    ASSERT_EQ(group.bytes.size, 6u + 2 * 14) << "two entries of 14 bytes";
+    for (DWORD side : {16, 20}) {
+        SCOPED_TRACE(std::to_string(side) + " pixels");
+        // The header, 256 colours, the pixels and the mask, each row padded to 4 bytes.
+        DWORD bytes = 40 + 256 * 4 + side * ((side + 3) / 4 * 4) + side * (((side + 7) / 8 + 3) / 4 * 4);
+        DWORD id = side == 16 ? 1 : 2;
+        // Width, height, colours (256 are written as 0) and a reserved byte, planes, bits, bytes, image id.
+        using Entry = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD, DWORD>;
+        EXPECT_EQ((Entry{group.Take(1), group.Take(1), group.Take(2), group.Word(), group.Word(), group.Take(4),
+                         group.Word()}),
+                  (Entry{side, side, 0, 1, 8, bytes, id}));
+        Reader image{Raw(RT_ICON, MAKEINTRESOURCEW(id), kEnglish)};
+        EXPECT_EQ(image.bytes.size, bytes) << "image " << id;
+        // The bitmap header: its size, width, height (pixels and mask), planes, bits, compression.
+        using Header = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD>;
+        EXPECT_EQ((Header{image.Take(4), image.Take(4), image.Take(4), image.Word(), image.Word(), image.Take(4)}),
+                  (Header{40, side, 2 * side, 1, 8, BI_RGB}));
     }
 }
 
@@ -728,24 +437,27 @@ TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
 {
     Bytes raw = Raw(RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglish);
     ASSERT_NE(raw.data, nullptr);
-    EXPECT_EQ(raw.size, 346u);
     std::string text(reinterpret_cast<const char*>(raw.data), raw.size);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0) > 0,
-              true)
-        << "not UTF-8";
-    EXPECT_NE(text.find("manifestVersion=\"1.0\""), std::string::npos) << text;
-    EXPECT_NE(text.find("requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\""), std::string::npos) << text;
+    int size = static_cast<int>(text.size());
+    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0), 0) << "not UTF-8";
     // Version 6 of the common controls would change how the list and its editor behave.
-    EXPECT_EQ(text.find("Microsoft.Windows.Common-Controls"), std::string::npos) << text;
-    EXPECT_EQ(text.find("compatibility"), std::string::npos) << text;
-    EXPECT_EQ(text.find("dpiAware"), std::string::npos) << text;  // dpiAwareness too
+    const struct {
+        const char* part;
+        bool wanted;
+    } parts[] = {{"manifestVersion=\"1.0\"", true},
+                 {"requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"", true},
+                 {"Microsoft.Windows.Common-Controls", false},
+                 {"compatibility", false},
+                 {"dpiAware", false}};  // dpiAwareness too
+    for (const auto& p : parts)
+        EXPECT_EQ(text.find(p.part) != std::string::npos, p.wanted) << p.part << " in " << text;
 }
 
-// The version record as Explorer and installers read it, through the version
-// API, against the project's version that CMake hands to this test.
+// The version record (stored under 1033, as the inventory holds) as Explorer and
+// installers read it, through the version API, against the project's version
+// that CMake hands to this test.
 TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
 {
-    ASSERT_NE(Raw(RT_VERSION, MAKEINTRESOURCEW(1), kEnglish).data, nullptr) << "no version record under 1033";
     std::wstring path = driver::ProgramPath();
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
@@ -759,39 +471,30 @@ TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
     ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
-    const VS_FIXEDFILEINFO& fixed = *static_cast<const VS_FIXEDFILEINFO*>(value);
-    EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed.dwFileVersionMS, DWORD(MAKELONG(minor, major)));
-    EXPECT_EQ(fixed.dwFileVersionLS, DWORD(MAKELONG(0, patch)));
-    EXPECT_EQ(fixed.dwProductVersionMS, fixed.dwFileVersionMS);
-    EXPECT_EQ(fixed.dwProductVersionLS, fixed.dwFileVersionLS);
-    EXPECT_EQ(fixed.dwFileType, DWORD(VFT_APP));
-    EXPECT_EQ(fixed.dwFileFlags & fixed.dwFileFlagsMask, 0u) << "a release is no debug or pre-release build";
+    const VS_FIXEDFILEINFO& f = *static_cast<const VS_FIXEDFILEINFO*>(value);
+    // The signature, file and product versions, the type, and no debug or pre-release flag.
+    using Fixed = std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>;
+    DWORD versionMS = MAKELONG(minor, major), versionLS = MAKELONG(0, patch);
+    EXPECT_EQ((Fixed{f.dwSignature, f.dwFileVersionMS, f.dwFileVersionLS, f.dwProductVersionMS, f.dwProductVersionLS,
+                     f.dwFileType, f.dwFileFlags & f.dwFileFlagsMask}),
+              (Fixed{0xFEEF04BD, versionMS, versionLS, versionMS, versionLS, VFT_APP, 0}));
 
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
     ASSERT_GE(length, 4u);
-    const WORD* translation = static_cast<const WORD*>(value);
-    EXPECT_EQ(translation[0], 0x0409);
-    EXPECT_EQ(translation[1], 1200);
+    EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0409);
+    EXPECT_EQ(static_cast<const WORD*>(value)[1], 1200);
 
     std::string text = HALVANE_PROJECT_VERSION;
-    const std::map<std::wstring, std::wstring> expected = {
-        {L"CompanyName", L"Marrowin"},
-        {L"ProductName", L"Halvane"},
-        {L"FileDescription", L"Halvane"},
-        {L"FileVersion", std::wstring(text.begin(), text.end()) + L".0"},
-        {L"ProductVersion", std::wstring(text.begin(), text.end())},
-        {L"OriginalFilename", L"halvane.exe"},
-        {L"InternalName", L"halvane"},
-        {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
+    std::wstring version(text.begin(), text.end());
+    const std::pair<const wchar_t*, std::wstring> expected[] = {
+        {L"CompanyName", L"Marrowin"},     {L"ProductName", L"Halvane"},   {L"FileDescription", L"Halvane"},
+        {L"FileVersion", version + L".0"}, {L"ProductVersion", version},   {L"OriginalFilename", L"halvane.exe"},
+        {L"InternalName", L"halvane"},     {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
     };
     for (const auto& [name, want] : expected) {
-        std::wstring query = L"\\StringFileInfo\\040904B0\\" + name;
-        if (!VerQueryValueW(info.data(), query.c_str(), &value, &length)) {
-            ADD_FAILURE() << Narrow(name) << " is missing";
-            continue;
-        }
-        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), want) << Narrow(name);
+        std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        bool found = VerQueryValueW(info.data(), query.c_str(), &value, &length);
+        EXPECT_EQ(found ? static_cast<const wchar_t*>(value) : L"(missing)", want) << Narrow(name);
     }
 }
 
