@@ -219,11 +219,12 @@ protected:
 
 using PreferencesOpenedAlone = PreferencesTest;
 
-TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementAndTheStoredSitesSortedAndOkRewritesTheKey)
+TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEditorThatFollowsTheSelectedRow)
 {
     Seed({{L"zeta.org", 0}, {L"Alpha.org", 1}, {L"mid.org", 5}});  // any non-zero value reads as Allow
     driver::WriteRaw(L"bin.org", REG_BINARY, {0, 0, 0, 0});         // 4 bytes of any type count
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});  // 8 bytes: not a decision
+    const driver::KeyContents seeded = driver::ReadDecisionsKey();
     HWND dialog = Open();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -234,7 +235,8 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementAndTheStoredSitesSortedAndO
     EXPECT_EQ(driver::ItemText(dialog, IDC_ADD), L"Add");
     EXPECT_EQ(driver::ItemText(dialog, IDC_REMOVE), L"Remove");
     EXPECT_EQ(driver::ListColumns(list), (std::vector<std::wstring>{L"Domain", L"Halvane"}));
-    EXPECT_EQ(RowsOf(list), (Rows{{L"alpha.org", kAllow}, {L"bin.org", kDeny}, {L"mid.org", kAllow}, {L"zeta.org", kDeny}}));
+    EXPECT_EQ(RowsOf(list),
+              (Rows{{L"alpha.org", kAllow}, {L"bin.org", kDeny}, {L"mid.org", kAllow}, {L"zeta.org", kDeny}}));
 
     // Three fifths and two fifths of the client width, each rounded down.
     RECT client = {};
@@ -267,26 +269,7 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementAndTheStoredSitesSortedAndO
     EXPECT_EQ(rect.top, 100);
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
-    // Saved as the table holds it: lower-cased names, values kept, the junk gone.
-    Finish(IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"alpha.org", 1}, {L"bin.org", 0}, {L"mid.org", 5}, {L"zeta.org", 0}}));
-}
-
-// ---- the decision cell editor ----------------------------------------------------
-
-using DecisionCellEditor = PreferencesTest;
-
-TEST_F(DecisionCellEditor, FollowsTheSelectedRowAndAChoiceShowsInTheCellAndOkStoresIt)
-{
-    Seed({{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}});
-    HWND dialog = Open();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-    HWND editor = Editor(list);
-    ASSERT_TRUE(editor);
-    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kAllow}, {L"c.org", kDeny}}));
-
-    // The middle row, then the top one.
+    // It follows the selected row over its decision cell: the second row, then the top one.
     for (int row : {1, 0}) {
         SCOPED_TRACE(row);
         SelectRow(list, row);
@@ -314,19 +297,25 @@ TEST_F(DecisionCellEditor, FollowsTheSelectedRowAndAChoiceShowsInTheCellAndOkSto
         EXPECT_GE(dropped.bottom - dropped.top, 2 * itemHeight);
         EXPECT_LT(dropped.bottom - dropped.top, 3 * itemHeight) << "room for a third choice: a height left from before";
     }
-    EXPECT_EQ(driver::Text(editor), kDeny);
+    EXPECT_EQ(driver::Text(editor), kAllow);
     driver::ListClearSelection(list);
     EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindowVisible(editor); }, kWait));
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kDeny));
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"b.org", kDeny}, {L"c.org", kDeny}}));
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}}));  // not yet
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kDeny));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kAllow));
+    EXPECT_EQ(RowsOf(list),
+              (Rows{{L"alpha.org", kDeny}, {L"bin.org", kAllow}, {L"mid.org", kAllow}, {L"zeta.org", kDeny}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);  // not yet
 
+    // Saved as the table holds it: lower-cased names, values kept, the junk gone.
     Finish(IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"b.org", 0}, {L"c.org", 0}}));
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"alpha.org", 0}, {L"bin.org", 1}, {L"mid.org", 5}, {L"zeta.org", 0}}));
 }
+
+// ---- the decision cell editor ----------------------------------------------------
+
+using DecisionCellEditor = PreferencesTest;
 
 TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
 {
