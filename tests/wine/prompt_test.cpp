@@ -55,13 +55,6 @@ std::wstring Counting(size_t length, wchar_t first)
     return text;
 }
 
-// Tables name their rows after their first member.
-template <typename Case>
-std::string RowName(const testing::TestParamInfo<Case>& info)
-{
-    return info.param.name;
-}
-
 class PromptTest : public testing::Test {
 protected:
     void SetUp() override { driver::DeleteDecisionsKey(); }
@@ -295,6 +288,7 @@ struct AnswerCase {
     int answer;
 };
 
+// Rows are named, in messages and test names, by their first member.
 std::ostream& operator<<(std::ostream& out, const AnswerCase& c) { return out << c.name; }
 
 class PromptAnswerTest : public PromptTest, public testing::WithParamInterface<AnswerCase> {};
@@ -339,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(
                     AnswerCase{"NeverAfterEveryOther",
                                {IDC_JUST_THIS_TIME, IDC_NEVER, IDC_ALWAYS, IDC_ALWAYS, IDC_JUST_THIS_TIME, IDC_ALWAYS},
                                IDC_NEVER}),
-    RowName<AnswerCase>);
+    testing::PrintToStringParamName());
 
 // ---- what is already in the key -------------------------------------------------
 
@@ -439,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
                     DismissCase{"CloseBoxAfterAlways", Dismissal::CloseBox, IDC_ALWAYS},
                     DismissCase{"CloseBoxAfterNever", Dismissal::CloseBox, IDC_NEVER},
                     DismissCase{"CloseBoxUndecided", Dismissal::CloseBox, 0}),
-    RowName<DismissCase>);
+    testing::PrintToStringParamName());
 
 // ---- input meant for something else -------------------------------------------------
 
@@ -534,7 +528,7 @@ INSTANTIATE_TEST_SUITE_P(
                     GuardCase{"EnterOnAlwaysAfterAMove", Press::EnterOnAlways, true, false},
                     GuardCase{"SpaceHeldDown", Press::SpaceOnAlways, false, true},
                     GuardCase{"EnterHeldDown", Press::EnterOnAlways, true, true}),
-    RowName<GuardCase>);
+    testing::PrintToStringParamName());
 
 TEST_F(PromptGuardTest, WhileInactiveAndRightAfterActivationAClickIsIgnored)
 {
@@ -789,7 +783,7 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"BufferFull", kRegistrable, Counting(390, L'0'), L"", L""},
         MessageCase{"TitleOverTheBuffer", kRegistrable, Counting(600, L'0'), L"", L""},
         MessageCase{"SiteOverTheBuffer", LongSite(600), L"My Page", L"", L""}),
-    RowName<MessageCase>);
+    testing::PrintToStringParamName());
 
 
 }  // namespace
