@@ -606,34 +606,26 @@ TEST_F(PreferencesFromPrompt, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
 
 // ---- resources over many openings --------------------------------------------------
 
-BOOL CALLBACK CountWindow(HWND, LPARAM count)
-{
-    ++*reinterpret_cast<int*>(count);
-    return TRUE;
-}
-
 struct WindowCount {
     DWORD processId;
     int count;
 };
 
-BOOL CALLBACK CountProcessWindows(HWND window, LPARAM param)
+BOOL CALLBACK CountWindowOf(HWND window, LPARAM param)
 {
     auto* windows = reinterpret_cast<WindowCount*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == windows->processId) {
-        ++windows->count;
-        EnumChildWindows(window, CountWindow, reinterpret_cast<LPARAM>(&windows->count));
-    }
+    windows->count += owner == windows->processId;
     return TRUE;
 }
 
-// Every window of a process, hidden ones and children included.
+// Every window of a process, hidden ones and children included: the desktop's
+// children are enumerated with theirs.
 int WindowsOf(DWORD processId)
 {
     WindowCount windows = {processId, 0};
-    EnumWindows(CountProcessWindows, reinterpret_cast<LPARAM>(&windows));
+    EnumChildWindows(GetDesktopWindow(), CountWindowOf, reinterpret_cast<LPARAM>(&windows));
     return windows.count;
 }
 
