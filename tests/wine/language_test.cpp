@@ -41,8 +41,6 @@ const LANGID kEnglish = 1033;
 const LANGID kGerman = 1031;
 const LANGID kJapanese = 1041;
 
-const DWORD kTimeoutMs = driver::kPatienceMs;
-
 using string_tables::Narrow;
 using string_tables::StringsOf;
 
@@ -87,13 +85,11 @@ protected:
     static void CheckDialog(const std::wstring& tail, const std::string& label, const char* dialogName, Check check)
     {
         SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
-        driver::ScopedProcess halvane(driver::Launch(tail));
+        driver::HalvaneDialog halvane(tail);
         ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
-        HWND dialog = driver::WaitForDialog(halvane.id(), kTimeoutMs);
-        ASSERT_NE(dialog, nullptr) << "no " << dialogName;
-        ASSERT_NO_FATAL_FAILURE(check(dialog));
-        driver::Click(dialog, IDCANCEL);
-        EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+        ASSERT_NE(halvane.dialog(), nullptr) << "no " << dialogName;
+        ASSERT_NO_FATAL_FAILURE(check(halvane.dialog()));
+        EXPECT_EQ(halvane.Close(), 0u);
     }
 
     // A text a control shows against the stored text of that id in `language`.

@@ -78,19 +78,6 @@ protected:
     const wchar_t* source_ = L"halvane.exe";  // the build copied in as halvane.exe
 };
 
-// Waits for the dialog with that caption, but no longer than the copy lives.
-HWND WaitForDialogOf(const driver::ScopedProcess& halvane, const wchar_t* caption)
-{
-    HWND dialog = nullptr;
-    driver::WaitUntil(
-        [&] {
-            dialog = driver::WaitForDialog(halvane.id(), 0, caption);
-            return dialog || halvane.WaitForExit(0) != STILL_ACTIVE;
-        },
-        kTimeoutMs);
-    return dialog;
-}
-
 // The system's list view: its class, and its header and rows read back across
 // the process boundary.
 void ExpectSystemSiteList(HWND preferences)
@@ -126,13 +113,10 @@ protected:
 TEST_P(PlantedLibraryDefences, PreferencesOpensOnTheSystemsListView)
 {
     driver::WriteDword(L"other.org", 1);
-    driver::ScopedProcess halvane(driver::Launch(L"en", Program()));
-    HWND preferences = WaitForDialogOf(halvane, L"Halvane Preferences");
-    ASSERT_NE(preferences, nullptr) << Ending(halvane);
-    ExpectSystemSiteList(preferences);
-
-    driver::Click(preferences, IDCANCEL);
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+    driver::HalvaneDialog halvane(L"en", L"Halvane Preferences", Program());
+    ASSERT_NE(halvane.dialog(), nullptr) << Ending(halvane.process());
+    ExpectSystemSiteList(halvane.dialog());
+    EXPECT_EQ(halvane.Close(), 0u);
     EXPECT_FALSE(PlantedRan());
 }
 
@@ -150,14 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PlantedLibrary, ThePromptOpensPreferencesOnTheSystemsListViewAndIsAnswered)
 {
     driver::WriteDword(L"other.org", 1);
-    driver::ScopedProcess halvane(driver::Launch(L"en site1 My Page", Program()));
-    HWND prompt = WaitForDialogOf(halvane, L"Halvane");
-    ASSERT_NE(prompt, nullptr) << Ending(halvane);
+    driver::HalvaneDialog halvane(L"en site1 My Page", L"Halvane", Program());
+    HWND prompt = halvane.dialog();
+    ASSERT_NE(prompt, nullptr) << Ending(halvane.process());
 
     ASSERT_TRUE(driver::WaitUntilInputCounts(prompt, kTimeoutMs));
     driver::Click(prompt, IDC_PREFERENCES);
-    HWND preferences = WaitForDialogOf(halvane, L"Halvane Preferences");
-    ASSERT_NE(preferences, nullptr) << Ending(halvane);
+    HWND preferences = halvane.Await(L"Halvane Preferences");
+    ASSERT_NE(preferences, nullptr) << Ending(halvane.process());
     ExpectSystemSiteList(preferences);
     driver::Click(preferences, IDCANCEL);
     ASSERT_TRUE(driver::WaitForDialogGone(preferences, kTimeoutMs));

@@ -3,8 +3,6 @@
 // outside (selection, keyboard, buttons) and read the outcome where a user or the
 // browser side would see it: the list on screen and the registry key.
 //
-// Timing-free: every wait polls a visible outcome with a timeout.
-//
 // The order of the rows is also checked in this process (SiteListOrder, at the
 // end), against a list of the same template filled row by row, each row placed
 // by the list's own sort.
@@ -19,6 +17,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <map>
@@ -48,11 +47,6 @@ HWND Editor(HWND list)
     return FindWindowExW(list, nullptr, L"ComboBox", nullptr);
 }
 
-HWND LabelEdit(HWND list)
-{
-    return FindWindowExW(list, nullptr, L"Edit", nullptr);
-}
-
 using Rows = std::vector<std::pair<std::wstring, std::wstring>>;  // label, decision text
 
 Rows RowsOf(HWND list)
@@ -66,11 +60,8 @@ Rows RowsOf(HWND list)
 int RowWithData(HWND list, LPARAM data)
 {
     std::vector<driver::ListRow> rows = driver::ListRows(list);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].data == data)
-            return static_cast<int>(i);
-    }
-    return -1;
+    auto found = std::find_if(rows.begin(), rows.end(), [&](const driver::ListRow& row) { return row.data == data; });
+    return found == rows.end() ? -1 : static_cast<int>(found - rows.begin());
 }
 
 // A window's rectangle in the client coordinates of its parent.
@@ -113,11 +104,8 @@ LRESULT BigIcon(HWND window)
 void Choose(HWND dialog, HWND editor, const std::wstring& text)
 {
     std::vector<std::wstring> items = EditorItems(editor);
-    int target = -1;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i] == text)
-            target = static_cast<int>(i);
-    }
+    auto found = std::find(items.begin(), items.end(), text);
+    int target = found == items.end() ? -1 : static_cast<int>(found - items.begin());
     ASSERT_NE(target, -1) << "no item " << testing::PrintToString(text);
     int current = Selection(editor);
     ASSERT_NE(current, target) << "already chosen";
@@ -147,7 +135,8 @@ HWND ClickAdd(HWND dialog)
 {
     driver::Click(dialog, IDC_ADD);
     HWND edit = nullptr;
-    EXPECT_TRUE(driver::WaitUntil([&] { return (edit = LabelEdit(SiteList(dialog))) != nullptr; }, kWait));
+    EXPECT_TRUE(driver::WaitUntil(
+        [&] { return (edit = FindWindowExW(SiteList(dialog), nullptr, L"Edit", nullptr)) != nullptr; }, kWait));
     return edit;
 }
 
@@ -212,91 +201,31 @@ protected:
         driver::DeleteDecisionsKey();
     }
 
-    void Start(const std::wstring& tail)
+    // Starts halvane.exe and waits for its dialog: for the language code alone,
+    // Preferences with no owner; for a site with no decision, the consent prompt.
+    HWND Open(const std::wstring& tail = L"en", const wchar_t* caption = kPreferencesCaption)
     {
-        halvane_ = std::make_unique<driver::ScopedProcess>(driver::Launch(tail));
-        ASSERT_TRUE(halvane_->get().handle) << "halvane.exe did not start";
-    }
-
-    // `halvane.exe en`: the language code alone opens Preferences with no owner.
-    HWND OpenAlone()
-    {
-        Start(L"en");
-        return WaitForPreferences();
-    }
-
-    // A site with no decision: the consent prompt, which can open Preferences.
-    HWND OpenPrompt()
-    {
-        Start(L"en example.org \"T\"");
-        return halvane_ ? driver::WaitForDialog(halvane_->id(), kWait, L"Halvane") : nullptr;
-    }
-
-    // With a click, as a person opens it once the prompt takes input; or, for
-    // tests that open it many times, with the button's command, which the
-    // prompt's guard against early clicks does not judge.
-    HWND OpenFromPrompt(HWND prompt, bool byCommand = false)
-    {
-        if (byCommand)
-            PostMessageW(prompt, WM_COMMAND, MAKEWPARAM(IDC_PREFERENCES, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDC_PREFERENCES)));
-        else if (driver::WaitUntilInputCounts(prompt, kWait))
-            driver::Click(prompt, IDC_PREFERENCES);
-        else
-            return nullptr;
-        return WaitForPreferences();
-    }
-
-    // The consent prompt, and Preferences opened from it.
-    void OpenPromptAndPreferences(HWND* prompt, HWND* dialog)
-    {
-        *prompt = OpenPrompt();
-        ASSERT_TRUE(*prompt);
-        *dialog = OpenFromPrompt(*prompt);
-        ASSERT_TRUE(*dialog);
-    }
-
-    HWND WaitForPreferences()
-    {
-        return halvane_ ? driver::WaitForDialog(halvane_->id(), kWait, kPreferencesCaption) : nullptr;
+        halvane_ = std::make_unique<driver::HalvaneDialog>(tail, caption);
+        return halvane_->dialog();
     }
 
     // Ends Preferences opened alone: the process ends with it, with 0.
-    void FinishAlone(HWND dialog, int button)
-    {
-        driver::Click(dialog, button);
-        EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
-    }
+    void Finish(int button) { EXPECT_EQ(halvane_->Close(button), 0u); }
 
-    // EndDialog hides a dialog before it is destroyed; wait for the destruction,
-    // which is when the dialog lets go of what it made.
-    void CloseNested(HWND dialog, int button)
-    {
-        driver::Click(dialog, button);
-        EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindow(dialog); }, kWait));
-    }
-
-    // Cancel on the prompt ends the process with 0: nothing left to keep on top.
-    void CancelPrompt(HWND prompt)
-    {
-        CloseNested(prompt, IDCANCEL);
-        EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
-    }
-
-    bool Running() const { return halvane_->WaitForExit(0) == STILL_ACTIVE; }
-    HANDLE Handle() const { return halvane_->get().handle; }
-    DWORD Id() const { return halvane_->id(); }
-
-    std::unique_ptr<driver::ScopedProcess> halvane_;
+    std::unique_ptr<driver::HalvaneDialog> halvane_;
 };
 
 // ---- opened alone: what the dialog shows ----------------------------------------
 
 using PreferencesOpenedAlone = PreferencesTest;
 
-TEST_F(PreferencesOpenedAlone, ShowsItsTextsColumnsAndPlacement)
+TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEditorThatFollowsTheSelectedRow)
 {
-    HWND dialog = OpenAlone();
+    Seed({{L"zeta.org", 0}, {L"Alpha.org", 1}, {L"mid.org", 5}});  // any non-zero value reads as Allow
+    driver::WriteRaw(L"bin.org", REG_BINARY, {0, 0, 0, 0});         // 4 bytes of any type count
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});  // 8 bytes: not a decision
+    const driver::KeyContents seeded = driver::ReadDecisionsKey();
+    HWND dialog = Open();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
 
@@ -306,7 +235,8 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsColumnsAndPlacement)
     EXPECT_EQ(driver::ItemText(dialog, IDC_ADD), L"Add");
     EXPECT_EQ(driver::ItemText(dialog, IDC_REMOVE), L"Remove");
     EXPECT_EQ(driver::ListColumns(list), (std::vector<std::wstring>{L"Domain", L"Halvane"}));
-    EXPECT_EQ(driver::ListCount(list), 0);
+    EXPECT_EQ(RowsOf(list),
+              (Rows{{L"alpha.org", kAllow}, {L"bin.org", kDeny}, {L"mid.org", kAllow}, {L"zeta.org", kDeny}}));
 
     // Three fifths and two fifths of the client width, each rounded down.
     RECT client = {};
@@ -323,53 +253,9 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsColumnsAndPlacement)
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
     EXPECT_EQ(BigIcon(dialog), 0);
 
-    FinishAlone(dialog, IDCANCEL);
-}
-
-TEST_F(PreferencesOpenedAlone, ListsTheStoredSitesInAscendingOrder)
-{
-    Seed({{L"zeta.org", 0}, {L"Alpha.org", 1}, {L"mid.org", 5}});  // any non-zero value reads as Allow
-    driver::WriteRaw(L"bin.org", REG_BINARY, {0, 0, 0, 0});         // 4 bytes of any type count
-    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});  // 8 bytes: not a decision
-    auto seeded = driver::ReadDecisionsKey();
-
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(RowsOf(SiteList(dialog)), (Rows{{L"alpha.org", kAllow},
-                                              {L"bin.org", kDeny},
-                                              {L"mid.org", kAllow},
-                                              {L"zeta.org", kDeny}}));
-    EXPECT_FALSE(IsWindowVisible(Editor(SiteList(dialog))));
-
-    FinishAlone(dialog, IDCANCEL);
-    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);
-}
-
-TEST_F(PreferencesOpenedAlone, OkRewritesTheKeyFromTheTable)
-{
-    Seed({{L"Alpha.org", 1}, {L"mid.org", 5}});
-    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});
-
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    FinishAlone(dialog, IDOK);
-
-    // Saved as the table holds it: lower-cased names, values kept, the junk gone.
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"alpha.org", 1}, {L"mid.org", 5}}));
-}
-
-// ---- the decision cell editor ----------------------------------------------------
-
-using DecisionCellEditor = PreferencesTest;
-
-TEST_F(DecisionCellEditor, ExistsHiddenWithDenyBeforeAnyRowIsSelected)
-{
-    driver::WriteDword(L"a.org", 1);
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND editor = Editor(SiteList(dialog));
+    // The decision cell editor exists before any row is selected, hidden, on Deny.
+    HWND editor = Editor(list);
     ASSERT_TRUE(editor);
-
     EXPECT_FALSE(IsWindowVisible(editor));
     EXPECT_EQ(EditorItems(editor), (std::vector<std::wstring>{kAllow, kDeny}));  // unsorted: Allow first
     EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, 0, 0), 1);
@@ -383,21 +269,7 @@ TEST_F(DecisionCellEditor, ExistsHiddenWithDenyBeforeAnyRowIsSelected)
     EXPECT_EQ(rect.top, 100);
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
-    FinishAlone(dialog, IDCANCEL);
-}
-
-TEST_F(DecisionCellEditor, FollowsTheSelectedRowOverItsDecisionCell)
-{
-    Seed({{L"a.org", 0}, {L"b.org", 1}});
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-    HWND editor = Editor(list);
-    ASSERT_TRUE(editor);
-    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kAllow}}));
-    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
-
-    // The bottom row, then the top one.
+    // It follows the selected row over its decision cell: the second row, then the top one.
     for (int row : {1, 0}) {
         SCOPED_TRACE(row);
         SelectRow(list, row);
@@ -425,101 +297,49 @@ TEST_F(DecisionCellEditor, FollowsTheSelectedRowOverItsDecisionCell)
         EXPECT_GE(dropped.bottom - dropped.top, 2 * itemHeight);
         EXPECT_LT(dropped.bottom - dropped.top, 3 * itemHeight) << "room for a third choice: a height left from before";
     }
-    EXPECT_EQ(driver::Text(editor), kDeny);
-
+    EXPECT_EQ(driver::Text(editor), kAllow);
     driver::ListClearSelection(list);
     EXPECT_TRUE(driver::WaitUntil([&] { return !IsWindowVisible(editor); }, kWait));
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
-    FinishAlone(dialog, IDCANCEL);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kDeny));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kAllow));
+    EXPECT_EQ(RowsOf(list),
+              (Rows{{L"alpha.org", kDeny}, {L"bin.org", kAllow}, {L"mid.org", kAllow}, {L"zeta.org", kDeny}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);  // not yet
+
+    // Saved as the table holds it: lower-cased names, values kept, the junk gone.
+    Finish(IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"alpha.org", 0}, {L"bin.org", 1}, {L"mid.org", 5}, {L"zeta.org", 0}}));
 }
 
-TEST_F(DecisionCellEditor, AChoiceShowsInTheCellAndOkStoresIt)
-{
-    Seed({{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}});
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
+// ---- the decision cell editor ----------------------------------------------------
 
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kDeny));
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"b.org", kDeny}, {L"c.org", kDeny}}));
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}, {L"c.org", 0}}));  // not yet
-
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"b.org", 0}, {L"c.org", 0}}));
-}
+using DecisionCellEditor = PreferencesTest;
 
 TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
 {
     Seed({{L"a.org", 0}, {L"b.org", 1}});
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2, 3});  // a save would drop it
     auto seeded = driver::ReadDecisionsKey();
-    HWND dialog = OpenAlone();
+    HWND dialog = Open();
     ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
 
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
     EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"renamed.org");
     EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"added.org");
     RemoveRow(dialog, 0);
-    ASSERT_EQ(RowsOf(list), (Rows{{L"renamed.org", kAllow}, {L"added.org", kDeny}}));
+    ASSERT_EQ(RowsOf(SiteList(dialog)), (Rows{{L"renamed.org", kAllow}, {L"added.org", kDeny}}));
 
-    FinishAlone(dialog, IDCANCEL);
+    Finish(IDCANCEL);
     EXPECT_EQ(driver::ReadDecisionsKey(), seeded);
 }
 
-// The choice goes to the recorded row's own entry, so a row and the table never
-// disagree even when two rows carry the same domain. Opened from the prompt, the
-// table outlives the dialog, and a second opening shows each entry's decision.
-TEST_F(DecisionCellEditor, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
-{
-    driver::WriteDword(L"a.org", 0);  // the only value: slot 0
-    HWND prompt = nullptr, dialog = nullptr;
-    ASSERT_NO_FATAL_FAILURE(OpenPromptAndPreferences(&prompt, &dialog));
-    HWND list = SiteList(dialog);
-    const LPARAM original = driver::ListRows(list).at(0).data;
-
-    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"A.org");  // a second entry, in slot 1
-    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kDeny}}));
-    const LPARAM added = driver::ListRows(list).at(1).data;
-    ASSERT_NE(added, original);
-
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kAllow));
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kAllow}}));
-    CloseNested(dialog, IDCANCEL);
-
-    // The list is rebuilt from the table: the added entry changed, the first did not.
-    dialog = OpenFromPrompt(prompt);
-    ASSERT_TRUE(dialog);
-    list = SiteList(dialog);
-    int originalRow = RowWithData(list, original);
-    int addedRow = RowWithData(list, added);
-    ASSERT_NE(originalRow, -1);
-    ASSERT_NE(addedRow, -1);
-    EXPECT_EQ(driver::ListText(list, originalRow, 1), kDeny);
-    EXPECT_EQ(driver::ListText(list, addedRow, 1), kAllow);
-
-    // Now the other way round. The save writes slots in order, so slot 1 has the last word.
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, originalRow, kAllow));
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, addedRow, kDeny));
-    EXPECT_EQ(driver::ListText(list, originalRow, 1), kAllow);
-    CloseNested(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
-
-    dialog = OpenFromPrompt(prompt);
-    ASSERT_TRUE(dialog);
-    list = SiteList(dialog);
-    EXPECT_EQ(driver::ListText(list, RowWithData(list, original), 1), kAllow);
-    EXPECT_EQ(driver::ListText(list, RowWithData(list, added), 1), kDeny);
-    CloseNested(dialog, IDCANCEL);
-    CancelPrompt(prompt);
-}
-
-TEST_F(DecisionCellEditor, AChoiceWithNoRecordedRowIsIgnored)
+// With no recorded row, neither a choice nor Remove changes anything.
+TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
 {
     Seed({{L"a.org", 0}, {L"b.org", 0}});
-    HWND dialog = OpenAlone();
+    HWND dialog = Open();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
     HWND editor = Editor(list);
@@ -540,114 +360,6 @@ TEST_F(DecisionCellEditor, AChoiceWithNoRecordedRowIsIgnored)
     ASSERT_NO_FATAL_FAILURE(Choose(dialog, editor, driver::Text(editor) == kDeny ? kAllow : kDeny));
     EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}}));
 
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"b.org", 0}, {L"c.org", 0}}));
-}
-
-// ---- adding, renaming and removing rows --------------------------------------------
-
-using SiteRows = PreferencesTest;
-
-TEST_F(SiteRows, AddOpensTheNewRowsLabelAndOkSavesItLowerCasedAsDeny)
-{
-    Seed({{L"b.org", 1}, {L"zeta.org", 1}});
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-
-    HWND edit = ClickAdd(dialog);
-    ASSERT_TRUE(edit);
-    EXPECT_EQ(driver::Text(edit), L"");
-    EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"zeta.org", kAllow}, {L"", kDeny}}));
-
-    EndLabelEdit(edit, VK_RETURN, L"MixedCase.Org");
-    // Lower-cased, and left where it was put although it now sorts earlier.
-    EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
-
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"b.org", 1}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
-}
-
-TEST_F(SiteRows, AnEmptyTableStillTakesAnAddedSite)
-{
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(driver::ListCount(SiteList(dialog)), 0);
-    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
-
-    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"first.org");
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"first.org", 0}}));
-}
-
-TEST_F(SiteRows, RenameThenOkSavesTheNewNameAndDropsTheOld)
-{
-    Seed({{L"old.org", 1}, {L"keep.org", 0}});
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-    ASSERT_EQ(driver::ListText(list, 1, 0), L"old.org");
-
-    // Only A to Z fold: Ä keeps its case.
-    EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"\u00C4BC.Org");
-    EXPECT_EQ(RowsOf(list), (Rows{{L"keep.org", kDeny}, {L"\u00C4bc.org", kAllow}}));
-
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"keep.org", 0}, {L"\u00C4bc.org", 1}}));
-}
-
-TEST_F(SiteRows, ACancelledOrEmptiedEditKeepsTheOldLabel)
-{
-    driver::WriteDword(L"a.org", 1);
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-
-    HWND edit = StartLabelEdit(dialog, 0);
-    ASSERT_TRUE(edit);
-    driver::TypeText(edit, L"escaped.org");
-    EndLabelEdit(edit, VK_ESCAPE);
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}}));
-
-    // Wine's list view reports an emptied edit as a cancelled one (no text at all);
-    // Windows hands over the empty string, which the dialog must refuse as well.
-    edit = StartLabelEdit(dialog, 0);
-    ASSERT_TRUE(edit);
-    EndLabelEdit(edit, VK_RETURN, L"");
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}}));
-
-    // A new row keeps its empty label either way, and an empty domain is never saved.
-    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
-    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"");
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"", kDeny}, {L"", kDeny}}));
-
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));
-}
-
-TEST_F(SiteRows, RemoveThenOkDeletesTheValue)
-{
-    Seed({{L"a.org", 1}, {L"b.org", 0}, {L"c.org", 1}});
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-
-    RemoveRow(dialog, 1);
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"c.org", kAllow}}));
-    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
-    EXPECT_FALSE(IsWindowVisible(Editor(list)));
-
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"c.org", 1}}));
-}
-
-TEST_F(SiteRows, RemoveWithNoRecordedRowDoesNothing)
-{
-    Seed({{L"a.org", 1}, {L"b.org", 0}});
-    HWND dialog = OpenAlone();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-
     // Under Wine a click reaches a disabled button too; the record guards the removal.
     // Each click is followed by Add, which is handled after it: its edit shows the
     // click is over.
@@ -658,88 +370,262 @@ TEST_F(SiteRows, RemoveWithNoRecordedRowDoesNothing)
     ASSERT_TRUE(driver::WaitUntil([&] { return !driver::IsEnabled(dialog, IDC_REMOVE); }, kWait));
     driver::Click(dialog, IDC_REMOVE);
     EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"b.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
+    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
 
-    FinishAlone(dialog, IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"b.org", 0}}));
+    Finish(IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"b.org", 0}, {L"c.org", 0}}));
+}
+
+// ---- adding, renaming and removing rows --------------------------------------------
+
+using SiteRows = PreferencesTest;
+
+TEST_F(SiteRows, AddRenameAndRemoveThenOkSaveTheRowsLowerCased)
+{
+    Seed({{L"b.org", 1}, {L"old.org", 0}, {L"zeta.org", 1}});
+    HWND dialog = Open();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+
+    // Add opens the new row's label, empty, on Deny.
+    HWND edit = ClickAdd(dialog);
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(driver::Text(edit), L"");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"old.org", kDeny}, {L"zeta.org", kAllow}, {L"", kDeny}}));
+    // Lower-cased, and left where it was put although it now sorts earlier.
+    EndLabelEdit(edit, VK_RETURN, L"MixedCase.Org");
+    // Only A to Z fold: Ä keeps its case.
+    EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"\u00C4BC.Org");
+    EXPECT_EQ(RowsOf(list),
+              (Rows{{L"b.org", kAllow}, {L"\u00C4bc.org", kDeny}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
+
+    RemoveRow(dialog, 0);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"\u00C4bc.org", kDeny}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+    EXPECT_FALSE(IsWindowVisible(Editor(list)));
+
+    // The new name saved and the old dropped, the removed value deleted.
+    Finish(IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"\u00C4bc.org", 0}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
+}
+
+TEST_F(SiteRows, AnEmptyTableTakesAnAddedSiteAndACancelledOrEmptiedEditKeepsTheOldLabel)
+{
+    HWND dialog = Open();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    EXPECT_EQ(driver::ListCount(list), 0);
+    EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"a.org");
+
+    HWND edit = StartLabelEdit(dialog, 0);
+    ASSERT_TRUE(edit);
+    driver::TypeText(edit, L"escaped.org");
+    EndLabelEdit(edit, VK_ESCAPE);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}}));
+
+    // Wine's list view reports an emptied edit as a cancelled one (no text at all);
+    // Windows hands over the empty string, which the dialog must refuse as well.
+    edit = StartLabelEdit(dialog, 0);
+    ASSERT_TRUE(edit);
+    EndLabelEdit(edit, VK_RETURN, L"");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}}));
+
+    // A new row keeps its empty label either way, and an empty domain is never saved.
+    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"");
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
+
+    Finish(IDOK);
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
 }
 
 // ---- opened from the consent prompt ------------------------------------------------
 
-using PreferencesFromPrompt = PreferencesTest;
+class PreferencesFromPrompt : public PreferencesTest {
+protected:
+    // The prompt for a site with no decision. No browser window is titled "T",
+    // so whatever the answer, the process then ends at once.
+    void StartPrompt()
+    {
+        prompt_ = Open(L"en example.org \"T\"", L"Halvane");
+        ASSERT_TRUE(prompt_);
+    }
 
-TEST_F(PreferencesFromPrompt, IsOwnedByThePromptWithItsIconAndOkSavesAtOnce)
+    // With a click, as a person opens it once the prompt takes input; or, for
+    // tests that open it many times, with the button's command, which the
+    // prompt's guard against early clicks does not judge.
+    HWND OpenPreferences(bool byCommand = false)
+    {
+        if (byCommand)
+            PostMessageW(prompt_, WM_COMMAND, MAKEWPARAM(IDC_PREFERENCES, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(prompt_, IDC_PREFERENCES)));
+        else if (driver::WaitUntilInputCounts(prompt_, kWait))
+            driver::Click(prompt_, IDC_PREFERENCES);
+        else
+            return nullptr;
+        return halvane_->Await(kPreferencesCaption);
+    }
+
+    // Closes Preferences and returns once the prompt has dealt with its end (and
+    // saved, or not): the dialog is destroyed (and lets go of what it made) only
+    // when its modal run returns, and a message sent afterwards is handled only
+    // once the prompt's Preferences command is over, so whatever the registry
+    // holds then is final.
+    bool ClosePreferences(HWND preferences, int button)
+    {
+        driver::Click(preferences, button);
+        DWORD_PTR ignored = 0;
+        return driver::WaitUntil([&] { return !IsWindow(preferences); }, kWait) &&
+               SendMessageTimeoutW(prompt_, WM_NULL, 0, 0, SMTO_NORMAL, kWait, &ignored) != 0 &&
+               IsWindowEnabled(prompt_) != FALSE;
+    }
+
+    // A choice on the prompt once it takes input (again after Preferences), and OK.
+    bool Pick(int choice) { return driver::WaitUntilInputCounts(prompt_, kWait) && driver::Pick(prompt_, choice); }
+    void Confirm()
+    {
+        ASSERT_TRUE(driver::WaitUntilInputCounts(prompt_, kWait) && driver::PressOk(prompt_));
+        EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    }
+    std::vector<int> CheckedChoices() { return driver::CheckedChoices(prompt_); }
+
+    bool Running() const { return halvane_->WaitForExit(0) == STILL_ACTIVE; }
+    HANDLE Handle() const { return halvane_->process().get().handle; }
+
+    HWND prompt_ = nullptr;
+};
+
+TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelNothingAndThePromptKeepsItsChoice)
 {
     driver::WriteDword(L"a.org", 0);
-    HWND prompt = nullptr, dialog = nullptr;
-    ASSERT_NO_FATAL_FAILURE(OpenPromptAndPreferences(&prompt, &dialog));
-    EXPECT_EQ(GetWindow(dialog, GW_OWNER), prompt);
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});  // a save drops it
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    ASSERT_TRUE(Pick(IDC_NEVER));
+
+    HWND dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), prompt_);
+    EXPECT_FALSE(IsWindowEnabled(prompt_));
     EXPECT_TRUE(driver::IsTopmost(dialog));
-    LRESULT promptIcon = BigIcon(prompt);
+    LRESULT promptIcon = BigIcon(prompt_);
     EXPECT_NE(promptIcon, 0);
     EXPECT_EQ(BigIcon(dialog), promptIcon);
-
-    HWND list = SiteList(dialog);
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
-    CloseNested(dialog, IDOK);
+    ASSERT_TRUE(ClosePreferences(dialog, IDOK));
 
-    // Written while the prompt still waits for its answer.
-    EXPECT_TRUE(driver::WaitUntil([] { return StoredDecisions() == Decisions{{L"a.org", 1}}; }, kWait));
-    EXPECT_TRUE(Running());
-    EXPECT_TRUE(IsWindowVisible(prompt));
-
-    CancelPrompt(prompt);
+    // Written while the prompt still waits for its answer, as it was.
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));
+    EXPECT_TRUE(Running());
+    EXPECT_TRUE(IsWindowVisible(prompt_));
+    EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
+    EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));
+
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});
+    const driver::KeyContents before = driver::ReadDecisionsKey();
+    dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
+    EXPECT_EQ(driver::ReadDecisionsKey(), before);
+    EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
+
+    // The choice made before Preferences is the one acted on.
+    ASSERT_NO_FATAL_FAILURE(Confirm());
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"example.org", 0}}));
 }
 
-TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithAlways)
+// Cancel closes the dialog, but the table it changed stays the prompt's, and an
+// answer saves it.
+TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithTheAnswerAndAnUndecidedPromptStaysUndecided)
 {
     Seed({{L"a.org", 0}, {L"b.org", 1}});
-    HWND prompt = nullptr, dialog = nullptr;
-    ASSERT_NO_FATAL_FAILURE(OpenPromptAndPreferences(&prompt, &dialog));
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});
+    const driver::KeyContents before = driver::ReadDecisionsKey();
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+
+    HWND dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
     RemoveRow(dialog, 1);
-    CloseNested(dialog, IDCANCEL);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}, {L"b.org", 1}}));
+    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
+    EXPECT_EQ(driver::ReadDecisionsKey(), before);
+    EXPECT_TRUE(CheckedChoices().empty());
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
 
-    // No browser window is titled "T", so the keeper ends at once.
-    ASSERT_TRUE(driver::WaitUntilInputCounts(prompt, kWait));
-    driver::Click(prompt, IDC_ALWAYS);
-    driver::Click(prompt, IDOK);
-    EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
+    ASSERT_TRUE(Pick(IDC_ALWAYS));
+    ASSERT_NO_FATAL_FAILURE(Confirm());
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"example.org", 1}}));
 }
 
-// ---- resources over many openings --------------------------------------------------
-
-BOOL CALLBACK CountWindow(HWND, LPARAM count)
+// The choice goes to the recorded row's own entry, so a row and the table never
+// disagree even when two rows carry the same domain. Opened from the prompt, the
+// table outlives the dialog, and a second opening shows each entry's decision.
+TEST_F(PreferencesFromPrompt, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
 {
-    ++*reinterpret_cast<int*>(count);
-    return TRUE;
+    driver::WriteDword(L"a.org", 0);  // the only value: slot 0
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
+    HWND dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
+    HWND list = SiteList(dialog);
+    const LPARAM original = driver::ListRows(list).at(0).data;
+
+    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"A.org");  // a second entry, in slot 1
+    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kDeny}}));
+    const LPARAM added = driver::ListRows(list).at(1).data;
+    ASSERT_NE(added, original);
+
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kAllow));
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kAllow}}));
+    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
+
+    // The list is rebuilt from the table: the added entry changed, the first did not.
+    dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
+    list = SiteList(dialog);
+    int originalRow = RowWithData(list, original);
+    int addedRow = RowWithData(list, added);
+    ASSERT_NE(originalRow, -1);
+    ASSERT_NE(addedRow, -1);
+    EXPECT_EQ(driver::ListText(list, originalRow, 1), kDeny);
+    EXPECT_EQ(driver::ListText(list, addedRow, 1), kAllow);
+
+    // Now the other way round. The save writes slots in order, so slot 1 has the last word.
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, originalRow, kAllow));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, addedRow, kDeny));
+    EXPECT_EQ(driver::ListText(list, originalRow, 1), kAllow);
+    ASSERT_TRUE(ClosePreferences(dialog, IDOK));
+    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
+
+    dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
+    list = SiteList(dialog);
+    EXPECT_EQ(driver::ListText(list, RowWithData(list, original), 1), kAllow);
+    EXPECT_EQ(driver::ListText(list, RowWithData(list, added), 1), kDeny);
+    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
 }
+
+// ---- resources over many openings --------------------------------------------------
 
 struct WindowCount {
     DWORD processId;
     int count;
 };
 
-BOOL CALLBACK CountProcessWindows(HWND window, LPARAM param)
+BOOL CALLBACK CountWindowOf(HWND window, LPARAM param)
 {
     auto* windows = reinterpret_cast<WindowCount*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == windows->processId) {
-        ++windows->count;
-        EnumChildWindows(window, CountWindow, reinterpret_cast<LPARAM>(&windows->count));
-    }
+    windows->count += owner == windows->processId;
     return TRUE;
 }
 
-// Every window of a process, hidden ones and children included.
+// Every window of a process, hidden ones and children included: the desktop's
+// children are enumerated with theirs.
 int WindowsOf(DWORD processId)
 {
     WindowCount windows = {processId, 0};
-    EnumWindows(CountProcessWindows, reinterpret_cast<LPARAM>(&windows));
+    EnumChildWindows(GetDesktopWindow(), CountWindowOf, reinterpret_cast<LPARAM>(&windows));
     return windows.count;
 }
 
@@ -757,23 +643,22 @@ DWORD GdiObjectType(HANDLE process, LRESULT handle)
 TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
 {
     driver::WriteDword(L"a.org", 1);
-    HWND prompt = OpenPrompt();
-    ASSERT_TRUE(prompt);
+    ASSERT_NO_FATAL_FAILURE(StartPrompt());
     auto openAndCancel = [&](LRESULT* editorFont) {
-        HWND dialog = OpenFromPrompt(prompt, true);
+        HWND dialog = OpenPreferences(true);
         ASSERT_TRUE(dialog);
         HWND editor = Editor(SiteList(dialog));
         ASSERT_TRUE(editor) << "each opening makes a new editor";
         ASSERT_TRUE(driver::SendFromInside(editor, WM_GETFONT, 0, 0, editorFont));
         ASSERT_EQ(GdiObjectType(Handle(), *editorFont), static_cast<DWORD>(OBJ_FONT));
-        CloseNested(dialog, IDCANCEL);
+        ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
     };
 
     LRESULT font = 0;
     openAndCancel(&font);  // first use may load and keep what later ones share
     const DWORD gdiBefore = GetGuiResources(Handle(), GR_GDIOBJECTS);
     const DWORD userBefore = GetGuiResources(Handle(), GR_USEROBJECTS);
-    const int windowsBefore = WindowsOf(Id());
+    const int windowsBefore = WindowsOf(halvane_->id());
 
     std::vector<LRESULT> fonts;
     for (int i = 0; i < 50; ++i) {
@@ -785,12 +670,12 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
 
     EXPECT_EQ(GetGuiResources(Handle(), GR_GDIOBJECTS), gdiBefore);
     EXPECT_EQ(GetGuiResources(Handle(), GR_USEROBJECTS), userBefore);
-    EXPECT_EQ(WindowsOf(Id()), windowsBefore);
+    EXPECT_EQ(WindowsOf(halvane_->id()), windowsBefore);
     for (LRESULT old : fonts)
         EXPECT_EQ(GdiObjectType(Handle(), old), 0u);
-    EXPECT_TRUE(IsWindowVisible(prompt));
+    EXPECT_TRUE(IsWindowVisible(prompt_));
 
-    CancelPrompt(prompt);
+    EXPECT_EQ(halvane_->Close(IDCANCEL), 0u);
     EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
 }
 

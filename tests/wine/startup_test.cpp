@@ -55,12 +55,10 @@ DWORD ExitCodeOf(const std::wstring& tail)
 // and expects the process to end with 0.
 void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwise, int showCommand = -1)
 {
-    driver::ScopedProcess halvane(driver::Launch(tail, driver::ProgramPath(), 0, nullptr, showCommand));
-    HWND dialog = driver::WaitForDialog(halvane.id());
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_NE(GetDlgItem(dialog, controlId), nullptr) << otherwise;
-    driver::Click(dialog, IDCANCEL);
-    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+    driver::HalvaneDialog halvane(tail, nullptr, driver::ProgramPath(), showCommand);
+    ASSERT_NE(halvane.dialog(), nullptr);
+    EXPECT_NE(GetDlgItem(halvane.dialog(), controlId), nullptr) << otherwise;
+    EXPECT_EQ(halvane.Close(), 0u);
 }
 
 class Startup : public testing::Test {

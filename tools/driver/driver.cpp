@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include "guard/input_guard_logic.h"
+#include "ui/resource_ids.h"
 
 #include <commctrl.h>
 #include <tlhelp32.h>
@@ -95,6 +96,32 @@ Process FindProcess(const wchar_t* fileName)
     }
     CloseHandle(snapshot);
     return process;
+}
+
+HalvaneDialog::HalvaneDialog(const std::wstring& tail, const wchar_t* caption, const std::wstring& exe,
+                             int showCommand)
+    : process_(Launch(tail, exe, 0, nullptr, showCommand)), dialog_(Await(caption))
+{
+}
+
+HWND HalvaneDialog::Await(const wchar_t* caption, DWORD timeoutMs) const
+{
+    HWND dialog = nullptr;
+    if (process_.id())
+        WaitUntil(
+            [&] {
+                dialog = WaitForDialog(process_.id(), 0, caption);
+                return dialog || process_.WaitForExit(0) != STILL_ACTIVE;
+            },
+            timeoutMs);
+    return dialog;
+}
+
+DWORD HalvaneDialog::Close(int button, DWORD timeoutMs) const
+{
+    if (dialog_)
+        Click(dialog_, button);
+    return process_.WaitForExit(timeoutMs);
 }
 
 namespace {
@@ -245,6 +272,29 @@ bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs)
             return now - seenSince > guard;
         },
         timeoutMs);
+}
+
+std::vector<int> CheckedChoices(HWND prompt)
+{
+    std::vector<int> checked;
+    for (int choice : {IDC_ALWAYS, IDC_JUST_THIS_TIME, IDC_NEVER})
+        if (IsChecked(prompt, choice))
+            checked.push_back(choice);
+    return checked;
+}
+
+bool Pick(HWND prompt, int choice, DWORD timeoutMs)
+{
+    Click(prompt, choice);
+    return WaitUntil([&] { return IsChecked(prompt, choice); }, timeoutMs);
+}
+
+bool PressOk(HWND prompt, DWORD timeoutMs)
+{
+    if (!WaitUntil([&] { return IsEnabled(prompt, IDOK); }, timeoutMs))
+        return false;
+    Click(prompt, IDOK);
+    return WaitForDialogGone(prompt, timeoutMs);
 }
 
 bool Settle(HWND window, DWORD timeoutMs)

@@ -68,6 +68,28 @@ private:
     Process process_;
 };
 
+// halvane.exe started for one of its dialogs, as most tests start it: waits for
+// a visible dialog of the process (only one with that caption, when given), for
+// no longer than the process lives. Ends the process on scope exit.
+class HalvaneDialog {
+public:
+    explicit HalvaneDialog(const std::wstring& tail, const wchar_t* caption = nullptr,
+                           const std::wstring& exe = ProgramPath(), int showCommand = -1);
+    HWND dialog() const { return dialog_; }  // null when none came
+    const ScopedProcess& process() const { return process_; }
+    DWORD id() const { return process_.id(); }
+    DWORD WaitForExit(DWORD timeoutMs) const { return process_.WaitForExit(timeoutMs); }
+    // Waits for a dialog with that caption (any, when null), no longer than the process lives.
+    HWND Await(const wchar_t* caption, DWORD timeoutMs = kPatienceMs) const;
+    // Clicks a button of the dialog (Cancel by default) and gives the exit code
+    // once the process has ended, STILL_ACTIVE when it did not end in time.
+    DWORD Close(int button = IDCANCEL, DWORD timeoutMs = kPatienceMs) const;
+
+private:
+    ScopedProcess process_;
+    HWND dialog_ = nullptr;
+};
+
 // Polls until condition() holds or the timeout passes; returns the last result.
 template <typename Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs = kPatienceMs, DWORD stepMs = 10)
@@ -115,6 +137,13 @@ void Click(HWND dialog, int id);
 // before answering, and again after anything that took the prompt's
 // activation away (Preferences opened over it, another window activated).
 bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs = 5000);
+// The consent prompt's marked choices, of IDC_ALWAYS, IDC_JUST_THIS_TIME and IDC_NEVER.
+std::vector<int> CheckedChoices(HWND prompt);
+// Clicks a choice of the prompt and waits until it is marked; call
+// WaitUntilInputCounts first. Then OK: PressOk waits until it is enabled,
+// presses it and waits until the prompt is gone.
+bool Pick(HWND prompt, int choice, DWORD timeoutMs = kPatienceMs);
+bool PressOk(HWND prompt, DWORD timeoutMs = kPatienceMs);
 // Returns once the window's thread has handled everything posted to it
 // before: for checking that input had no effect.
 bool Settle(HWND window, DWORD timeoutMs = 5000);
