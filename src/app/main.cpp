@@ -35,10 +35,14 @@ static int RunPreferencesAlone()
     return ExitDone;
 }
 
-// The table keeps its own copy of the site, so every entry's domain is heap-owned alike.
+// The answer is added as an entry of its own, except where the site's first
+// entry holds a value that reads as no decision (a stored -1): that entry takes
+// the answer, or the save could write the -1 after it and lose the answer. The
+// table keeps its own copy of the site, so every entry's domain is heap-owned alike.
 static void RememberSite(int32_t decision)
 {
-    AddDecision(DuplicateText(LaunchRequest.site, static_cast<uint32_t>(wcslen(LaunchRequest.site))), decision);
+    if (FindDecision(LaunchRequest.site) != NoDecision || !UpdateDecision(LaunchRequest.site, decision))
+        AddDecision(DuplicateText(LaunchRequest.site, static_cast<uint32_t>(wcslen(LaunchRequest.site))), decision);
     SaveDecisions();
 }
 

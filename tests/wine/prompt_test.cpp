@@ -337,9 +337,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- what is already in the key -------------------------------------------------
 
-// A stored -1 is no decision: the prompt asks, and the answer takes its place.
+// A stored -1 is no decision: the prompt asks, and the answer takes its place,
+// even where a value that cannot be loaded (its name is too long) leaves a free
+// slot before it, which the answer would otherwise take.
 TEST_F(PromptTest, AStoredMinusOneAsksAgainAndAlwaysOverwritesIt)
 {
+    driver::WriteDword(std::wstring(300, L'a'), 1);
     driver::WriteRaw(L"example.org", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
     ASSERT_NO_FATAL_FAILURE(StartPrompt());
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
