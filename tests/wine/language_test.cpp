@@ -242,29 +242,13 @@ BOOL WINAPI RecordLocale(LCID locale)
     return TRUE;
 }
 
-class AskedLanguageTest : public SelectInterfaceLanguageTest {
-protected:
-    void SetUp() override
-    {
-        SelectInterfaceLanguageTest::SetUp();
-        realCalls_ = ThreadLanguage;
-        ThreadLanguage = {ReportVersion, RecordUiLanguage, RecordLocale};
-    }
-    void TearDown() override
-    {
-        ThreadLanguage = realCalls_;
-        SelectInterfaceLanguageTest::TearDown();
-    }
-
-private:
-    LanguageCalls realCalls_ = {};
-};
-
 // The ids themselves are the table's (held to Windows' by language_table_test).
 // The thread locale must stay the user's on the newer road: it steers
 // comparisons such as the site list's sort.
-TEST_F(AskedLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
+TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
 {
+    const LanguageCalls realCalls = ThreadLanguage;
+    ThreadLanguage = {ReportVersion, RecordUiLanguage, RecordLocale};
     std::vector<std::pair<std::wstring, LANGID>> cases;
     for (const InterfaceLanguage& language : InterfaceLanguages)
         cases.emplace_back(language.code, language.langId);
@@ -282,6 +266,7 @@ TEST_F(AskedLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersio
             EXPECT_EQ(asked.value, road.byUiLanguage ? expected : MAKELCID(expected, SORT_DEFAULT));
         }
     }
+    ThreadLanguage = realCalls;
 }
 
 // With the system's own calls on this (6.x) prefix the program takes the UI-language
