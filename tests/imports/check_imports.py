@@ -217,13 +217,10 @@ def read_list(path):
 
 
 def print_state(state):
-    print("machine %s" % state["machine"])
-    print("subsystem %s" % state["subsystem"])
-    print("os %s" % state["os"])
+    print("machine %(machine)s\nsubsystem %(subsystem)s\nos %(os)s" % state)
     for key in sorted(state["dlls"]):
         dll, delayed, functions = state["dlls"][key]
-        print()
-        print(dll + (" delay-loaded" if delayed else ""))
+        print("\n" + dll + (" delay-loaded" if delayed else ""))
         for function in functions:
             print("    " + function)
 
