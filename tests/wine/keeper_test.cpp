@@ -78,7 +78,6 @@ using driver::WaitRaised;
 // Most cases need one keeper and one stand-in browser, in this order (see KeeperRun).
 class Keeper : public testing::Test {
 protected:
-    // Opens a browser window under this title and starts the keeper on the same title.
     HWND OpenAndKeep(const wchar_t* className, const std::wstring& title)
     {
         HWND window = browser.Open(className, title);
@@ -90,23 +89,25 @@ protected:
     StandInBrowser browser;
 };
 
+// A title that begins with an underscore of its own is hidden by two.
 TEST_F(Keeper, TheTitleSteersAHiddenWindowWhereItIsUntilItCloses)
 {
-    HWND window = browser.Open(kUiClass, kTitle, /*visible=*/false);
+    const std::wstring title = L"_draft", hiddenTitle = L"__draft";
+    HWND window = browser.Open(kUiClass, title, /*visible=*/false);
     ASSERT_NE(window, nullptr);
     RECT before = driver::WindowRect(window);
-    keeper.Start(kTitle);
+    keeper.Start(title);
     ASSERT_TRUE(WaitRaised(window)) << "the plain title raises the window and shows it";
     RECT after = driver::WindowRect(window);
     EXPECT_TRUE(EqualRect(&after, &before)) << "the keeper moved or sized the window";
 
-    browser.Retitle(window, kHiddenTitle);
+    browser.Retitle(window, hiddenTitle);
     EXPECT_TRUE(WaitLowered(window)) << "the underscore title takes it out of the topmost band and hides it";
 
-    browser.Retitle(window, kTitle);
+    browser.Retitle(window, title);
     EXPECT_TRUE(WaitRaised(window)) << "the plain title brings it back";
 
-    browser.Retitle(window, kHiddenTitle);
+    browser.Retitle(window, hiddenTitle);
     ASSERT_TRUE(WaitLowered(window));
     EXPECT_FALSE(keeper.Returned(0)) << "a hidden window is still being kept";
     browser.Close(window);
@@ -188,15 +189,6 @@ TEST_F(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing
         EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << testing::PrintToString(StandInBrowser::Title(window));
         EXPECT_FALSE(StandInBrowser::IsVisible(window)) << testing::PrintToString(StandInBrowser::Title(window));
     }
-}
-
-TEST_F(Keeper, ATitleThatBeginsWithAnUnderscoreIsHiddenByTwo)
-{
-    const std::wstring title = L"_draft";
-    HWND window = OpenAndKeep(kUiClass, title);
-    ASSERT_TRUE(WaitRaised(window));
-    browser.Retitle(window, L"_" + title);
-    EXPECT_TRUE(WaitLowered(window));
 }
 
 }  // namespace
