@@ -31,18 +31,24 @@ server_pid='' web_ext_pid='' STANDIN_PID=''
 # still runs. It holds none of the caller's output.
 ( sleep 240 && kill -TERM $$ ) </dev/null >/dev/null 2>&1 &
 watchdog_pid=$!
+# until SECONDS COMMAND...: polls COMMAND every 0.2 s until it succeeds.
+until_ok() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+
+# What is left of Firefox and the host's wrapper names $work on its command line.
+leftovers_gone() { ! pgrep -f "$work/" >/dev/null; }
 cleanup() {
   pkill -P "$watchdog_pid" 2>/dev/null; kill "$watchdog_pid" 2>/dev/null
   [ -n "${STANDIN_PID:-}" ] && { echo quit >&"${STANDIN[1]}"; } 2>/dev/null
   [ -n "$web_ext_pid" ] && kill "$web_ext_pid" 2>/dev/null   # web-ext ends its Firefox
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-  # What is left of Firefox and the host's wrapper names $work on its command line.
-  local tries=0
-  while [ $tries -lt 100 ] && pgrep -f "$work/" >/dev/null; do   # at most about 10 s
-    sleep 0.1
-    tries=$((tries + 1))
-  done
-  pgrep -f "$work/" | while read -r pid; do kill -9 "$pid" 2>/dev/null; done
+  until_ok 10 leftovers_gone || pgrep -f "$work/" | while read -r pid; do kill -9 "$pid" 2>/dev/null; done
   wine_prefix_stop   # ends every Wine process of the prefix: the stand-in, Halvane
   local pid
   for pid in "${STANDIN_PID:-}" "$web_ext_pid" "$server_pid" "$watchdog_pid"; do
@@ -59,16 +65,6 @@ fail() {
   echo "--- what the page heard" >&2; grep -o 'GET /outcome/[^ ]*' "$work/server.log" >&2
   echo "--- web-ext log" >&2; tail -20 "$work/web-ext.log" >&2
   exit 1
-}
-
-# until SECONDS COMMAND...: polls COMMAND every 0.2 s until it succeeds.
-until_ok() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.2
-  done
 }
 
 wine_prefix_start null || exit 1
@@ -105,6 +101,12 @@ standin_reply() {
   local line
   IFS= read -r -t "$1" line <&"${STANDIN[0]}" || return 1
   reply=${line%$'\r'}
+}
+# halvane_ended WHEN: Halvane ends within 10 s, with 0.
+halvane_ended() {
+  standin "exit 10"
+  standin_reply 20
+  [ "$reply" = "halvane.exe exit code: 0" ] || fail "Halvane did not end $1: $reply"
 }
 
 # Firefox, with a profile made fresh in $work. (TMPDIR stays as it is: Wine
@@ -162,12 +164,7 @@ case $released_title in
 esac
 standin "title 1 $released_title"
 standin_reply 10
-standin "exit 10"
-standin_reply 20
-case $reply in
-  "halvane.exe exit code: 0") echo "after letting go: $reply" ;;
-  *) fail "Halvane did not end after the page let go: $reply" ;;
-esac
+halvane_ended "after the page let go"
 
 # The page asks again, and retitles itself while Halvane asks: the window's
 # title changes, so the extension takes the preface away and tells the page.
@@ -181,7 +178,5 @@ retitled() { [ "$(firefox_title)" = "Halvane browser test, retitled — ${title#
 until_ok 10 retitled || fail "after retitling the window is titled \"$(firefox_title)\""
 standin "answer cancel"
 standin_reply 30
-standin "exit 10"
-standin_reply 20
-[ "$reply" = "halvane.exe exit code: 0" ] || fail "Halvane did not end after the prompt was cancelled: $reply"
+halvane_ended "after the prompt was cancelled"
 echo "browser test: passed"

@@ -25,8 +25,7 @@ MACHINES = {0x14C: "x86", 0x8664: "x64"}
 class Image:
     def __init__(self, path):
         with open(path, "rb") as f:
-            self.data = f.read()
-        data = self.data
+            data = self.data = f.read()
         if data[:2] != b"MZ":
             raise ValueError("not an MZ executable")
         pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -36,61 +35,49 @@ class Image:
         self.machine = MACHINES.get(machine, hex(machine))
         opt = pe + 24
         magic = struct.unpack_from("<H", data, opt)[0]
-        self.wide = magic == 0x20B
         if magic not in (0x10B, 0x20B):
             raise ValueError("unknown optional header")
-        if self.wide:
-            self.base = struct.unpack_from("<Q", data, opt + 24)[0]
-        else:
-            self.base = struct.unpack_from("<I", data, opt + 28)[0]
+        self.wide = magic == 0x20B
+        self.slot_size = 8 if self.wide else 4
+        self.base = struct.unpack_from("<Q" if self.wide else "<I", data, opt + (24 if self.wide else 28))[0]
         self.size = struct.unpack_from("<I", data, opt + 56)[0]
         self.os_version = struct.unpack_from("<HH", data, opt + 40)
         self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
         directories = opt + (112 if self.wide else 96)
         count = struct.unpack_from("<I", data, directories - 4)[0]
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
-        self.sections = []
-        table = opt + optional_size
-        for i in range(sections):
-            name, vsize, rva, raw_size, raw_offset = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("ascii", "replace"), rva, vsize, raw_offset, raw_size))
+        # (virtual size, RVA, raw size, raw offset) of each section
+        self.sections = [struct.unpack_from("<8xIIII", data, opt + optional_size + 40 * i) for i in range(sections)]
 
     def directory(self, index):
         return self.directories[index] if index < len(self.directories) else (0, 0)
 
     def offset(self, rva):
-        for _, start, vsize, raw_offset, raw_size in self.sections:
-            if start <= rva < start + max(vsize, raw_size) and rva - start < raw_size:
+        for _, start, raw_size, raw_offset in self.sections:
+            if start <= rva < start + raw_size:
                 return raw_offset + rva - start
         return None
 
-    def u32(self, rva):
-        at = self.offset(rva)
-        return None if at is None or at + 4 > len(self.data) else struct.unpack_from("<I", self.data, at)[0]
-
-    def slot(self, rva):
-        size = 8 if self.wide else 4
+    def number(self, rva, size=4):
         at = self.offset(rva)
         if at is None or at + size > len(self.data):
             return None
-        return struct.unpack_from("<Q" if self.wide else "<I", self.data, at)[0]
+        return int.from_bytes(self.data[at:at + size], "little")
+
+    def slot(self, rva):
+        return self.number(rva, self.slot_size)
 
     def text(self, rva):
         at = self.offset(rva)
-        if at is None:
-            return None
-        end = self.data.find(b"\0", at, at + 512)
-        if end < 0:
-            return None
+        end = -1 if at is None else self.data.find(b"\0", at, at + 512)
         try:
-            return self.data[at:end].decode("ascii")
+            return self.data[at:end].decode("ascii") if end >= 0 else None
         except UnicodeDecodeError:
             return None
 
     def names(self, lookup_rva):
         """The functions of one import lookup table, in its order."""
-        size = 8 if self.wide else 4
-        ordinal_flag = 1 << (size * 8 - 1)
+        ordinal_flag = 1 << (self.slot_size * 8 - 1)
         names = []
         while True:
             entry = self.slot(lookup_rva)
@@ -98,14 +85,11 @@ class Image:
                 raise ValueError("an import lookup table runs out of the image")
             if entry == 0:
                 return names
-            if entry & ordinal_flag:
-                names.append("#%d" % (entry & 0xFFFF))
-            else:
-                name = self.text(entry + 2)
-                if not name:
-                    raise ValueError("an import names no readable function")
-                names.append(name)
-            lookup_rva += size
+            name = "#%d" % (entry & 0xFFFF) if entry & ordinal_flag else self.text(entry + 2)
+            if not name:
+                raise ValueError("an import names no readable function")
+            names.append(name)
+            lookup_rva += self.slot_size
 
 
 def ordinary_imports(image):
@@ -128,7 +112,7 @@ def ordinary_imports(image):
 
 
 def looks_like_delay_descriptor(image, rva):
-    fields = [image.u32(rva + 4 * i) for i in range(8)]
+    fields = [image.number(rva + 4 * i) for i in range(8)]
     if None in fields:
         return None
     attributes, name, module, iat, lookup, bound, unload, stamp = fields
@@ -151,25 +135,20 @@ def delay_imports(image, ordinary):
     found = []
     rva, _ = image.directory(13)
     if rva:
-        while True:
-            described = looks_like_delay_descriptor(image, rva)
-            if not described:
-                break
+        while described := looks_like_delay_descriptor(image, rva):
             found.append(described)
             rva += 32
         return found
     # Not in the directory: dlltool places each descriptor in the code section,
     # 4-aligned; its table of addresses lies within the import address table.
     iat_start, iat_size = image.directory(12)
-    for _, start, vsize, _, raw_size in image.sections:
+    for vsize, start, raw_size, _ in image.sections:
         for candidate in range(start, start + min(vsize, raw_size) - 31, 4):
-            if image.u32(candidate) != 1:
-                continue
-            described = looks_like_delay_descriptor(image, candidate)
+            described = image.number(candidate) == 1 and looks_like_delay_descriptor(image, candidate)
             if described and iat_start <= described[2] < iat_start + iat_size:
                 found.append(described)
     # Every filled slot of the import address table must belong to something seen.
-    slot = 8 if image.wide else 4
+    slot = image.slot_size
     explained = set()
     for _, functions, first in ordinary + found:
         explained.update(range(first, first + slot * len(functions), slot))
@@ -182,7 +161,7 @@ def delay_imports(image, ordinary):
 def check_delay_slots(image, delayed):
     """A delay-loaded function's slot must start out pointing at its loader
     code in the image; one that is 0 sends the first call to address 0."""
-    slot = 8 if image.wide else 4
+    slot = image.slot_size
     for dll, functions, first in delayed:
         for index, function in enumerate(functions):
             target = image.slot(first + slot * index)
@@ -238,13 +217,10 @@ def read_list(path):
 
 
 def print_state(state):
-    print("machine %s" % state["machine"])
-    print("subsystem %s" % state["subsystem"])
-    print("os %s" % state["os"])
+    print("machine %(machine)s\nsubsystem %(subsystem)s\nos %(os)s" % state)
     for key in sorted(state["dlls"]):
         dll, delayed, functions = state["dlls"][key]
-        print()
-        print(dll + (" delay-loaded" if delayed else ""))
+        print("\n" + dll + (" delay-loaded" if delayed else ""))
         for function in functions:
             print("    " + function)
 
@@ -266,9 +242,8 @@ def compare(exe, seen, list_path, reviewed):
         dll, delayed, functions = seen["dlls"][key]
         _, listed_delayed, listed = reviewed["dlls"][key]
         if delayed != listed_delayed:
-            faults.append("%s is %s, but the list says it is %s"
-                          % (dll, "delay-loaded" if delayed else "loaded at start-up",
-                             "delay-loaded" if listed_delayed else "loaded at start-up"))
+            kinds = ("loaded at start-up", "delay-loaded")
+            faults.append("%s is %s, but the list says it is %s" % (dll, kinds[delayed], kinds[listed_delayed]))
         for function in sorted(set(functions) - set(listed)):
             faults.append("new import: %s!%s; check that the oldest Windows supported has it, then add it to the list"
                           % (dll, function))

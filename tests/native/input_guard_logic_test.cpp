@@ -59,12 +59,9 @@ TEST(InputGuard, JudgesEachPressByItsOwnTimeTheActivationAndTheRepeatBit)
 
 TEST(InputGuard, TheGuardTimeIsTheDoubleClickTimeKeptWithinHalfASecondAndOne)
 {
-    EXPECT_EQ(InputGuardTime(0), 500u);
-    EXPECT_EQ(InputGuardTime(200), 500u);
-    EXPECT_EQ(InputGuardTime(500), 500u);
-    EXPECT_EQ(InputGuardTime(700), 700u);
-    EXPECT_EQ(InputGuardTime(1000), 1000u);
-    EXPECT_EQ(InputGuardTime(5000), 1000u);
+    const uint32_t cases[][2] = {{0, 500}, {200, 500}, {500, 500}, {700, 700}, {1000, 1000}, {5000, 1000}};
+    for (const auto& [doubleClickTime, guardTime] : cases)
+        EXPECT_EQ(InputGuardTime(doubleClickTime), guardTime) << doubleClickTime;
 }
 
 }  // namespace

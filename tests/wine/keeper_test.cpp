@@ -75,20 +75,9 @@ using driver::Raised;
 using driver::WaitLowered;
 using driver::WaitRaised;
 
-void MakeTopmost(HWND window)
-{
-    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
-bool SameRect(const RECT& a, const RECT& b)
-{
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
 // Most cases need one keeper and one stand-in browser, in this order (see KeeperRun).
 class Keeper : public testing::Test {
 protected:
-    // Opens a browser window under this title and starts the keeper on the same title.
     HWND OpenAndKeep(const wchar_t* className, const std::wstring& title)
     {
         HWND window = browser.Open(className, title);
@@ -100,30 +89,25 @@ protected:
     StandInBrowser browser;
 };
 
-TEST_F(Keeper, AHiddenWindowWithThePlainTitleIsRaisedAndShownWhereItIs)
+// A title that begins with an underscore of its own is hidden by two.
+TEST_F(Keeper, TheTitleSteersAHiddenWindowWhereItIsUntilItCloses)
 {
-    HWND window = browser.Open(kUiClass, kTitle, /*visible=*/false);
+    const std::wstring title = L"_draft", hiddenTitle = L"__draft";
+    HWND window = browser.Open(kUiClass, title, /*visible=*/false);
     ASSERT_NE(window, nullptr);
     RECT before = driver::WindowRect(window);
+    keeper.Start(title);
+    ASSERT_TRUE(WaitRaised(window)) << "the plain title raises the window and shows it";
+    RECT after = driver::WindowRect(window);
+    EXPECT_TRUE(EqualRect(&after, &before)) << "the keeper moved or sized the window";
 
-    keeper.Start(kTitle);
-    EXPECT_TRUE(WaitRaised(window));
-    EXPECT_TRUE(SameRect(driver::WindowRect(window), before)) << "the keeper moved or sized the window";
-    EXPECT_FALSE(keeper.Returned(0));
-}
-
-TEST_F(Keeper, TheTitleSteersTheWindowUntilItCloses)
-{
-    HWND window = OpenAndKeep(kUiClass, kTitle);
-    ASSERT_TRUE(WaitRaised(window));
-
-    browser.Retitle(window, kHiddenTitle);
+    browser.Retitle(window, hiddenTitle);
     EXPECT_TRUE(WaitLowered(window)) << "the underscore title takes it out of the topmost band and hides it";
 
-    browser.Retitle(window, kTitle);
+    browser.Retitle(window, title);
     EXPECT_TRUE(WaitRaised(window)) << "the plain title brings it back";
 
-    browser.Retitle(window, kHiddenTitle);
+    browser.Retitle(window, hiddenTitle);
     ASSERT_TRUE(WaitLowered(window));
     EXPECT_FALSE(keeper.Returned(0)) << "a hidden window is still being kept";
     browser.Close(window);
@@ -158,21 +142,6 @@ TEST_F(Keeper, AWindowFirstFoundUnderTheUnderscoreTitleIsKeptButNotHidden)
     EXPECT_TRUE(WaitRaised(window));
 }
 
-// A fresh keeper and browser for each class, so no class sees another's window.
-TEST_F(Keeper, AWindowOfEachBrowserClassIsKept)
-{
-    for (const wchar_t* className : {kUiClass, kDialogClass, kWindowClass}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(className)));
-        KeeperRun classKeeper;
-        StandInBrowser classBrowser;
-        HWND window = classBrowser.Open(className, kTitle);
-        classKeeper.Start(kTitle);
-        EXPECT_TRUE(WaitRaised(window));
-        classBrowser.Close(window);
-        EXPECT_TRUE(classKeeper.Returned());
-    }
-}
-
 // The first pass settles on the class it found the window in; a same-titled
 // window of an earlier class that turns up later is never looked at.
 TEST_F(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
@@ -186,11 +155,13 @@ TEST_F(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
     EXPECT_FALSE(StandInBrowser::IsTopmost(uiWindow));
 }
 
+// Each class is kept, and let go when its window closes: the UI class above, the
+// dialog class before, the window class here.
 TEST_F(Keeper, WithinTheClassThePlainTitleWinsOverTheUnderscoreTitle)
 {
-    HWND plain = browser.Open(kUiClass, kTitle);
-    HWND prefixed = browser.Open(kUiClass, kHiddenTitle);
-    MakeTopmost(prefixed);
+    HWND plain = browser.Open(kWindowClass, kTitle);
+    HWND prefixed = browser.Open(kWindowClass, kHiddenTitle);
+    SetWindowPos(prefixed, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ASSERT_TRUE(Raised(prefixed));
 
     keeper.Start(kTitle);
@@ -218,15 +189,6 @@ TEST_F(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing
         EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << testing::PrintToString(StandInBrowser::Title(window));
         EXPECT_FALSE(StandInBrowser::IsVisible(window)) << testing::PrintToString(StandInBrowser::Title(window));
     }
-}
-
-TEST_F(Keeper, ATitleThatBeginsWithAnUnderscoreIsHiddenByTwo)
-{
-    const std::wstring title = L"_draft";
-    HWND window = OpenAndKeep(kUiClass, title);
-    ASSERT_TRUE(WaitRaised(window));
-    browser.Retitle(window, L"_" + title);
-    EXPECT_TRUE(WaitLowered(window));
 }
 
 }  // namespace

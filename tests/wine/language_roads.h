@@ -10,27 +10,33 @@
 
 #include <windows.h>
 
-inline const wchar_t* HalvaneAppDefaultsKey()
+#include <string>
+
+const wchar_t kHalvaneAppDefaults[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
+
+// A string value of Wine's settings for halvane.exe alone (subkey "" or "\\Name").
+inline bool WriteAppDefault(const wchar_t* subkey, const wchar_t* name, const std::wstring& value)
 {
-    return L"Software\\Wine\\AppDefaults\\halvane.exe";
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (kHalvaneAppDefaults + std::wstring(subkey)).c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 DWORD((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
 }
 
 // Windows XP for every later start of halvane.exe in this prefix.
 inline bool SendHalvaneOnTheLocaleRoad()
 {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, HalvaneAppDefaultsKey(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    const wchar_t version[] = L"winxp64";
-    LONG result = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    return WriteAppDefault(L"", L"Version", L"winxp64");
 }
 
+// Takes every setting of Wine's for halvane.exe away.
 inline void SendHalvaneOnTheDefaultRoad()
 {
-    RegDeleteTreeW(HKEY_CURRENT_USER, HalvaneAppDefaultsKey());
+    RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults);
 }
 
 #endif

@@ -1,10 +1,8 @@
-// The interface language, on both of its roads: seen from outside as a user sees
-// it, and, where Wine shows nothing, as the language the program asks for.
-//
-// halvane.exe picks its string table through the thread's UI language on Windows 6
-// and later, and through the thread locale before that. Wine ignores the thread UI
-// language, so on the default (6.1) prefix every code shows English, while the
-// locale road (language_roads.h) really switches tables.
+// The interface language, on both of its roads. halvane.exe picks its string
+// table through the thread's UI language on Windows 6 and later, and through the
+// thread locale before that. Wine ignores the thread UI language, so only the
+// locale road (language_roads.h) shows in the dialogs; which language the program
+// asks for on the other road is seen through its calls.
 //
 // The expected texts are read from halvane.exe's own string table for each LANGID
 // (resources_test holds that table to its rules), so these tests check which table
@@ -20,8 +18,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-
-#include <stdlib.h>
 
 #include <algorithm>
 #include <ostream>
@@ -44,14 +40,7 @@ const LANGID kJapanese = 1041;
 using string_tables::Narrow;
 using string_tables::StringsOf;
 
-std::string TestName(const testing::TestParamInfo<InterfaceLanguage>& info)
-{
-    std::string name = Narrow(info.param.code);
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-}
-
-// ---- the two roads ------------------------------------------------------------------
+// ---- the locale road (Windows XP), seen in the dialogs --------------------------------------
 
 // The seeded sites whose decision cells show the Allow and Deny texts.
 const wchar_t kAllowedSite[] = L"allowed.example";
@@ -61,15 +50,13 @@ const wchar_t kDeniedSite[] = L"denied.example";
 const wchar_t kPromptSite[] = L"example.org";
 const wchar_t kPromptTitle[] = L"T";
 
-// The code, then the site and the quoted title, as a page passes them.
-std::wstring PromptTail(const wchar_t* code)
-{
-    return std::wstring(code) + L" example.org \"T\"";
-}
-
-class LanguageRoadTest : public testing::Test {
+class LocaleRoadTest : public testing::Test {
 protected:
-    void SetUp() override { Reset(); }
+    void SetUp() override
+    {
+        Reset();
+        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(kHalvaneAppDefaults);
+    }
     void TearDown() override { Reset(); }
 
     // Each test starts from, and leaves behind, the default road and no decisions.
@@ -92,26 +79,35 @@ protected:
         EXPECT_EQ(halvane.Close(), 0u);
     }
 
-    // A text a control shows against the stored text of that id in `language`.
-    static void ExpectStored(const std::wstring& shown, LANGID language, UINT id, const std::string& label)
+    // Starts halvane.exe with this tail and checks that every text of its dialog is
+    // the stored text of `language`: Preferences, with the decision cells of one Allow
+    // and one Deny site, or the prompt, its message formatted from the stored format
+    // with the site (kPromptSite, however the tail spells it) and the title (kPromptTitle).
+    void ExpectDialogIn(const std::wstring& tail, LANGID language, bool prompt)
     {
-        EXPECT_EQ(shown, StringsOf(language)[id]) << label << " " << id << ": shows \"" << Narrow(shown) << "\"";
-    }
-
-    // Opens Preferences with this command line and checks that every text, the
-    // decision cells of one Allow and one Deny site among them, is the stored text of `language`.
-    void ExpectPreferencesIn(const std::wstring& tail, LANGID language, const std::string& label)
-    {
+        const std::string label = "language " + std::to_string(language);
+        auto expect = [&](const std::wstring& shown, UINT id) {
+            EXPECT_EQ(shown, StringsOf(language)[id]) << label << ", string " << id << ": \"" << Narrow(shown) << "\"";
+        };
         driver::WriteDword(kAllowedSite, 1);
         driver::WriteDword(kDeniedSite, 0);
-        CheckDialog(tail, label, "Preferences dialog", [&](HWND dialog) {
-            auto expect = [&](const std::wstring& shown, UINT id) { ExpectStored(shown, language, id, label); };
-            expect(driver::Text(dialog), IDS_PREFERENCES_CAPTION);
-            expect(driver::ItemText(dialog, IDOK), IDS_OK);
-            expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
-            expect(driver::ItemText(dialog, IDC_ADD), IDS_ADD);
-            expect(driver::ItemText(dialog, IDC_REMOVE), IDS_REMOVE);
-
+        CheckDialog(tail, label, prompt ? "prompt" : "Preferences dialog", [&](HWND dialog) {
+            expect(driver::Text(dialog), prompt ? IDS_PROMPT_CAPTION : IDS_PREFERENCES_CAPTION);
+            std::vector<std::pair<int, UINT>> buttons = {{IDOK, IDS_OK}, {IDCANCEL, IDS_CANCEL}};
+            if (prompt)
+                buttons.insert(buttons.end(), {{IDC_ALWAYS, IDS_ALWAYS}, {IDC_JUST_THIS_TIME, IDS_JUST_THIS_TIME},
+                                               {IDC_NEVER, IDS_NEVER}, {IDC_PREFERENCES, IDS_PREFERENCES_BUTTON}});
+            else
+                buttons.insert(buttons.end(), {{IDC_ADD, IDS_ADD}, {IDC_REMOVE, IDS_REMOVE}});
+            for (const auto& [control, id] : buttons)
+                expect(driver::ItemText(dialog, control), id);
+            if (prompt) {
+                wchar_t message[1024];
+                FormatPromptMessage(StringsOf(language)[IDS_PROMPT_MESSAGE].c_str(), kPromptSite, kPromptTitle,
+                                    message, 1024);
+                EXPECT_EQ(driver::ItemText(dialog, IDC_MESSAGE), message) << label;
+                return;
+            }
             HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
             std::vector<std::wstring> columns = driver::ListColumns(list);
             ASSERT_EQ(columns.size(), 2u);
@@ -125,39 +121,6 @@ protected:
             expect(rows[1].decision, IDS_DENY);
         });
     }
-
-    // Opens the consent prompt for an unknown site and checks its texts, the message
-    // formatted from the stored format with the site (kPromptSite, however the tail
-    // spells it) first and the title (kPromptTitle) second.
-    void ExpectPromptIn(const std::wstring& tail, LANGID language, const std::string& label)
-    {
-        CheckDialog(tail, label, "prompt", [&](HWND dialog) {
-            auto expect = [&](const std::wstring& shown, UINT id) { ExpectStored(shown, language, id, label); };
-            expect(driver::Text(dialog), IDS_PROMPT_CAPTION);
-            expect(driver::ItemText(dialog, IDOK), IDS_OK);
-            expect(driver::ItemText(dialog, IDCANCEL), IDS_CANCEL);
-            expect(driver::ItemText(dialog, IDC_ALWAYS), IDS_ALWAYS);
-            expect(driver::ItemText(dialog, IDC_JUST_THIS_TIME), IDS_JUST_THIS_TIME);
-            expect(driver::ItemText(dialog, IDC_NEVER), IDS_NEVER);
-            expect(driver::ItemText(dialog, IDC_PREFERENCES), IDS_PREFERENCES_BUTTON);
-
-            wchar_t message[1024];
-            FormatPromptMessage(StringsOf(language)[IDS_PROMPT_MESSAGE].c_str(), kPromptSite, kPromptTitle, message,
-                                1024);
-            EXPECT_EQ(driver::ItemText(dialog, IDC_MESSAGE), message) << label << " " << IDS_PROMPT_MESSAGE;
-        });
-    }
-};
-
-// ---- the locale road (Windows XP): the code chooses the table ------------------------------
-
-class LocaleRoadTest : public LanguageRoadTest {
-protected:
-    void SetUp() override
-    {
-        LanguageRoadTest::SetUp();
-        ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(HalvaneAppDefaultsKey());
-    }
 };
 
 class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithParamInterface<InterfaceLanguage> {};
@@ -166,58 +129,35 @@ class LocaleRoadPerLanguageTest : public LocaleRoadTest, public testing::WithPar
 TEST_P(LocaleRoadPerLanguageTest, DialogsShowTheChosenLanguage)
 {
     const InterfaceLanguage& language = GetParam();
-    ExpectPreferencesIn(language.code, language.langId, Narrow(language.code));
-    ExpectPromptIn(PromptTail(language.code), language.langId, Narrow(language.code));
+    ExpectDialogIn(language.code, language.langId, false);
+    ExpectDialogIn(std::wstring(language.code) + L" example.org \"T\"", language.langId, true);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(InterfaceLanguages), TestName);
+INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::ValuesIn(InterfaceLanguages),
+                         [](const testing::TestParamInfo<InterfaceLanguage>& info) {
+                             std::string name = Narrow(info.param.code);
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
-TEST_F(LocaleRoadTest, CodesOutsideTheTableShowEnglish)
+TEST_F(LocaleRoadTest, TheCodeAsTheCommandLineSpellsIt)
 {
-    for (const wchar_t* code : {L"xx", L"fr-fr", L"en-us", L"pt-br", L"zh-cn", L"de-"})
-        ExpectPreferencesIn(code, kEnglish, "en");
-    ExpectPromptIn(L"xx example.org T", kEnglish, "en");
-}
-
-TEST_F(LocaleRoadTest, LoneQuotedCodeKeepsItsQuotesAndShowsEnglish)
-{
-    ExpectPreferencesIn(L"\"fr\"", kEnglish, "en");
-    ExpectPreferencesIn(L"\"de\"", kEnglish, "en");
-}
-
-TEST_F(LocaleRoadTest, QuotedCodeBeforeASiteLosesItsQuotes)
-{
-    ExpectPromptIn(L"\"ja\" example.org \"T\"", kJapanese, "ja");
-}
-
-TEST_F(LocaleRoadTest, CodeCaseIsIgnored)
-{
-    ExpectPreferencesIn(L"DE", kGerman, "de");
-    ExpectPromptIn(L"Ja Example.ORG T", kJapanese, "ja");
-}
-
-// ---- the UI-language road (Windows 6.1, Wine's default): English whatever the code -----------
-
-// Wine ignores the thread UI language, so this road shows English whatever the
-// code (which language the program asks for is checked below, through its
-// calls). One code suffices to show that the real program, on this road, does
-// not switch tables through the thread locale.
-class UiLanguageRoadTest : public LanguageRoadTest {
-protected:
-    void SetUp() override
-    {
-        LanguageRoadTest::SetUp();
-        // Wine then loads the user's own language, which this test takes to be English.
-        if (PRIMARYLANGID(GetUserDefaultLangID()) != LANG_ENGLISH)
-            GTEST_SKIP() << "the prefix's user language is not English (LANG=" << (getenv("LANG") ? getenv("LANG") : "")
-                         << ")";
-    }
-};
-
-TEST_F(UiLanguageRoadTest, DialogsStayEnglishForAnotherCode)
-{
-    ExpectPreferencesIn(L"de", kEnglish, "en");
-    ExpectPromptIn(PromptTail(L"de"), kEnglish, "en");
+    const struct {
+        const wchar_t* tail;
+        LANGID language;
+        bool prompt;
+    } cases[] = {
+        // Codes outside the table show English.
+        {L"xx", kEnglish, false}, {L"fr-fr", kEnglish, false}, {L"en-us", kEnglish, false},
+        {L"pt-br", kEnglish, false}, {L"zh-cn", kEnglish, false}, {L"de-", kEnglish, false},
+        {L"xx example.org T", kEnglish, true},
+        // A lone quoted code keeps its quotes, so matches nothing; before a site it loses them.
+        {L"\"fr\"", kEnglish, false}, {L"\"de\"", kEnglish, false}, {L"\"ja\" example.org \"T\"", kJapanese, true},
+        // Letter case is ignored.
+        {L"DE", kGerman, false}, {L"Ja Example.ORG T", kJapanese, true},
+    };
+    for (const auto& c : cases)
+        ExpectDialogIn(c.tail, c.language, c.prompt);
 }
 
 // ---- SelectInterfaceLanguage in this process (Windows 6.1) ----------------------------------
@@ -245,16 +185,6 @@ private:
     LANGID savedUiLanguage_ = 0;
 };
 
-// The road is chosen by the version the system reports; this prefix is the 6.x one.
-TEST_F(SelectInterfaceLanguageTest, DefaultPrefixReportsWindows6OrLater)
-{
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    ASSERT_TRUE(GetVersionExW(&version));
-    EXPECT_EQ(version.dwPlatformId, DWORD(VER_PLATFORM_WIN32_NT));
-    EXPECT_GE(version.dwMajorVersion, 6u);
-}
-
 // ---- which language the program asks for, on each road -----------------------------------
 //
 // Wine's SetThreadUILanguage changes nothing, so no dialog can show whether the
@@ -277,12 +207,11 @@ const Road kRoads[] = {
     {"a failed version query", FALSE, 0, 0, false},
 };
 
-// What the recorders saw: how many calls of each kind, and the last value.
+// What the recorders saw: how many calls of either kind, and the last one.
 struct Asked {
-    int uiLanguageCalls = 0;
-    LANGID uiLanguage = 0;
-    int localeCalls = 0;
-    LCID locale = 0;
+    int calls = 0;
+    bool byUiLanguage = false;
+    LCID value = 0;
 };
 
 const Road* reportedRoad;
@@ -299,41 +228,23 @@ BOOL WINAPI ReportVersion(OSVERSIONINFOW* version)
 
 LANGID WINAPI RecordUiLanguage(LANGID language)
 {
-    ++asked.uiLanguageCalls;
-    asked.uiLanguage = language;
+    asked = {asked.calls + 1, true, language};
     return language;
 }
 
 BOOL WINAPI RecordLocale(LCID locale)
 {
-    ++asked.localeCalls;
-    asked.locale = locale;
+    asked = {asked.calls + 1, false, locale};
     return TRUE;
 }
-
-class AskedLanguageTest : public SelectInterfaceLanguageTest {
-protected:
-    void SetUp() override
-    {
-        SelectInterfaceLanguageTest::SetUp();
-        realCalls_ = ThreadLanguage;
-        ThreadLanguage = {ReportVersion, RecordUiLanguage, RecordLocale};
-    }
-    void TearDown() override
-    {
-        ThreadLanguage = realCalls_;
-        SelectInterfaceLanguageTest::TearDown();
-    }
-
-private:
-    LanguageCalls realCalls_ = {};
-};
 
 // The ids themselves are the table's (held to Windows' by language_table_test).
 // The thread locale must stay the user's on the newer road: it steers
 // comparisons such as the site list's sort.
-TEST_F(AskedLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
+TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
 {
+    const LanguageCalls realCalls = ThreadLanguage;
+    ThreadLanguage = {ReportVersion, RecordUiLanguage, RecordLocale};
     std::vector<std::pair<std::wstring, LANGID>> cases;
     for (const InterfaceLanguage& language : InterfaceLanguages)
         cases.emplace_back(language.code, language.langId);
@@ -346,35 +257,28 @@ TEST_F(AskedLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersio
             reportedRoad = &road;
             asked = Asked{};
             SelectInterfaceLanguage(code.c_str());
-            if (road.byUiLanguage) {
-                EXPECT_EQ(asked.uiLanguageCalls, 1);
-                EXPECT_EQ(asked.uiLanguage, expected);
-                EXPECT_EQ(asked.localeCalls, 0);
-            } else {
-                EXPECT_EQ(asked.localeCalls, 1);
-                EXPECT_EQ(asked.locale, MAKELCID(expected, SORT_DEFAULT));
-                EXPECT_EQ(asked.uiLanguageCalls, 0);
-            }
+            EXPECT_EQ(asked.calls, 1);
+            EXPECT_EQ(asked.byUiLanguage, road.byUiLanguage);
+            EXPECT_EQ(asked.value, road.byUiLanguage ? expected : MAKELCID(expected, SORT_DEFAULT));
         }
     }
+    ThreadLanguage = realCalls;
 }
 
-// The program's own UI-language call reaches the system's: Wine's gives back
-// the language it was asked for, and 0 would mean the look-up failed.
-TEST_F(SelectInterfaceLanguageTest, TheUiLanguageCallReachesTheSystems)
+// With the system's own calls on this (6.x) prefix the program takes the UI-language
+// road: its call reaches the system's (which gives back the language asked for; 0
+// would mean the look-up failed), and the thread locale, by which Wine would switch
+// tables, stays the user's. The decision words are loaded whatever the code.
+TEST_F(SelectInterfaceLanguageTest, TheSystemsCallsTakeTheUiLanguageRoadHere)
 {
     EXPECT_EQ(ThreadLanguage.SetThreadUILanguage(kGerman), kGerman);
-}
-
-TEST_F(SelectInterfaceLanguageTest, DecisionWordsAreEnglishWhateverTheCode)
-{
-    if (PRIMARYLANGID(GetUserDefaultLangID()) != LANG_ENGLISH)
-        GTEST_SKIP() << "the prefix's user language is not English";
+    const LCID locale = GetThreadLocale();
     for (const InterfaceLanguage& language : InterfaceLanguages) {
         AllowText[0] = DenyText[0] = L'\0';
         SelectInterfaceLanguage(language.code);
-        EXPECT_STREQ(AllowText, L"Allow") << Narrow(language.code);
-        EXPECT_STREQ(DenyText, L"Deny") << Narrow(language.code);
+        EXPECT_EQ(GetThreadLocale(), locale) << Narrow(language.code);
+        EXPECT_NE(AllowText[0], L'\0') << Narrow(language.code);
+        EXPECT_NE(DenyText[0], L'\0') << Narrow(language.code);
     }
 }
 

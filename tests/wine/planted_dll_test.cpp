@@ -11,6 +11,7 @@
 // system DLLs loaded by full path. Each is also shown to hold alone, in a
 // test-only build of the program with the other taken away (variants/).
 #include "driver.h"
+#include "language_roads.h"
 #include "ui/resource_ids.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,6 @@ namespace {
 
 const DWORD kTimeoutMs = driver::kPatienceMs;
 const wchar_t kMarker[] = L"planted-dll-ran";
-const wchar_t kProgramDefaults[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
 // The common controls, and what system DLLs load by name for the dialogs.
 const wchar_t* const kPlanted[] = {L"comctl32", L"version", L"msimg32", L"uxtheme", L"dwmapi"};
 
@@ -38,21 +38,15 @@ protected:
         CreateDirectoryW(folder_.c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(driver::ProgramPath(source_).c_str(), Program().c_str(), FALSE));
         // The program's folder first, as Windows searches for a DLL it does not know.
-        HKEY overrides;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kProgramDefaults) + L"\\DllOverrides").c_str(), 0,
-                                  nullptr, 0, KEY_SET_VALUE, nullptr, &overrides, nullptr),
-                  ERROR_SUCCESS);
-        const wchar_t order[] = L"native,builtin";
         for (const wchar_t* name : kPlanted) {
             ASSERT_TRUE(CopyFileW(driver::ProgramPath(L"..\\planted\\comctl32.dll").c_str(),
                                   InFolder(std::wstring(name) + L".dll").c_str(), FALSE));
-            RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
+            ASSERT_TRUE(WriteAppDefault(L"\\DllOverrides", name, L"native,builtin"));
         }
-        RegCloseKey(overrides);
     }
     void TearDown() override
     {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kProgramDefaults);
+        SendHalvaneOnTheDefaultRoad();
         for (const wchar_t* name : kPlanted)
             DeleteFileW(InFolder(std::wstring(name) + L".dll").c_str());
         for (const wchar_t* name : {L"halvane.exe", kMarker})

@@ -73,11 +73,13 @@ public:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = kBrowserClass;
         RegisterClassW(&windowClass);
-        for (int i = 0; i < others; ++i)
-            windows_.push_back(Create((L"Other Page " + std::to_wstring(i)).c_str()));
-        race = Create(kTitle.c_str());
+        for (int i = 0; i <= others; ++i)
+            windows_.push_back(CreateWindowExW(0, kBrowserClass, (L"Other Page " + std::to_wstring(i)).c_str(),
+                                               WS_OVERLAPPEDWINDOW, 100, 100, 400, 300, nullptr, nullptr,
+                                               GetModuleHandleW(nullptr), nullptr));
+        race = windows_.back();  // the last, retitled here
+        SetWindowTextW(race, kTitle.c_str());
         ShowWindow(race, SW_SHOWNOACTIVATE);
-        windows_.push_back(race);
     }
     ~RaceWindows()
     {
@@ -90,11 +92,6 @@ public:
     HWND race = nullptr;
 
 private:
-    static HWND Create(const wchar_t* title)
-    {
-        return CreateWindowExW(0, kBrowserClass, title, WS_OVERLAPPEDWINDOW, 100, 100, 400, 300, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
-    }
     std::vector<HWND> windows_;
 };
 
@@ -227,22 +224,22 @@ TEST_F(Race, TwentyCopiesStartedAtOnceAskOnceAndTheOthersEndWithZero)
     for (const auto& copy : copies)
         ASSERT_NE(copy->id(), 0u);
 
-    auto running = [&] {
-        std::vector<driver::ScopedProcess*> left;
-        for (const auto& copy : copies)
-            if (copy->WaitForExit(0) == STILL_ACTIVE)
-                left.push_back(copy.get());
-        return left;
-    };
-    auto prompts = [&] {
-        size_t shown = 0;
-        for (driver::ScopedProcess* copy : running())
-            shown += driver::DialogsOf(copy->id()).size();
-        return shown;
-    };
-    driver::WaitUntil([&] { return running().size() <= 1 && prompts() == 1; }, 2 * kPatienceMs);
-    std::vector<driver::ScopedProcess*> left = running();
-    ASSERT_EQ(left.size(), 1u) << "prompts shown: " << prompts();
+    // Until all but one copy have ended, and that one shows its prompt.
+    std::vector<driver::ScopedProcess*> left;
+    size_t prompts = 0;
+    driver::WaitUntil(
+        [&] {
+            left.clear();
+            prompts = 0;
+            for (const auto& copy : copies)
+                if (copy->WaitForExit(0) == STILL_ACTIVE) {
+                    left.push_back(copy.get());
+                    prompts += driver::DialogsOf(copy->id()).size();
+                }
+            return left.size() <= 1 && prompts == 1;
+        },
+        2 * kPatienceMs);
+    ASSERT_EQ(left.size(), 1u) << "prompts shown: " << prompts;
     driver::ScopedProcess& asking = *left.front();
     for (const auto& copy : copies) {
         if (copy.get() != &asking)
