@@ -6,6 +6,7 @@
 // is measured in pixels, by the gallery's fit report (scripts/gallery).
 #include "driver.h"
 #include "string_tables.h"
+#include "version_record.h"
 #include "app/language_table.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
@@ -458,44 +459,27 @@ TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
 // that CMake hands to this test.
 TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
 {
-    std::wstring path = driver::ProgramPath();
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_GT(size, 0u) << "no version information, error " << GetLastError();
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
-
+    const version_record::Record record = version_record::Read(driver::ProgramPath());
     unsigned major = 0, minor = 0, patch = 0;
     ASSERT_EQ(sscanf(HALVANE_PROJECT_VERSION, "%u.%u.%u", &major, &minor, &patch), 3) << HALVANE_PROJECT_VERSION;
-    void* value = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
-    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
-    const VS_FIXEDFILEINFO& f = *static_cast<const VS_FIXEDFILEINFO*>(value);
+    const VS_FIXEDFILEINFO* f = record.Fixed();
+    ASSERT_NE(f, nullptr) << "no version information, or its fixed part is amiss";
     // The signature, file and product versions, the type, and no debug or pre-release flag.
     using Fixed = std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>;
     DWORD versionMS = MAKELONG(minor, major), versionLS = MAKELONG(0, patch);
-    EXPECT_EQ((Fixed{f.dwSignature, f.dwFileVersionMS, f.dwFileVersionLS, f.dwProductVersionMS, f.dwProductVersionLS,
-                     f.dwFileType, f.dwFileFlags & f.dwFileFlagsMask}),
+    EXPECT_EQ((Fixed{f->dwSignature, f->dwFileVersionMS, f->dwFileVersionLS, f->dwProductVersionMS,
+                     f->dwProductVersionLS, f->dwFileType, f->dwFileFlags & f->dwFileFlagsMask}),
               (Fixed{0xFEEF04BD, versionMS, versionLS, versionMS, versionLS, VFT_APP, 0}));
-
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
-    ASSERT_GE(length, 4u);
-    EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0409);
-    EXPECT_EQ(static_cast<const WORD*>(value)[1], 1200);
-
-    std::string text = HALVANE_PROJECT_VERSION;
-    std::wstring version(text.begin(), text.end());
+    EXPECT_EQ(record.Translation(), DWORD(MAKELONG(0x0409, 1200)));
+    const std::string text = HALVANE_PROJECT_VERSION;
+    const std::wstring version(text.begin(), text.end());
     const std::pair<const wchar_t*, std::wstring> expected[] = {
         {L"CompanyName", L"Marrowin"},     {L"ProductName", L"Halvane"},   {L"FileDescription", L"Halvane"},
         {L"FileVersion", version + L".0"}, {L"ProductVersion", version},   {L"OriginalFilename", L"halvane.exe"},
         {L"InternalName", L"halvane"},     {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
     };
-    for (const auto& [name, want] : expected) {
-        std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-        bool found = VerQueryValueW(info.data(), query.c_str(), &value, &length);
-        EXPECT_EQ(found ? static_cast<const wchar_t*>(value) : L"(missing)", want) << Narrow(name);
-    }
+    for (const auto& [name, want] : expected)
+        EXPECT_EQ(record.Text(name), want) << Narrow(name);
 }
 
 }  // namespace
