@@ -86,8 +86,6 @@ TEST(HostReader, ReadsOneMessageWithinItsLimits)
     }
 }
 
-// ---- the request ----------------------------------------------------------------
-
 std::string Request(const std::string& site, const std::string& title, const std::string& language)
 {
     return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
@@ -177,8 +175,6 @@ TEST(HostLanguage, MapsTagsOntoHalvanesCodes)
     EXPECT_EQ(reached, known);
 }
 
-// ---- the command line -------------------------------------------------------------
-
 // The tail that the C runtime hands wWinMain: the program's path skipped (a
 // double quote switches between within and outside), then the blanks after it.
 std::wstring TailOf(const std::wstring& commandLine)
@@ -211,7 +207,7 @@ void ExpectRoundTrip(const std::wstring& exe, const HostRequest& request)
 
 // Arbitrary requests round-trip in the fuzz target fuzz_host_message; here the
 // paths and the titles the parser treats specially.
-TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValues)
+TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValuesWithinWindowsBound)
 {
     for (const wchar_t* exe : {L"C:\\Program Files\\Halvane\\halvane.exe", L"C:\\h\\halvane.exe"}) {
         for (const wchar_t* title :
@@ -225,22 +221,16 @@ TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValues)
     EXPECT_EQ(BuildHalvaneCommandLine(L"\\\\?\\D:\\a \"b\\halvane.exe", HostRequest{L"en", L"a.org", L"T"}, &line),
               ErrorStart)
         << "a quote would end the path";
-}
 
-TEST(HostCommandLine, StaysWithinWindowsBound)
-{
+    // Within Windows' bound: "EXE" en a.org "TITLE", the title gets what the rest leaves of 32,766 characters.
     const std::wstring exe = L"C:\\h\\halvane.exe";
-    // "EXE" en a.org "TITLE": the title gets what the rest leaves of 32,766 characters.
     const size_t room = MaxCommandLineChars - 1 - (exe.size() + 2 + 1 + 2 + 1 + 5 + 1 + 2);
-    std::wstring line;
     EXPECT_EQ(BuildHalvaneCommandLine(exe, HostRequest{L"en", L"a.org", std::wstring(room, L'x')}, &line), HostOk);
     EXPECT_EQ(line.size(), MaxCommandLineChars - 1);
     ExpectRoundTrip(exe, HostRequest{L"en", L"a.org", std::wstring(room, L'x')});
     EXPECT_EQ(BuildHalvaneCommandLine(exe, HostRequest{L"en", L"a.org", std::wstring(room + 1, L'x')}, &line),
               ErrorTitleLength);
 }
-
-// ---- replies and the manifest ------------------------------------------------------
 
 TEST(HostReply, CodesAreStableAndRepliesFramed)
 {
