@@ -127,8 +127,6 @@ TEST(FormatPromptMessage, FillsThePlaceholdersInOrderAndCutsAtOneLessThanTheLimi
     }
 }
 
-// ---- shortening the site and the title until the message fits ------------------------
-
 // A control that takes `room` characters on one line; or, with `lines` set, a
 // control of that many lines of `room` columns that wraps words greedily, as
 // DrawText does: a break swallows the one space at it, and a word longer than
