@@ -92,86 +92,64 @@ TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
     }
 }
 
-// ---- every language's string table -------------------------------------------------------
-
 // "de 156: " – the prefix of every failure message.
 std::string Where(const Language& language, UINT id)
 {
     return std::string(language.code) + " " + std::to_string(id) + ": ";
 }
 
-TEST(StringTables, HoldExactlyTheFifteenIdsInBothBundles)
+// Every rule a translation must keep, language by language: each failure names its language and id.
+TEST(StringTables, EachLanguageKeepsEveryRule)
 {
     for (const Language& language : kLanguages) {
         const string_tables::StringTable& text = StringsOf(language.id);
         for (const std::string& fault : text.faults)
             ADD_FAILURE() << language.code << ": the string table does not parse: " << fault;
-        for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11
+        for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11: exactly the program's ids
             if (id >= IDS_FIRST && id <= IDS_LAST)
                 EXPECT_FALSE(text[id].empty()) << Where(language, id) << "missing";
             else
                 EXPECT_TRUE(text[id].empty()) << Where(language, id) << "an unused id holds " << Narrow(text[id]);
         }
-    }
-}
 
-TEST(StringTables, ProgramNameIsKeptOrTranslatedAsTabled)
-{
-    for (const Language& language : kLanguages) {
-        const string_tables::StringTable& text = StringsOf(language.id);
+        // The program's name is kept or translated as tabled.
         EXPECT_EQ(text[IDS_PROMPT_CAPTION], text[IDS_COLUMN_DECISION])
             << Where(language, IDS_COLUMN_DECISION) << "the decision column's header is the prompt's caption";
         if (language.keepsProgramName) {
             EXPECT_EQ(text[IDS_PROMPT_CAPTION], L"Halvane") << Where(language, IDS_PROMPT_CAPTION) << "stays as is";
             EXPECT_NE(text[IDS_PREFERENCES_CAPTION].find(L"Halvane"), std::wstring::npos)
                 << Where(language, IDS_PREFERENCES_CAPTION) << Narrow(text[IDS_PREFERENCES_CAPTION]);
-            continue;
+        } else {
+            for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION})
+                EXPECT_FALSE(ContainsIgnoringCase(text[id], L"Halvane"))
+                    << Where(language, id) << "the name is translated in this language: " << Narrow(text[id]);
         }
-        for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION}) {
-            EXPECT_FALSE(ContainsIgnoringCase(text[id], L"Halvane"))
-                << Where(language, id) << "the name is translated in this language: " << Narrow(text[id]);
-        }
-    }
-}
 
-TEST(StringTables, PromptMessageTakesTheSiteFirstAndTheTitleSecond)
-{
-    for (const Language& language : kLanguages) {
-        const std::wstring& format = StringsOf(language.id)[IDS_PROMPT_MESSAGE];
+        // The prompt's message takes the site first and the title second.
+        const std::wstring& format = text[IDS_PROMPT_MESSAGE];
         std::string where = Where(language, IDS_PROMPT_MESSAGE) + Narrow(format);
         EXPECT_EQ(Count(format, L"%s"), 2u) << where << ": needs exactly two %s";
         EXPECT_EQ(Count(format, L"%"), Count(format, L"%s")) << where << ": a % that is not part of %s";
         wchar_t message[1024];
         FormatPromptMessage(format.c_str(), L"SITE", L"TITLE", message, 1024);
-        std::wstring formatted = message;
+        const std::wstring formatted = message;
         EXPECT_EQ(Count(formatted, L"SITE"), 1u) << where;
         EXPECT_EQ(Count(formatted, L"TITLE"), 1u) << where;
         EXPECT_LT(formatted.find(L"SITE"), formatted.find(L"TITLE")) << where << ": the site comes first";
-    }
-}
 
-TEST(StringTables, AllowAndDenyCannotBeTakenForEachOther)
-{
-    for (const Language& language : kLanguages) {
-        const std::wstring& allow = StringsOf(language.id)[IDS_ALLOW];
-        const std::wstring& deny = StringsOf(language.id)[IDS_DENY];
+        // Allow and Deny cannot be taken for each other when typed into the cell editor.
+        const std::wstring &allow = text[IDS_ALLOW], &deny = text[IDS_DENY];
         EXPECT_FALSE(BeginsWithIgnoringCase(allow, deny) || BeginsWithIgnoringCase(deny, allow))
             << Where(language, IDS_ALLOW) << "\"" << Narrow(allow) << "\" and 164 \"" << Narrow(deny)
             << "\": one begins the other";
-    }
-}
 
-TEST(StringTables, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
-{
-    for (const Language& language : kLanguages) {
         for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-            const std::wstring& text = StringsOf(language.id)[id];
-            std::string where = Where(language, id);
+            where = Where(language, id);
             // The program loads every text into a buffer of 255 characters and its end.
-            EXPECT_LE(text.size(), 254u) << where << "longer than a load takes: " << Narrow(text);
-            for (size_t i = 0; i < text.size(); ++i) {
-                unsigned c = text[i];
-                EXPECT_NE(c, unsigned(L'&')) << where << "mnemonic marker at " << i << " in " << Narrow(text);
+            EXPECT_LE(text[id].size(), 254u) << where << "longer than a load takes: " << Narrow(text[id]);
+            for (size_t i = 0; i < text[id].size(); ++i) {
+                unsigned c = text[id][i];
+                EXPECT_NE(c, unsigned(L'&')) << where << "mnemonic marker at " << i << " in " << Narrow(text[id]);
                 EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F))
                     << where << "control character U+" << std::hex << c << std::dec << " at " << i;
                 EXPECT_FALSE(c >= 0xD800 && c <= 0xDFFF)
@@ -179,14 +157,12 @@ TEST(StringTables, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
                 EXPECT_NE(c, 0x2026u) << where << "ellipsis character at " << i << "; write three full stops";
             }
         }
-        const std::wstring& button = StringsOf(language.id)[IDS_PREFERENCES_BUTTON];
+        const std::wstring& button = text[IDS_PREFERENCES_BUTTON];
         EXPECT_TRUE(button.size() > 3 && button.compare(button.size() - 3, 3, L"...") == 0 &&
                     button[button.size() - 4] != L'.')
             << Where(language, IDS_PREFERENCES_BUTTON) << "must end with \"...\": " << Narrow(button);
     }
 }
-
-// ---- texts given word for word --------------------------------------------------------------
 
 TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
 {
@@ -255,8 +231,6 @@ TEST(StringTexts, ChineseAndJapaneseHoldNoSpaceBetweenTheirOwnCharacters)
         << Narrow(message);
 }
 
-// ---- the inventory ----------------------------------------------------------------------
-
 // A resource type or name as the enumeration reports it: "#n" for an integer id.
 std::wstring IdText(LPCWSTR id)
 {
@@ -296,8 +270,6 @@ TEST(ResourceInventory, HoldsExactlyTheTabledResources)
     EnumResourceTypesW(string_tables::HalvaneImage(), CollectType, reinterpret_cast<LONG_PTR>(&stored));
     EXPECT_EQ(stored, expected) << "each resource's type, name and language";
 }
-
-// ---- the dialog templates and the icon --------------------------------------------------------
 
 // Reads little-endian fields in order; past the end it reads zeros and says so.
 struct Reader {
@@ -431,8 +403,6 @@ TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
                   (Header{40, side, 2 * side, 1, 8, BI_RGB}));
     }
 }
-
-// ---- manifest and version record ---------------------------------------------------------------
 
 TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
 {
