@@ -220,8 +220,6 @@ TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
     }
 }
 
-// ---- --register and --unregister --------------------------------------------------
-
 const wchar_t kHostKey[] = L"" HALVANE_HOST_KEY;
 
 // The key's default value; empty when there is no key.
