@@ -204,7 +204,8 @@ void ExpectInstalled(const std::wstring& version, const std::wstring& exeVersion
     EXPECT_EQ(UninstallEntry(product, L"NoRepair"), L"1");
     EXPECT_EQ(UninstallEntry(product, L"NoModify"), L"1");
 
-    EXPECT_EQ(version_record::Read(InstalledExe()).Text(L"ProductVersion"), exeVersion) << Narrow(InstalledExe());
+    EXPECT_EQ(version_record::Read(InstalledExe()).Text(L"ProductVersion"), exeVersion)
+        << Narrow(InstalledExe());
     for (const wchar_t* file : {L"\\LICENSE.txt", L"\\THIRD-PARTY-NOTICES.txt", L"\\" HALVANE_HOST_EXE})
         EXPECT_TRUE(Exists(InstallFolder() + file)) << Narrow(file);
     // Firefox finds the host as the key names it: the manifest, and the host beside it.
