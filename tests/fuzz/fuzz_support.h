@@ -33,12 +33,9 @@ inline std::wstring Lower(std::wstring text)
 }
 
 // The text ends at its first terminator, as every string the program handles.
-inline std::wstring UpToTerminator(std::wstring text)
+inline std::wstring UpToTerminator(const std::wstring& text)
 {
-    size_t end = text.find(L'\0');
-    if (end != std::wstring::npos)
-        text.resize(end);
-    return text;
+    return text.substr(0, text.find(L'\0'));
 }
 
 inline std::wstring DecodeWide(const uint8_t* data, size_t size)

@@ -127,8 +127,6 @@ TEST(FormatPromptMessage, FillsThePlaceholdersInOrderAndCutsAtOneLessThanTheLimi
     }
 }
 
-// ---- shortening the site and the title until the message fits ------------------------
-
 // A control that takes `room` characters on one line; or, with `lines` set, a
 // control of that many lines of `room` columns that wraps words greedily, as
 // DrawText does: a break swallows the one space at it, and a word longer than
@@ -136,7 +134,7 @@ TEST(FormatPromptMessage, FillsThePlaceholdersInOrderAndCutsAtOneLessThanTheLimi
 struct Room {
     size_t characters;
     size_t lines = 0;
-    int measured = 0;
+    mutable int measured = 0;
 };
 
 size_t LinesNeeded(const std::wstring& text, size_t columns)
@@ -162,7 +160,7 @@ size_t LinesNeeded(const std::wstring& text, size_t columns)
 
 bool FitsRoom(const wchar_t* message, void* context)
 {
-    Room* room = static_cast<Room*>(context);
+    const Room* room = static_cast<const Room*>(context);
     ++room->measured;
     if (!room->lines)
         return std::wcslen(message) <= room->characters;
@@ -176,20 +174,13 @@ bool MayFitRoom(const wchar_t* message, void* context)
     return std::wcslen(message) <= lines * room->characters + lines - 1;
 }
 
-std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, Room& control,
+std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, const Room& control,
                     size_t outLength = PromptMessageLimit)
 {
-    MessageMeasure measure = {FitsRoom, MayFitRoom, &control};
+    MessageMeasure measure = {FitsRoom, MayFitRoom, const_cast<Room*>(&control)};
     return Written(outLength, [&](wchar_t* out) {
         FormatPromptMessageToFit(format, site.c_str(), title.c_str(), out, outLength, &measure);
     });
-}
-
-std::wstring Fitted(const wchar_t* format, const std::wstring& site, const std::wstring& title, size_t room,
-                    size_t outLength = PromptMessageLimit)
-{
-    Room control{room};
-    return Fitted(format, site, title, control, outLength);
 }
 
 const wchar_t Question[] = L"%s wants %s on top. Allow?";  // 22 characters of its own
@@ -238,7 +229,7 @@ TEST(FormatPromptMessageToFit, GivesWayInItsOrderAndTheTitleTakesBackWhatIsLeft)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(Fitted(Question, row.site, row.title, row.room), row.shown);
+        EXPECT_EQ(Fitted(Question, row.site, row.title, {row.room}), row.shown);
     }
 }
 
@@ -310,15 +301,15 @@ TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit
 {
     // The buffer's limit cuts the end of a message: shortening makes room before it does.
     std::wstring title(1000, L't');
-    std::wstring message = Fitted(Question, L"example.org", title, 1000, 60);
+    std::wstring message = Fitted(Question, L"example.org", title, {1000}, 60);
     ASSERT_EQ(message.size(), 59u);
     EXPECT_EQ(message.substr(message.size() - 14), L"on top. Allow?");
     EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
 
     // The prompt's own limit, at its exact edge: 509 characters show whole, 510 do not.
     const std::wstring edge(509 - 22 - 11, L't');
-    EXPECT_EQ(Fitted(Question, L"example.org", edge, 1000), L"example.org wants " + edge + L" on top. Allow?");
-    message = Fitted(Question, L"example.org", edge + L"t", 1000);
+    EXPECT_EQ(Fitted(Question, L"example.org", edge, {1000}), L"example.org wants " + edge + L" on top. Allow?");
+    message = Fitted(Question, L"example.org", edge + L"t", {1000});
     EXPECT_EQ(message.size(), 509u);
     EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
 }
@@ -342,8 +333,8 @@ TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
     for (const auto& row : rows) {
         for (size_t limit = 2; limit <= 40; ++limit) {
             const size_t outLength = std::max<size_t>(limit, 6) + 1;  // room for the shortest message
-            for (const std::wstring& shown : {Fitted(L"%s|%s.", row.site, row.title, limit),
-                                              Fitted(L"%s|%s.", row.site, row.title, 1000, outLength)}) {
+            for (const std::wstring& shown : {Fitted(L"%s|%s.", row.site, row.title, {limit}),
+                                              Fitted(L"%s|%s.", row.site, row.title, {1000}, outLength)}) {
                 SCOPED_TRACE(testing::PrintToString(shown));
                 size_t run = 0;
                 for (size_t i = 0; i < shown.size(); ++i) {
@@ -362,7 +353,7 @@ TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
 
 TEST(FormatPromptMessageToFit, MeasuresAFewTimesNotOncePerCharacter)
 {
-    Room control{80};
+    const Room control{80};
     Fitted(Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'), control);
     EXPECT_LT(control.measured, 40);
 }

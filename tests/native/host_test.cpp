@@ -16,9 +16,12 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
+
+using namespace std::string_literals;
 
 std::string Length(uint32_t length)
 {
@@ -83,8 +86,6 @@ TEST(HostReader, ReadsOneMessageWithinItsLimits)
     }
 }
 
-// ---- the request ----------------------------------------------------------------
-
 std::string Request(const std::string& site, const std::string& title, const std::string& language)
 {
     return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
@@ -95,10 +96,7 @@ TEST(HostRequest, AnythingOutsideTheLimitsIsRefused)
     const std::string label63(63, 'a'), label64(64, 'a');
     // Four labels and the dots between them: 253 characters, and 254.
     const std::string longest = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'a');
-    const struct {
-        std::string body;
-        HostError expected;
-    } bodies[] = {
+    std::vector<std::pair<std::string, HostError>> bodies = {
         {Request("example.org", "My Page", "en-US"), HostOk},
         {"hello", ErrorJson},
         {"{\"site\":\"a.org\"", ErrorJson},  // cut short
@@ -119,31 +117,21 @@ TEST(HostRequest, AnythingOutsideTheLimitsIsRefused)
         {Request("a.org", "a\\u0000b", "en"), ErrorTitle},
         {Request("a.org", "a\\udc00", "en"), ErrorEncoding},  // a lone surrogate
         {Request("a.org", "\\t\\\"x\\\" \\ud83d\\ude00", "en"), HostOk},
+        // A well-formed language that Halvane lacks is good; it is English then.
+        {Request("a.org", "T", "el-GR"), HostOk},
     };
-    for (const auto& c : bodies) {
-        HostRequest request;
-        EXPECT_EQ(ParseRequest(c.body, &request), c.expected) << c.body;
-    }
-    const std::string sites[] = {
-        "xn--bcher-kva.example", label63 + ".org", longest, "127.0.0.1",  // an address and a plain name
-    };
-    for (const std::string& site : sites) {
-        HostRequest request;
-        EXPECT_EQ(ParseRequest(Request(site, "T", "en"), &request), HostOk) << site;
-    }
-    const std::string badSites[] = {
-        "exa mple.org", "\\\"a.org\\\"", "Example.org", "b\xC3\xBC" "cher.example", "", "a..org", "a.org.", "-a.org",
-        "a-.org", "a_b.org", "a.org:80", label64 + ".org", longest + "a",
-    };
-    for (const std::string& site : badSites) {
-        HostRequest request;
-        EXPECT_EQ(ParseRequest(Request(site, "T", "en"), &request), ErrorSite) << site;
-    }
-    // A well-formed language that Halvane lacks is good; it is English then.
-    HostRequest request;
-    EXPECT_EQ(ParseRequest(Request("a.org", "T", "el-GR"), &request), HostOk);
+    for (const std::string& site : {"xn--bcher-kva.example"s, label63 + ".org", longest, "127.0.0.1"s})
+        bodies.push_back({Request(site, "T", "en"), HostOk});  // an address and a plain name too
+    for (const std::string& site : {"exa mple.org"s, "\\\"a.org\\\""s, "Example.org"s, "b\xC3\xBC" "cher.example"s, ""s,
+                                    "a..org"s, "a.org."s, "-a.org"s, "a-.org"s, "a_b.org"s, "a.org:80"s,
+                                    label64 + ".org", longest + "a"})
+        bodies.push_back({Request(site, "T", "en"), ErrorSite});
     for (const char* language : {"", "en_US", "en US", "en-", "-en", "e", "en-abcdefghi", "1en", "\xC3\xA9n"})
-        EXPECT_EQ(ParseRequest(Request("a.org", "T", language), &request), ErrorLanguage) << language;
+        bodies.push_back({Request("a.org", "T", language), ErrorLanguage});
+    for (const auto& [body, expected] : bodies) {
+        HostRequest request;
+        EXPECT_EQ(ParseRequest(body, &request), expected) << body;
+    }
 }
 
 TEST(HostRequest, GivesTheValuesAsUtf16)
@@ -187,8 +175,6 @@ TEST(HostLanguage, MapsTagsOntoHalvanesCodes)
     EXPECT_EQ(reached, known);
 }
 
-// ---- the command line -------------------------------------------------------------
-
 // The tail that the C runtime hands wWinMain: the program's path skipped (a
 // double quote switches between within and outside), then the blanks after it.
 std::wstring TailOf(const std::wstring& commandLine)
@@ -221,7 +207,7 @@ void ExpectRoundTrip(const std::wstring& exe, const HostRequest& request)
 
 // Arbitrary requests round-trip in the fuzz target fuzz_host_message; here the
 // paths and the titles the parser treats specially.
-TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValues)
+TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValuesWithinWindowsBound)
 {
     for (const wchar_t* exe : {L"C:\\Program Files\\Halvane\\halvane.exe", L"C:\\h\\halvane.exe"}) {
         for (const wchar_t* title :
@@ -235,22 +221,16 @@ TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValues)
     EXPECT_EQ(BuildHalvaneCommandLine(L"\\\\?\\D:\\a \"b\\halvane.exe", HostRequest{L"en", L"a.org", L"T"}, &line),
               ErrorStart)
         << "a quote would end the path";
-}
 
-TEST(HostCommandLine, StaysWithinWindowsBound)
-{
+    // Within Windows' bound: "EXE" en a.org "TITLE", the title gets what the rest leaves of 32,766 characters.
     const std::wstring exe = L"C:\\h\\halvane.exe";
-    // "EXE" en a.org "TITLE": the title gets what the rest leaves of 32,766 characters.
     const size_t room = MaxCommandLineChars - 1 - (exe.size() + 2 + 1 + 2 + 1 + 5 + 1 + 2);
-    std::wstring line;
     EXPECT_EQ(BuildHalvaneCommandLine(exe, HostRequest{L"en", L"a.org", std::wstring(room, L'x')}, &line), HostOk);
     EXPECT_EQ(line.size(), MaxCommandLineChars - 1);
     ExpectRoundTrip(exe, HostRequest{L"en", L"a.org", std::wstring(room, L'x')});
     EXPECT_EQ(BuildHalvaneCommandLine(exe, HostRequest{L"en", L"a.org", std::wstring(room + 1, L'x')}, &line),
               ErrorTitleLength);
 }
-
-// ---- replies and the manifest ------------------------------------------------------
 
 TEST(HostReply, CodesAreStableAndRepliesFramed)
 {

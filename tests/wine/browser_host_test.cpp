@@ -20,6 +20,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -105,7 +106,7 @@ void RunHostAsFirefox(const std::string& input, bool closeInput, bool breakawayO
         DWORD written = 0;
         WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
         if (closeInput)
-            CloseHandle(inWrite);
+            CloseHandle(std::exchange(inWrite, nullptr));
         EXPECT_EQ(WaitForSingleObject(process.hProcess, kTimeoutMs), WAIT_OBJECT_0) << "the host was still waiting";
         TerminateJobObject(job, 1);
         WaitForSingleObject(process.hProcess, kTimeoutMs);
@@ -116,11 +117,9 @@ void RunHostAsFirefox(const std::string& input, bool closeInput, bool breakawayO
         for (HANDLE handle : {process.hThread, process.hProcess})
             CloseHandle(handle);
     }
-    if (!started || !closeInput)
-        CloseHandle(inWrite);
-    CloseHandle(outRead);
-    if (!keepJob)
-        CloseHandle(job);
+    for (HANDLE handle : {inWrite, outRead, keepJob ? nullptr : job})
+        if (handle)
+            CloseHandle(handle);
     ASSERT_TRUE(started) << "cannot start " << string_tables::Narrow(host) << " (error " << startError << ")";
 
     uint32_t length = 0;
@@ -219,8 +218,6 @@ TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
         EXPECT_TRUE(NoHalvaneRuns()) << "a refused request started Halvane";
     }
 }
-
-// ---- --register and --unregister --------------------------------------------------
 
 const wchar_t kHostKey[] = L"" HALVANE_HOST_KEY;
 

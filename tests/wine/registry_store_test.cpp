@@ -232,8 +232,6 @@ TEST_F(RegistryStore, AHundredThousandSitesMakeTheRoundTrip)
     EXPECT_EQ(TableEntries(), saved);
 }
 
-// ---- a load or save that fails part-way ------------------------------------------
-
 enum CallKind { OpenKeyKind, CreateKeyKind, QueryInfoKind, EnumValueKind, QueryValueKind, SetValueKind,
                 DeleteValueKind, CloseKeyKind, CallKindCount };
 

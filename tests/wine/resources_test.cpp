@@ -6,6 +6,7 @@
 // is measured in pixels, by the gallery's fit report (scripts/gallery).
 #include "driver.h"
 #include "string_tables.h"
+#include "version_record.h"
 #include "app/language_table.h"
 #include "ui/display_text.h"
 #include "ui/resource_ids.h"
@@ -91,86 +92,64 @@ TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
     }
 }
 
-// ---- every language's string table -------------------------------------------------------
-
 // "de 156: " – the prefix of every failure message.
 std::string Where(const Language& language, UINT id)
 {
     return std::string(language.code) + " " + std::to_string(id) + ": ";
 }
 
-TEST(StringTables, HoldExactlyTheFifteenIdsInBothBundles)
+// Every rule a translation must keep, language by language: each failure names its language and id.
+TEST(StringTables, EachLanguageKeepsEveryRule)
 {
     for (const Language& language : kLanguages) {
         const string_tables::StringTable& text = StringsOf(language.id);
         for (const std::string& fault : text.faults)
             ADD_FAILURE() << language.code << ": the string table does not parse: " << fault;
-        for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11
+        for (UINT id = 144; id <= 175; ++id) {  // bundles 10 and 11: exactly the program's ids
             if (id >= IDS_FIRST && id <= IDS_LAST)
                 EXPECT_FALSE(text[id].empty()) << Where(language, id) << "missing";
             else
                 EXPECT_TRUE(text[id].empty()) << Where(language, id) << "an unused id holds " << Narrow(text[id]);
         }
-    }
-}
 
-TEST(StringTables, ProgramNameIsKeptOrTranslatedAsTabled)
-{
-    for (const Language& language : kLanguages) {
-        const string_tables::StringTable& text = StringsOf(language.id);
+        // The program's name is kept or translated as tabled.
         EXPECT_EQ(text[IDS_PROMPT_CAPTION], text[IDS_COLUMN_DECISION])
             << Where(language, IDS_COLUMN_DECISION) << "the decision column's header is the prompt's caption";
         if (language.keepsProgramName) {
             EXPECT_EQ(text[IDS_PROMPT_CAPTION], L"Halvane") << Where(language, IDS_PROMPT_CAPTION) << "stays as is";
             EXPECT_NE(text[IDS_PREFERENCES_CAPTION].find(L"Halvane"), std::wstring::npos)
                 << Where(language, IDS_PREFERENCES_CAPTION) << Narrow(text[IDS_PREFERENCES_CAPTION]);
-            continue;
+        } else {
+            for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION})
+                EXPECT_FALSE(ContainsIgnoringCase(text[id], L"Halvane"))
+                    << Where(language, id) << "the name is translated in this language: " << Narrow(text[id]);
         }
-        for (UINT id : {IDS_PROMPT_CAPTION, IDS_PREFERENCES_CAPTION, IDS_COLUMN_DECISION}) {
-            EXPECT_FALSE(ContainsIgnoringCase(text[id], L"Halvane"))
-                << Where(language, id) << "the name is translated in this language: " << Narrow(text[id]);
-        }
-    }
-}
 
-TEST(StringTables, PromptMessageTakesTheSiteFirstAndTheTitleSecond)
-{
-    for (const Language& language : kLanguages) {
-        const std::wstring& format = StringsOf(language.id)[IDS_PROMPT_MESSAGE];
+        // The prompt's message takes the site first and the title second.
+        const std::wstring& format = text[IDS_PROMPT_MESSAGE];
         std::string where = Where(language, IDS_PROMPT_MESSAGE) + Narrow(format);
         EXPECT_EQ(Count(format, L"%s"), 2u) << where << ": needs exactly two %s";
         EXPECT_EQ(Count(format, L"%"), Count(format, L"%s")) << where << ": a % that is not part of %s";
         wchar_t message[1024];
         FormatPromptMessage(format.c_str(), L"SITE", L"TITLE", message, 1024);
-        std::wstring formatted = message;
+        const std::wstring formatted = message;
         EXPECT_EQ(Count(formatted, L"SITE"), 1u) << where;
         EXPECT_EQ(Count(formatted, L"TITLE"), 1u) << where;
         EXPECT_LT(formatted.find(L"SITE"), formatted.find(L"TITLE")) << where << ": the site comes first";
-    }
-}
 
-TEST(StringTables, AllowAndDenyCannotBeTakenForEachOther)
-{
-    for (const Language& language : kLanguages) {
-        const std::wstring& allow = StringsOf(language.id)[IDS_ALLOW];
-        const std::wstring& deny = StringsOf(language.id)[IDS_DENY];
+        // Allow and Deny cannot be taken for each other when typed into the cell editor.
+        const std::wstring &allow = text[IDS_ALLOW], &deny = text[IDS_DENY];
         EXPECT_FALSE(BeginsWithIgnoringCase(allow, deny) || BeginsWithIgnoringCase(deny, allow))
             << Where(language, IDS_ALLOW) << "\"" << Narrow(allow) << "\" and 164 \"" << Narrow(deny)
             << "\": one begins the other";
-    }
-}
 
-TEST(StringTables, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
-{
-    for (const Language& language : kLanguages) {
         for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-            const std::wstring& text = StringsOf(language.id)[id];
-            std::string where = Where(language, id);
+            where = Where(language, id);
             // The program loads every text into a buffer of 255 characters and its end.
-            EXPECT_LE(text.size(), 254u) << where << "longer than a load takes: " << Narrow(text);
-            for (size_t i = 0; i < text.size(); ++i) {
-                unsigned c = text[i];
-                EXPECT_NE(c, unsigned(L'&')) << where << "mnemonic marker at " << i << " in " << Narrow(text);
+            EXPECT_LE(text[id].size(), 254u) << where << "longer than a load takes: " << Narrow(text[id]);
+            for (size_t i = 0; i < text[id].size(); ++i) {
+                unsigned c = text[id][i];
+                EXPECT_NE(c, unsigned(L'&')) << where << "mnemonic marker at " << i << " in " << Narrow(text[id]);
                 EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F))
                     << where << "control character U+" << std::hex << c << std::dec << " at " << i;
                 EXPECT_FALSE(c >= 0xD800 && c <= 0xDFFF)
@@ -178,14 +157,12 @@ TEST(StringTables, TextsLoadWholeAndHoldNoMnemonicControlOrAstralCharacter)
                 EXPECT_NE(c, 0x2026u) << where << "ellipsis character at " << i << "; write three full stops";
             }
         }
-        const std::wstring& button = StringsOf(language.id)[IDS_PREFERENCES_BUTTON];
+        const std::wstring& button = text[IDS_PREFERENCES_BUTTON];
         EXPECT_TRUE(button.size() > 3 && button.compare(button.size() - 3, 3, L"...") == 0 &&
                     button[button.size() - 4] != L'.')
             << Where(language, IDS_PREFERENCES_BUTTON) << "must end with \"...\": " << Narrow(button);
     }
 }
-
-// ---- texts given word for word --------------------------------------------------------------
 
 TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
 {
@@ -254,8 +231,6 @@ TEST(StringTexts, ChineseAndJapaneseHoldNoSpaceBetweenTheirOwnCharacters)
         << Narrow(message);
 }
 
-// ---- the inventory ----------------------------------------------------------------------
-
 // A resource type or name as the enumeration reports it: "#n" for an integer id.
 std::wstring IdText(LPCWSTR id)
 {
@@ -295,8 +270,6 @@ TEST(ResourceInventory, HoldsExactlyTheTabledResources)
     EnumResourceTypesW(string_tables::HalvaneImage(), CollectType, reinterpret_cast<LONG_PTR>(&stored));
     EXPECT_EQ(stored, expected) << "each resource's type, name and language";
 }
-
-// ---- the dialog templates and the icon --------------------------------------------------------
 
 // Reads little-endian fields in order; past the end it reads zeros and says so.
 struct Reader {
@@ -431,8 +404,6 @@ TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
     }
 }
 
-// ---- manifest and version record ---------------------------------------------------------------
-
 TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
 {
     Bytes raw = Raw(RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglish);
@@ -458,44 +429,27 @@ TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
 // that CMake hands to this test.
 TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
 {
-    std::wstring path = driver::ProgramPath();
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_GT(size, 0u) << "no version information, error " << GetLastError();
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
-
+    const version_record::Record record = version_record::Read(driver::ProgramPath());
     unsigned major = 0, minor = 0, patch = 0;
     ASSERT_EQ(sscanf(HALVANE_PROJECT_VERSION, "%u.%u.%u", &major, &minor, &patch), 3) << HALVANE_PROJECT_VERSION;
-    void* value = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
-    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
-    const VS_FIXEDFILEINFO& f = *static_cast<const VS_FIXEDFILEINFO*>(value);
+    const VS_FIXEDFILEINFO* f = record.Fixed();
+    ASSERT_NE(f, nullptr) << "no version information, or its fixed part is amiss";
     // The signature, file and product versions, the type, and no debug or pre-release flag.
     using Fixed = std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>;
     DWORD versionMS = MAKELONG(minor, major), versionLS = MAKELONG(0, patch);
-    EXPECT_EQ((Fixed{f.dwSignature, f.dwFileVersionMS, f.dwFileVersionLS, f.dwProductVersionMS, f.dwProductVersionLS,
-                     f.dwFileType, f.dwFileFlags & f.dwFileFlagsMask}),
+    EXPECT_EQ((Fixed{f->dwSignature, f->dwFileVersionMS, f->dwFileVersionLS, f->dwProductVersionMS,
+                     f->dwProductVersionLS, f->dwFileType, f->dwFileFlags & f->dwFileFlagsMask}),
               (Fixed{0xFEEF04BD, versionMS, versionLS, versionMS, versionLS, VFT_APP, 0}));
-
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
-    ASSERT_GE(length, 4u);
-    EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0409);
-    EXPECT_EQ(static_cast<const WORD*>(value)[1], 1200);
-
-    std::string text = HALVANE_PROJECT_VERSION;
-    std::wstring version(text.begin(), text.end());
+    EXPECT_EQ(record.Translation(), DWORD(MAKELONG(0x0409, 1200)));
+    const std::string text = HALVANE_PROJECT_VERSION;
+    const std::wstring version(text.begin(), text.end());
     const std::pair<const wchar_t*, std::wstring> expected[] = {
         {L"CompanyName", L"Marrowin"},     {L"ProductName", L"Halvane"},   {L"FileDescription", L"Halvane"},
         {L"FileVersion", version + L".0"}, {L"ProductVersion", version},   {L"OriginalFilename", L"halvane.exe"},
         {L"InternalName", L"halvane"},     {L"LegalCopyright", L"Copyright (C) 2026 Marrowin"},
     };
-    for (const auto& [name, want] : expected) {
-        std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-        bool found = VerQueryValueW(info.data(), query.c_str(), &value, &length);
-        EXPECT_EQ(found ? static_cast<const wchar_t*>(value) : L"(missing)", want) << Narrow(name);
-    }
+    for (const auto& [name, want] : expected)
+        EXPECT_EQ(record.Text(name), want) << Narrow(name);
 }
 
 }  // namespace
