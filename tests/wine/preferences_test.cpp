@@ -66,11 +66,6 @@ RECT RectInParent(HWND window)
     return rect;
 }
 
-int Selection(HWND editor)
-{
-    return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0));
-}
-
 std::vector<std::wstring> EditorItems(HWND editor)
 {
     std::vector<std::wstring> items;
@@ -101,12 +96,13 @@ void Choose(HWND dialog, HWND editor, const std::wstring& text)
     auto found = std::find(items.begin(), items.end(), text);
     int target = found == items.end() ? -1 : static_cast<int>(found - items.begin());
     ASSERT_NE(target, -1) << "no item " << testing::PrintToString(text);
-    int current = Selection(editor);
+    auto selection = [&] { return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0)); };
+    int current = selection();
     ASSERT_NE(current, target) << "already chosen";
     driver::FocusControl(dialog, editor);
     for (int i = current; i != target; i += target > current ? 1 : -1)
         driver::PressKey(editor, target > current ? VK_DOWN : VK_UP);
-    ASSERT_TRUE(driver::WaitUntil([&] { return Selection(editor) == target; }, kWait));
+    ASSERT_TRUE(driver::WaitUntil([&] { return selection() == target; }, kWait));
 }
 
 HWND StartLabelEdit(HWND dialog, int row)
