@@ -621,18 +621,6 @@ void ExpectFits(HWND control, const std::wstring& text)
     EXPECT_LE(box.right, room.right) << string_tables::Narrow(text);
 }
 
-// A message format split around its two placeholders.
-struct FormatParts {
-    std::wstring before, between, after;
-};
-
-FormatParts SplitFormat(const std::wstring& format)
-{
-    size_t first = format.find(L"%s");
-    size_t second = format.find(L"%s", first + 2);
-    return {format.substr(0, first), format.substr(first + 2, second - first - 2), format.substr(second + 2)};
-}
-
 bool EndsWith(const std::wstring& text, const std::wstring& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -676,14 +664,18 @@ void ExpectCutToFit(HWND prompt, const string_tables::StringTable& strings, cons
     EXPECT_LE(shown.size(), kMessageLimit);
     ASSERT_NO_FATAL_FAILURE(ExpectFits(control, shown));
 
-    FormatParts parts = SplitFormat(strings[IDS_PROMPT_MESSAGE]);
-    ASSERT_EQ(shown.compare(0, parts.before.size(), parts.before), 0) << string_tables::Narrow(shown);
-    ASSERT_TRUE(EndsWith(shown, parts.after)) << "the question is lost: " << string_tables::Narrow(shown);
-    std::wstring middle = shown.substr(parts.before.size(), shown.size() - parts.before.size() - parts.after.size());
-    size_t between = middle.find(parts.between);
-    ASSERT_NE(between, std::wstring::npos) << string_tables::Narrow(shown);
-    ExpectShownSite(middle.substr(0, between), c.site);
-    ExpectShownTitle(middle.substr(between + parts.between.size()), c.title);
+    // The format around its two placeholders: before, between and after them.
+    const std::wstring& format = strings[IDS_PROMPT_MESSAGE];
+    size_t first = format.find(L"%s"), second = format.find(L"%s", first + 2);
+    std::wstring before = format.substr(0, first), after = format.substr(second + 2);
+    std::wstring between = format.substr(first + 2, second - first - 2);
+    ASSERT_EQ(shown.compare(0, before.size(), before), 0) << string_tables::Narrow(shown);
+    ASSERT_TRUE(EndsWith(shown, after)) << "the question is lost: " << string_tables::Narrow(shown);
+    std::wstring middle = shown.substr(before.size(), shown.size() - before.size() - after.size());
+    size_t at = middle.find(between);
+    ASSERT_NE(at, std::wstring::npos) << string_tables::Narrow(shown);
+    ExpectShownSite(middle.substr(0, at), c.site);
+    ExpectShownTitle(middle.substr(at + between.size()), c.title);
 }
 
 class PromptMessageTest : public PromptTest, public testing::WithParamInterface<MessageCase> {
