@@ -1,11 +1,6 @@
 // The Preferences dialog and its Allow/Deny cell editor, end to end: the real
-// halvane.exe runs as its own process, and these tests drive its windows from
-// outside (selection, keyboard, buttons) and read the outcome where a user or the
-// browser side would see it: the list on screen and the registry key.
-//
-// The order of the rows is also checked in this process (SiteListOrder, at the
-// end), against a list of the same template filled row by row, each row placed
-// by the list's own sort.
+// halvane.exe driven from outside, the outcome read from the list and the key.
+// SiteListOrder, at the end, checks the rows' order in this process.
 #include "app/globals.h"
 #include "decisions/decision_table.h"
 #include "driver.h"
@@ -20,7 +15,6 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
-#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -72,11 +66,6 @@ RECT RectInParent(HWND window)
     return rect;
 }
 
-int Selection(HWND editor)
-{
-    return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0));
-}
-
 std::vector<std::wstring> EditorItems(HWND editor)
 {
     std::vector<std::wstring> items;
@@ -107,12 +96,13 @@ void Choose(HWND dialog, HWND editor, const std::wstring& text)
     auto found = std::find(items.begin(), items.end(), text);
     int target = found == items.end() ? -1 : static_cast<int>(found - items.begin());
     ASSERT_NE(target, -1) << "no item " << testing::PrintToString(text);
-    int current = Selection(editor);
+    auto selection = [&] { return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0)); };
+    int current = selection();
     ASSERT_NE(current, target) << "already chosen";
     driver::FocusControl(dialog, editor);
     for (int i = current; i != target; i += target > current ? 1 : -1)
         driver::PressKey(editor, target > current ? VK_DOWN : VK_UP);
-    ASSERT_TRUE(driver::WaitUntil([&] { return Selection(editor) == target; }, kWait));
+    ASSERT_TRUE(driver::WaitUntil([&] { return selection() == target; }, kWait));
 }
 
 HWND StartLabelEdit(HWND dialog, int row)
@@ -166,8 +156,6 @@ void RemoveRow(HWND dialog, int row)
 
 // ---- the registry key ---------------------------------------------------------
 
-using Decisions = std::map<std::wstring, DWORD>;
-
 // Writes REG_DWORD decisions in the order given, not sorted: the program takes the
 // values into its table in the key's order, and some tests depend on the slots.
 void Seed(std::initializer_list<std::pair<const wchar_t*, DWORD>> values)
@@ -176,18 +164,13 @@ void Seed(std::initializer_list<std::pair<const wchar_t*, DWORD>> values)
         driver::WriteDword(name, value);
 }
 
-// The key as the program wrote it: every value a 4-byte REG_DWORD.
-Decisions StoredDecisions()
+// The key as the program must write it: every value a 4-byte REG_DWORD.
+driver::KeyContents Dwords(std::initializer_list<std::pair<const wchar_t*, DWORD>> values)
 {
-    Decisions decisions;
-    for (const auto& [name, value] : driver::ReadDecisionsKey()) {
-        EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD)) << testing::PrintToString(name);
-        EXPECT_EQ(value.data.size(), 4u) << testing::PrintToString(name);
-        DWORD number = 0;
-        memcpy(&number, value.data.data(), value.data.size() < 4 ? value.data.size() : 4);
-        decisions[name] = number;
-    }
-    return decisions;
+    driver::KeyContents key;
+    for (const auto& [name, value] : values)
+        key[name] = driver::Dword(value);
+    return key;
 }
 
 // ---- the process ----------------------------------------------------------------
@@ -230,10 +213,8 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     HWND list = SiteList(dialog);
 
     EXPECT_EQ(driver::Text(dialog), kPreferencesCaption);
-    EXPECT_EQ(driver::ItemText(dialog, IDOK), L"OK");
-    EXPECT_EQ(driver::ItemText(dialog, IDCANCEL), L"Cancel");
-    EXPECT_EQ(driver::ItemText(dialog, IDC_ADD), L"Add");
-    EXPECT_EQ(driver::ItemText(dialog, IDC_REMOVE), L"Remove");
+    for (auto [id, text] : {std::pair{IDOK, L"OK"}, {IDCANCEL, L"Cancel"}, {IDC_ADD, L"Add"}, {IDC_REMOVE, L"Remove"}})
+        EXPECT_EQ(driver::ItemText(dialog, id), text);
     EXPECT_EQ(driver::ListColumns(list), (std::vector<std::wstring>{L"Domain", L"Halvane"}));
     EXPECT_EQ(RowsOf(list),
               (Rows{{L"alpha.org", kAllow}, {L"bin.org", kDeny}, {L"mid.org", kAllow}, {L"zeta.org", kDeny}}));
@@ -258,15 +239,14 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     ASSERT_TRUE(editor);
     EXPECT_FALSE(IsWindowVisible(editor));
     EXPECT_EQ(EditorItems(editor), (std::vector<std::wstring>{kAllow, kDeny}));  // unsorted: Allow first
-    EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, 0, 0), 1);
-    EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, 1, 0), 0);
+    for (int item : {0, 1})
+        EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, item, 0), 1 - item);
     EXPECT_EQ(driver::Text(editor), kDeny);
     LONG style = GetWindowLongW(editor, GWL_STYLE);
     EXPECT_EQ(style & 0x3, CBS_DROPDOWNLIST);
     EXPECT_EQ(style & CBS_SORT, 0);
-    RECT rect = RectInParent(editor);
-    EXPECT_EQ(rect.left, 100);
-    EXPECT_EQ(rect.top, 100);
+    EXPECT_EQ(RectInParent(editor).left, 100);
+    EXPECT_EQ(RectInParent(editor).top, 100);
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
     // It follows the selected row over its decision cell: the second row, then the top one.
@@ -278,12 +258,9 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
         EXPECT_EQ(driver::Text(editor), driver::ListText(list, row, 1));
         // The closed field: one pixel inside the cell's left edge, two above the
         // row, to the cell's right edge and bottom.
-        RECT cell = driver::ListSubItemRect(list, row, 1);
-        RECT placed = RectInParent(editor);
-        EXPECT_EQ(placed.left, cell.left + 1);
-        EXPECT_EQ(placed.top, cell.top - 2);
-        EXPECT_EQ(placed.right, cell.right);
-        EXPECT_EQ(placed.bottom, cell.bottom);
+        RECT cell = driver::ListSubItemRect(list, row, 1), placed = RectInParent(editor);
+        EXPECT_EQ(std::make_tuple(placed.left, placed.top, placed.right, placed.bottom),
+                  std::make_tuple(cell.left + 1, cell.top - 2, cell.right, cell.bottom));
         // The height the editor was given must hold the field and a list with
         // room for both choices: Windows drops an empty list otherwise (Wine
         // makes the room by itself, so nothing here shows that). What the
@@ -310,7 +287,7 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
 
     // Saved as the table holds it: lower-cased names, values kept, the junk gone.
     Finish(IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"alpha.org", 0}, {L"bin.org", 1}, {L"mid.org", 5}, {L"zeta.org", 0}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"alpha.org", 0}, {L"bin.org", 1}, {L"mid.org", 5}, {L"zeta.org", 0}}));
 }
 
 // ---- the decision cell editor ----------------------------------------------------
@@ -373,7 +350,7 @@ TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
     EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
 
     Finish(IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"b.org", 0}, {L"c.org", 0}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"b.org", 0}, {L"c.org", 0}}));
 }
 
 // ---- adding, renaming and removing rows --------------------------------------------
@@ -406,7 +383,7 @@ TEST_F(SiteRows, AddRenameAndRemoveThenOkSaveTheRowsLowerCased)
 
     // The new name saved and the old dropped, the removed value deleted.
     Finish(IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"\u00C4bc.org", 0}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"\u00C4bc.org", 0}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
 }
 
 TEST_F(SiteRows, AnEmptyTableTakesAnAddedSiteAndACancelledOrEmptiedEditKeepsTheOldLabel)
@@ -437,7 +414,7 @@ TEST_F(SiteRows, AnEmptyTableTakesAnAddedSiteAndACancelledOrEmptiedEditKeepsTheO
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
 
     Finish(IDOK);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 0}}));
 }
 
 // ---- opened from the consent prompt ------------------------------------------------
@@ -452,9 +429,8 @@ protected:
         ASSERT_TRUE(prompt_);
     }
 
-    // With a click, as a person opens it once the prompt takes input; or, for
-    // tests that open it many times, with the button's command, which the
-    // prompt's guard against early clicks does not judge.
+    // With a click once the prompt takes input; or, for tests that open it many
+    // times, with the button's command, which the guard against early clicks skips.
     HWND OpenPreferences(bool byCommand = false)
     {
         if (byCommand)
@@ -467,11 +443,8 @@ protected:
         return halvane_->Await(kPreferencesCaption);
     }
 
-    // Closes Preferences and returns once the prompt has dealt with its end (and
-    // saved, or not): the dialog is destroyed (and lets go of what it made) only
-    // when its modal run returns, and a message sent afterwards is handled only
-    // once the prompt's Preferences command is over, so whatever the registry
-    // holds then is final.
+    // Returns once the prompt has dealt with the dialog's end (and saved, or not):
+    // a message sent to the prompt is handled only after its Preferences command.
     bool ClosePreferences(HWND preferences, int button)
     {
         driver::Click(preferences, button);
@@ -481,7 +454,6 @@ protected:
                IsWindowEnabled(prompt_) != FALSE;
     }
 
-    // A choice on the prompt once it takes input (again after Preferences), and OK.
     bool Pick(int choice) { return driver::WaitUntilInputCounts(prompt_, kWait) && driver::Pick(prompt_, choice); }
     void Confirm()
     {
@@ -515,7 +487,7 @@ TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelNothingAndThe
     ASSERT_TRUE(ClosePreferences(dialog, IDOK));
 
     // Written while the prompt still waits for its answer, as it was.
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}}));
     EXPECT_TRUE(Running());
     EXPECT_TRUE(IsWindowVisible(prompt_));
     EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
@@ -531,7 +503,7 @@ TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelNothingAndThe
 
     // The choice made before Preferences is the one acted on.
     ASSERT_NO_FATAL_FAILURE(Confirm());
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"example.org", 0}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}, {L"example.org", 0}}));
 }
 
 // Cancel closes the dialog, but the table it changed stays the prompt's, and an
@@ -554,7 +526,7 @@ TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithTheAnswerAndAnUndecide
 
     ASSERT_TRUE(Pick(IDC_ALWAYS));
     ASSERT_NO_FATAL_FAILURE(Confirm());
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}, {L"example.org", 1}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}, {L"example.org", 1}}));
 }
 
 // The choice goes to the recorded row's own entry, so a row and the table never
@@ -594,7 +566,7 @@ TEST_F(PreferencesFromPrompt, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, addedRow, kDeny));
     EXPECT_EQ(driver::ListText(list, originalRow, 1), kAllow);
     ASSERT_TRUE(ClosePreferences(dialog, IDOK));
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 0}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 0}}));
 
     dialog = OpenPreferences();
     ASSERT_TRUE(dialog);
@@ -676,7 +648,7 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
     EXPECT_TRUE(IsWindowVisible(prompt_));
 
     EXPECT_EQ(halvane_->Close(IDCANCEL), 0u);
-    EXPECT_EQ(StoredDecisions(), (Decisions{{L"a.org", 1}}));  // cancelled every time: untouched
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}}));  // cancelled every time: untouched
 }
 
 // ---- the cell editor alone, in this process ---------------------------------------

@@ -41,11 +41,6 @@ std::wstring EnglishMessage(const std::wstring& site, const std::wstring& title)
     return message.substr(0, kMessageLimit);
 }
 
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
 // Digits that change every character, so a cut one place off shows.
 std::wstring Counting(size_t length, wchar_t first)
 {
@@ -140,9 +135,7 @@ Heard Hear(HWND window)
                                           reinterpret_cast<void**>(&accessible))) ||
         !accessible)
         return heard;
-    VARIANT self, role;
-    VariantInit(&self);
-    VariantInit(&role);
+    VARIANT self = {}, role = {};  // zeroed: VT_EMPTY
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
     if (SUCCEEDED(accessible->get_accRole(self, &role)) && role.vt == VT_I4)
@@ -337,18 +330,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- what is already in the key -------------------------------------------------
 
-// A stored -1 is no decision: the prompt asks, and the answer takes its place,
-// even where a value that cannot be loaded (its name is too long) leaves a free
-// slot before it, which the answer would otherwise take.
-TEST_F(PromptTest, AStoredMinusOneAsksAgainAndAlwaysOverwritesIt)
-{
-    driver::WriteDword(std::wstring(300, L'a'), 1);
-    driver::WriteRaw(L"example.org", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
-    ASSERT_NO_FATAL_FAILURE(StartPrompt());
-    ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
-    ExpectEndWith({{L"example.org", Dword(1)}});
-}
-
 TEST_F(PromptTest, AnAnswerRewritesTheKeyLowerCasedWithoutValuesThatAreNoDecisions)
 {
     // Valid: any 4 bytes under a name of 1 to 254 characters, whatever the type.
@@ -365,6 +346,9 @@ TEST_F(PromptTest, AnAnswerRewritesTheKeyLowerCasedWithoutValuesThatAreNoDecisio
     driver::WriteRaw(L"", REG_DWORD, {1, 0, 0, 0});
     driver::WriteDword(Counting(255, L'a'), 1);
     driver::WriteDword(std::wstring(300, L'x'), 1);
+    // A stored -1 is no decision: the prompt asks, and the answer takes its place,
+    // though values that cannot be loaded leave free slots before it.
+    driver::WriteRaw(L"example.org", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF});
 
     ASSERT_NO_FATAL_FAILURE(StartPrompt(L"en Example.ORG \"My Page\""));
     ASSERT_NO_FATAL_FAILURE(Answer(IDC_ALWAYS));
@@ -572,20 +556,6 @@ std::ostream& operator<<(std::ostream& out, const MessageCase& c) { return out <
 
 const wchar_t kReplacement = 0xFFFD;
 
-// Builds a text from pieces, so that control characters need no escapes in literals.
-std::wstring Joined(std::initializer_list<std::wstring> pieces)
-{
-    std::wstring text;
-    for (const std::wstring& piece : pieces)
-        text += piece;
-    return text;
-}
-
-std::wstring Char(wchar_t c)
-{
-    return std::wstring(1, c);
-}
-
 MessageCase Title(const char* name, const std::wstring& title, const std::wstring& shown)
 {
     return {name, L"example.org", title, L"example.org", shown};
@@ -651,18 +621,6 @@ void ExpectFits(HWND control, const std::wstring& text)
     EXPECT_LE(box.right, room.right) << string_tables::Narrow(text);
 }
 
-// A message format split around its two placeholders.
-struct FormatParts {
-    std::wstring before, between, after;
-};
-
-FormatParts SplitFormat(const std::wstring& format)
-{
-    size_t first = format.find(L"%s");
-    size_t second = format.find(L"%s", first + 2);
-    return {format.substr(0, first), format.substr(first + 2, second - first - 2), format.substr(second + 2)};
-}
-
 bool EndsWith(const std::wstring& text, const std::wstring& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -706,14 +664,18 @@ void ExpectCutToFit(HWND prompt, const string_tables::StringTable& strings, cons
     EXPECT_LE(shown.size(), kMessageLimit);
     ASSERT_NO_FATAL_FAILURE(ExpectFits(control, shown));
 
-    FormatParts parts = SplitFormat(strings[IDS_PROMPT_MESSAGE]);
-    ASSERT_EQ(shown.compare(0, parts.before.size(), parts.before), 0) << string_tables::Narrow(shown);
-    ASSERT_TRUE(EndsWith(shown, parts.after)) << "the question is lost: " << string_tables::Narrow(shown);
-    std::wstring middle = shown.substr(parts.before.size(), shown.size() - parts.before.size() - parts.after.size());
-    size_t between = middle.find(parts.between);
-    ASSERT_NE(between, std::wstring::npos) << string_tables::Narrow(shown);
-    ExpectShownSite(middle.substr(0, between), c.site);
-    ExpectShownTitle(middle.substr(between + parts.between.size()), c.title);
+    // The format around its two placeholders: before, between and after them.
+    const std::wstring& format = strings[IDS_PROMPT_MESSAGE];
+    size_t first = format.find(L"%s"), second = format.find(L"%s", first + 2);
+    std::wstring before = format.substr(0, first), after = format.substr(second + 2);
+    std::wstring between = format.substr(first + 2, second - first - 2);
+    ASSERT_EQ(shown.compare(0, before.size(), before), 0) << string_tables::Narrow(shown);
+    ASSERT_TRUE(EndsWith(shown, after)) << "the question is lost: " << string_tables::Narrow(shown);
+    std::wstring middle = shown.substr(before.size(), shown.size() - before.size() - after.size());
+    size_t at = middle.find(between);
+    ASSERT_NE(at, std::wstring::npos) << string_tables::Narrow(shown);
+    ExpectShownSite(middle.substr(0, at), c.site);
+    ExpectShownTitle(middle.substr(at + between.size()), c.title);
 }
 
 class PromptMessageTest : public PromptTest, public testing::WithParamInterface<MessageCase> {
@@ -739,7 +701,7 @@ TEST_P(PromptMessageTest, ShowsThePagesTextsSafelyWithinTheControlYetKeepsTheExa
     ASSERT_NO_FATAL_FAILURE(OpenPage(c.title));
     ASSERT_EQ(StandInBrowser::Title(page_), c.title);
     const string_tables::StringTable& strings = string_tables::StringsOf(c.language);
-    ASSERT_NO_FATAL_FAILURE(StartPrompt(std::wstring(c.code) + L" " + c.site + L" " + Quoted(c.title),
+    ASSERT_NO_FATAL_FAILURE(StartPrompt(std::wstring(c.code) + L" " + c.site + L" \"" + c.title + L"\"",
                                         strings[IDS_PROMPT_CAPTION].c_str()));
     const bool cut = c.shownSite.empty();
     if (cut)
@@ -761,17 +723,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The message control takes a lone "&" for a mnemonic prefix: "AT&T" would
         // show as "ATT" with the T underlined. It must hold each one doubled.
         MessageCase{"Ampersands", L"a&b.example", L"AT&T && Co", L"a&&b.example", L"AT&&T &&&& Co"},
-        MessageCase{"ControlCharactersInTheSite", Joined({L"bank", Char(0x202E), L"gro.example", Char(0x09), L"x"}),
-                    L"My Page", Joined({L"bank", Char(kReplacement), L"gro.example", Char(kReplacement), L"x"}),
-                    L"My Page"},
-        Title("LineFeed", Joined({L"Bank login", Char(L'\n'), L"example.org says OK"}),
-              Joined({L"Bank login", Char(kReplacement), L"example.org says OK"})),
-        Title("CarriageReturnLineFeed", Joined({L"Page", Char(L'\r'), Char(L'\n'), L"More"}),
-              Joined({L"Page", Char(kReplacement), Char(kReplacement), L"More"})),
-        Title("RightToLeftOverride", Joined({L"Invoice ", Char(0x202E), L"fdp.exe"}),
-              Joined({L"Invoice ", Char(kReplacement), L"fdp.exe"})),
-        Title("RightToLeftMark", Joined({Char(0x200F), L"My Page", Char(0x200F)}),
-              Joined({Char(kReplacement), L"My Page", Char(kReplacement)})),
+        // (\uFFFD is the replacement character.)
+        MessageCase{"ControlCharactersInTheSite", L"bank\u202Egro.example\tx", L"My Page",
+                    L"bank\uFFFDgro.example\uFFFDx", L"My Page"},
+        Title("LineFeed", L"Bank login\nexample.org says OK", L"Bank login\uFFFDexample.org says OK"),
+        Title("CarriageReturnLineFeed", L"Page\r\nMore", L"Page\uFFFD\uFFFDMore"),
+        Title("RightToLeftOverride", L"Invoice \u202Efdp.exe", L"Invoice \uFFFDfdp.exe"),
+        Title("RightToLeftMark", L"\u200FMy Page\u200F", L"\uFFFDMy Page\uFFFD"),
         // Every edge of the replaced ranges, next to neighbours that stay as they are.
         Edges("RangeEdges", {{0x01, true},    {0x1F, true},    {0x20, false},   {0x7E, false},  {0x7F, true},
                              {0x9F, true},    {0xA0, false},   {0x061B, false}, {0x061C, true}, {0x061D, false},
