@@ -1,6 +1,5 @@
-// The Preferences dialog and its Allow/Deny cell editor, end to end: the real
-// halvane.exe driven from outside, the outcome read from the list and the key.
-// SiteListOrder, at the end, checks the rows' order in this process.
+// The Preferences dialog and its Allow/Deny cell editor, end to end (the real halvane.exe
+// driven from outside); SiteListOrder, at the end, checks the rows' order in this process.
 #include "app/globals.h"
 #include "decisions/decision_table.h"
 #include "driver.h"
@@ -28,18 +27,9 @@ const wchar_t kAllow[] = L"Allow";
 const wchar_t kDeny[] = L"Deny";
 const DWORD kWait = driver::kPatienceMs;
 
-// ---- reading the dialog -------------------------------------------------------
-
-HWND SiteList(HWND dialog)
-{
-    return GetDlgItem(dialog, IDC_SITE_LIST);
-}
-
+HWND SiteList(HWND dialog) { return GetDlgItem(dialog, IDC_SITE_LIST); }
 // The editor is a child of the list view, not of the dialog.
-HWND Editor(HWND list)
-{
-    return FindWindowExW(list, nullptr, L"ComboBox", nullptr);
-}
+HWND Editor(HWND list) { return FindWindowExW(list, nullptr, L"ComboBox", nullptr); }
 
 using Rows = std::vector<std::pair<std::wstring, std::wstring>>;  // label, decision text
 
@@ -58,7 +48,6 @@ int RowWithData(HWND list, LPARAM data)
     return found == rows.end() ? -1 : static_cast<int>(found - rows.begin());
 }
 
-// A window's rectangle in the client coordinates of its parent.
 RECT RectInParent(HWND window)
 {
     RECT rect = driver::WindowRect(window);
@@ -86,10 +75,7 @@ LRESULT BigIcon(HWND window)
     return icon;
 }
 
-// ---- acting as the user ---------------------------------------------------------
-
-// Picks an item of the editor with the arrow keys, as a user with the keyboard would;
-// the combo box reports the choice to its parent, the list view.
+// Picks an item with the arrow keys; the combo box reports it to its parent, the list view.
 void Choose(HWND dialog, HWND editor, const std::wstring& text)
 {
     std::vector<std::wstring> items = EditorItems(editor);
@@ -107,12 +93,11 @@ void Choose(HWND dialog, HWND editor, const std::wstring& text)
 
 HWND StartLabelEdit(HWND dialog, int row)
 {
-    HWND list = SiteList(dialog);
-    driver::FocusControl(dialog, list);
-    return driver::ListEditLabel(list, row);
+    driver::FocusControl(dialog, SiteList(dialog));
+    return driver::ListEditLabel(SiteList(dialog), row);
 }
 
-// Ends a label edit with Enter (after typing text) or Esc, and waits until it is over.
+// Ends a label edit with Enter (after typing text) or Esc.
 void EndLabelEdit(HWND edit, UINT key, const std::wstring& text = L"")
 {
     if (key == VK_RETURN)
@@ -136,15 +121,12 @@ void SelectRow(HWND list, int row)
     EXPECT_TRUE(driver::WaitUntil([&] { return driver::ListSelectedRow(list) == row; }, kWait));
 }
 
-// Changes a row's decision the way a user does: select the row, then pick in its editor.
 void ChooseForRow(HWND dialog, int row, const std::wstring& text)
 {
-    HWND list = SiteList(dialog);
-    SelectRow(list, row);
-    ASSERT_NO_FATAL_FAILURE(Choose(dialog, Editor(list), text));
+    SelectRow(SiteList(dialog), row);
+    ASSERT_NO_FATAL_FAILURE(Choose(dialog, Editor(SiteList(dialog)), text));
 }
 
-// Removes a row the way a user does: select it, then press Remove.
 void RemoveRow(HWND dialog, int row)
 {
     HWND list = SiteList(dialog);
@@ -154,17 +136,13 @@ void RemoveRow(HWND dialog, int row)
     EXPECT_TRUE(driver::WaitUntil([&] { return driver::ListCount(list) == before - 1; }, kWait));
 }
 
-// ---- the registry key ---------------------------------------------------------
-
-// Writes REG_DWORD decisions in the order given, not sorted: the program takes the
-// values into its table in the key's order, and some tests depend on the slots.
+// Writes in the order given, not sorted: the table takes the key's order, and slots matter.
 void Seed(std::initializer_list<std::pair<const wchar_t*, DWORD>> values)
 {
     for (const auto& [name, value] : values)
         driver::WriteDword(name, value);
 }
 
-// The key as the program must write it: every value a 4-byte REG_DWORD.
 driver::KeyContents Dwords(std::initializer_list<std::pair<const wchar_t*, DWORD>> values)
 {
     driver::KeyContents key;
@@ -172,8 +150,6 @@ driver::KeyContents Dwords(std::initializer_list<std::pair<const wchar_t*, DWORD
         key[name] = driver::Dword(value);
     return key;
 }
-
-// ---- the process ----------------------------------------------------------------
 
 class PreferencesTest : public testing::Test {
 protected:
@@ -184,21 +160,18 @@ protected:
         driver::DeleteDecisionsKey();
     }
 
-    // Starts halvane.exe and waits for its dialog: for the language code alone,
-    // Preferences with no owner; for a site with no decision, the consent prompt.
+    // The language code alone opens Preferences; with an undecided site, the prompt.
     HWND Open(const std::wstring& tail = L"en", const wchar_t* caption = kPreferencesCaption)
     {
         halvane_ = std::make_unique<driver::HalvaneDialog>(tail, caption);
         return halvane_->dialog();
     }
 
-    // Ends Preferences opened alone: the process ends with it, with 0.
+    // Preferences opened alone: the process ends with it, with 0.
     void Finish(int button) { EXPECT_EQ(halvane_->Close(button), 0u); }
 
     std::unique_ptr<driver::HalvaneDialog> halvane_;
 };
-
-// ---- opened alone: what the dialog shows ----------------------------------------
 
 using PreferencesOpenedAlone = PreferencesTest;
 
@@ -256,16 +229,12 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
         EXPECT_TRUE(driver::IsEnabled(dialog, IDC_REMOVE));
         EXPECT_TRUE(IsWindowVisible(editor));
         EXPECT_EQ(driver::Text(editor), driver::ListText(list, row, 1));
-        // The closed field: one pixel inside the cell's left edge, two above the
-        // row, to the cell's right edge and bottom.
+        // The closed field: one pixel in from the cell's left, two above the row.
         RECT cell = driver::ListSubItemRect(list, row, 1), placed = RectInParent(editor);
         EXPECT_EQ(std::make_tuple(placed.left, placed.top, placed.right, placed.bottom),
                   std::make_tuple(cell.left + 1, cell.top - 2, cell.right, cell.bottom));
-        // The height the editor was given must hold the field and a list with
-        // room for both choices: Windows drops an empty list otherwise (Wine
-        // makes the room by itself, so nothing here shows that). What the
-        // program asked for is read back: under Wine, CB_GETDROPPEDCONTROLRECT
-        // gives the given height less the field's (Windows gives the whole).
+        // The given height must hold the field and both choices, or Windows drops an empty
+        // list (Wine makes room itself). Wine's CB_GETDROPPEDCONTROLRECT omits the field.
         RECT dropped = {};
         SendMessageW(editor, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
         int itemHeight = static_cast<int>(SendMessageW(editor, CB_GETITEMHEIGHT, 0, 0));
@@ -290,27 +259,7 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"alpha.org", 0}, {L"bin.org", 1}, {L"mid.org", 5}, {L"zeta.org", 0}}));
 }
 
-// ---- the decision cell editor ----------------------------------------------------
-
 using DecisionCellEditor = PreferencesTest;
-
-TEST_F(DecisionCellEditor, CancelLeavesTheKeyAsItWas)
-{
-    Seed({{L"a.org", 0}, {L"b.org", 1}});
-    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2, 3});  // a save would drop it
-    auto seeded = driver::ReadDecisionsKey();
-    HWND dialog = Open();
-    ASSERT_TRUE(dialog);
-
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
-    EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"renamed.org");
-    EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"added.org");
-    RemoveRow(dialog, 0);
-    ASSERT_EQ(RowsOf(SiteList(dialog)), (Rows{{L"renamed.org", kAllow}, {L"added.org", kDeny}}));
-
-    Finish(IDCANCEL);
-    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);
-}
 
 // With no recorded row, neither a choice nor Remove changes anything.
 TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
@@ -321,12 +270,11 @@ TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
     HWND list = SiteList(dialog);
     HWND editor = Editor(list);
 
-    // Nothing selected yet: the hidden editor still takes the keyboard.
+    // Nothing selected: the hidden editor still takes the keyboard.
     ASSERT_NO_FATAL_FAILURE(Choose(dialog, editor, kAllow));
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kDeny}}));
 
-    // A label change reported while nothing is recorded shows the editor where it
-    // last stood, over a row that is no longer selected.
+    // A label change with nothing recorded shows the editor where it last stood.
     HWND edit = StartLabelEdit(dialog, 0);
     ASSERT_TRUE(edit);
     driver::ListClearSelection(list);
@@ -338,22 +286,21 @@ TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
     EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}}));
 
     // Under Wine a click reaches a disabled button too; the record guards the removal.
-    // Each click is followed by Add, which is handled after it: its edit shows the
-    // click is over.
-    driver::Click(dialog, IDC_REMOVE);
-    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
-    SelectRow(list, 0);
-    driver::ListClearSelection(list);
-    ASSERT_TRUE(driver::WaitUntil([&] { return !driver::IsEnabled(dialog, IDC_REMOVE); }, kWait));
-    driver::Click(dialog, IDC_REMOVE);
-    EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
+    // Add, handled after the click, shows by its edit that the click is over.
+    for (bool afterASelection : {false, true}) {
+        if (afterASelection) {
+            SelectRow(list, 0);
+            driver::ListClearSelection(list);
+            ASSERT_TRUE(driver::WaitUntil([&] { return !driver::IsEnabled(dialog, IDC_REMOVE); }, kWait));
+        }
+        driver::Click(dialog, IDC_REMOVE);
+        EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
+    }
     EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
 
     Finish(IDOK);
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"b.org", 0}, {L"c.org", 0}}));
 }
-
-// ---- adding, renaming and removing rows --------------------------------------------
 
 using SiteRows = PreferencesTest;
 
@@ -364,14 +311,12 @@ TEST_F(SiteRows, AddRenameAndRemoveThenOkSaveTheRowsLowerCased)
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
 
-    // Add opens the new row's label, empty, on Deny.
     HWND edit = ClickAdd(dialog);
     ASSERT_TRUE(edit);
     EXPECT_EQ(driver::Text(edit), L"");
     EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"old.org", kDeny}, {L"zeta.org", kAllow}, {L"", kDeny}}));
-    // Lower-cased, and left where it was put although it now sorts earlier.
+    // Lower-cased (only A to Z: Ä keeps its case), left where it was although it sorts earlier.
     EndLabelEdit(edit, VK_RETURN, L"MixedCase.Org");
-    // Only A to Z fold: Ä keeps its case.
     EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"\u00C4BC.Org");
     EXPECT_EQ(RowsOf(list),
               (Rows{{L"b.org", kAllow}, {L"\u00C4bc.org", kDeny}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
@@ -381,13 +326,15 @@ TEST_F(SiteRows, AddRenameAndRemoveThenOkSaveTheRowsLowerCased)
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
     EXPECT_FALSE(IsWindowVisible(Editor(list)));
 
-    // The new name saved and the old dropped, the removed value deleted.
     Finish(IDOK);
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"\u00C4bc.org", 0}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
 }
 
-TEST_F(SiteRows, AnEmptyTableTakesAnAddedSiteAndACancelledOrEmptiedEditKeepsTheOldLabel)
+// Alone, Cancel saves nothing: the junk value, which a save would drop, stays.
+TEST_F(SiteRows, AnEmptyTableTakesAddedSitesAnEmptiedOrCancelledEditKeepsTheLabelAndCancelSavesNothing)
 {
+    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2, 3});  // not a decision: the table is empty
+    const driver::KeyContents seeded = driver::ReadDecisionsKey();
     HWND dialog = Open();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -395,42 +342,38 @@ TEST_F(SiteRows, AnEmptyTableTakesAnAddedSiteAndACancelledOrEmptiedEditKeepsTheO
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
     EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"a.org");
 
-    HWND edit = StartLabelEdit(dialog, 0);
-    ASSERT_TRUE(edit);
-    driver::TypeText(edit, L"escaped.org");
-    EndLabelEdit(edit, VK_ESCAPE);
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}}));
+    // Wine reports an emptied edit as cancelled; Windows hands over "", refused as well.
+    for (auto [key, text] : {std::pair{VK_ESCAPE, L"escaped.org"}, {VK_RETURN, L""}}) {
+        HWND edit = StartLabelEdit(dialog, 0);
+        ASSERT_TRUE(edit);
+        driver::TypeText(edit, text);
+        EndLabelEdit(edit, key);
+        EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}}));
+    }
 
-    // Wine's list view reports an emptied edit as a cancelled one (no text at all);
-    // Windows hands over the empty string, which the dialog must refuse as well.
-    edit = StartLabelEdit(dialog, 0);
-    ASSERT_TRUE(edit);
-    EndLabelEdit(edit, VK_RETURN, L"");
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}}));
-
-    // A new row keeps its empty label either way, and an empty domain is never saved.
+    // A new row keeps its empty label either way.
     EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
     EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"");
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
 
-    Finish(IDOK);
-    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 0}}));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
+    EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"renamed.org");
+    RemoveRow(dialog, 2);
+    ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kAllow}, {L"renamed.org", kDeny}}));
+    Finish(IDCANCEL);
+    EXPECT_EQ(driver::ReadDecisionsKey(), seeded);
 }
-
-// ---- opened from the consent prompt ------------------------------------------------
 
 class PreferencesFromPrompt : public PreferencesTest {
 protected:
-    // The prompt for a site with no decision. No browser window is titled "T",
-    // so whatever the answer, the process then ends at once.
+    // No browser window is titled "T": whatever the answer, the process then ends.
     void StartPrompt()
     {
         prompt_ = Open(L"en example.org \"T\"", L"Halvane");
         ASSERT_TRUE(prompt_);
     }
 
-    // With a click once the prompt takes input; or, for tests that open it many
-    // times, with the button's command, which the guard against early clicks skips.
+    // By a click once the prompt takes input, or by the command (skips the early-click guard).
     HWND OpenPreferences(bool byCommand = false)
     {
         if (byCommand)
@@ -443,8 +386,7 @@ protected:
         return halvane_->Await(kPreferencesCaption);
     }
 
-    // Returns once the prompt has dealt with the dialog's end (and saved, or not):
-    // a message sent to the prompt is handled only after its Preferences command.
+    // A message sent to the prompt is handled only after the dialog's end was dealt with.
     bool ClosePreferences(HWND preferences, int button)
     {
         driver::Click(preferences, button);
@@ -468,12 +410,14 @@ protected:
     HWND prompt_ = nullptr;
 };
 
-TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelNothingAndThePromptKeepsItsChoice)
+// Cancel closes the dialog, but the table it changed stays the prompt's, and an
+// answer saves it. OK saves at once, while the prompt still waits as it was.
+TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelledChangesWaitForTheAnswer)
 {
-    driver::WriteDword(L"a.org", 0);
+    Seed({{L"a.org", 0}, {L"b.org", 1}});
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});  // a save drops it
+    driver::KeyContents before = driver::ReadDecisionsKey();
     ASSERT_NO_FATAL_FAILURE(StartPrompt());
-    ASSERT_TRUE(Pick(IDC_NEVER));
 
     HWND dialog = OpenPreferences();
     ASSERT_TRUE(dialog);
@@ -484,54 +428,40 @@ TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelNothingAndThe
     EXPECT_NE(promptIcon, 0);
     EXPECT_EQ(BigIcon(dialog), promptIcon);
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
-    ASSERT_TRUE(ClosePreferences(dialog, IDOK));
+    RemoveRow(dialog, 1);
+    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
+    EXPECT_EQ(driver::ReadDecisionsKey(), before);
+    EXPECT_TRUE(CheckedChoices().empty());  // an undecided prompt stays undecided
+    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
 
-    // Written while the prompt still waits for its answer, as it was.
-    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}}));
+    ASSERT_TRUE(Pick(IDC_NEVER));
+    dialog = OpenPreferences();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(RowsOf(SiteList(dialog)), (Rows{{L"a.org", kAllow}}));
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kDeny));
+    ASSERT_TRUE(ClosePreferences(dialog, IDOK));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 0}}));
     EXPECT_TRUE(Running());
     EXPECT_TRUE(IsWindowVisible(prompt_));
     EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
     EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));
 
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});
-    const driver::KeyContents before = driver::ReadDecisionsKey();
+    before = driver::ReadDecisionsKey();
     dialog = OpenPreferences();
     ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
     ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
     EXPECT_EQ(driver::ReadDecisionsKey(), before);
     EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
 
-    // The choice made before Preferences is the one acted on.
+    // The choice made before Preferences is the one acted on, with the cancelled change.
     ASSERT_NO_FATAL_FAILURE(Confirm());
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}, {L"example.org", 0}}));
 }
 
-// Cancel closes the dialog, but the table it changed stays the prompt's, and an
-// answer saves it.
-TEST_F(PreferencesFromPrompt, CancelledChangesAreSavedWithTheAnswerAndAnUndecidedPromptStaysUndecided)
-{
-    Seed({{L"a.org", 0}, {L"b.org", 1}});
-    driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});
-    const driver::KeyContents before = driver::ReadDecisionsKey();
-    ASSERT_NO_FATAL_FAILURE(StartPrompt());
-
-    HWND dialog = OpenPreferences();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
-    RemoveRow(dialog, 1);
-    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
-    EXPECT_EQ(driver::ReadDecisionsKey(), before);
-    EXPECT_TRUE(CheckedChoices().empty());
-    EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
-
-    ASSERT_TRUE(Pick(IDC_ALWAYS));
-    ASSERT_NO_FATAL_FAILURE(Confirm());
-    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}, {L"example.org", 1}}));
-}
-
-// The choice goes to the recorded row's own entry, so a row and the table never
-// disagree even when two rows carry the same domain. Opened from the prompt, the
-// table outlives the dialog, and a second opening shows each entry's decision.
+// A choice goes to the recorded row's own entry, even when two rows carry one domain;
+// opened from the prompt, the table outlives the dialog, so reopening shows each entry.
 TEST_F(PreferencesFromPrompt, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
 {
     driver::WriteDword(L"a.org", 0);  // the only value: slot 0
@@ -539,66 +469,50 @@ TEST_F(PreferencesFromPrompt, OnTwoRowsOfOneDomainAChoiceChangesItsOwnRowsEntry)
     HWND dialog = OpenPreferences();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
-    const LPARAM original = driver::ListRows(list).at(0).data;
-
     EndLabelEdit(ClickAdd(dialog), VK_RETURN, L"A.org");  // a second entry, in slot 1
     ASSERT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kDeny}}));
-    const LPARAM added = driver::ListRows(list).at(1).data;
+    const LPARAM original = driver::ListRows(list).at(0).data, added = driver::ListRows(list).at(1).data;
     ASSERT_NE(added, original);
-
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 1, kAllow));
     EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"a.org", kAllow}}));
-    ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
 
-    // The list is rebuilt from the table: the added entry changed, the first did not.
-    dialog = OpenPreferences();
-    ASSERT_TRUE(dialog);
-    list = SiteList(dialog);
-    int originalRow = RowWithData(list, original);
-    int addedRow = RowWithData(list, added);
-    ASSERT_NE(originalRow, -1);
-    ASSERT_NE(addedRow, -1);
-    EXPECT_EQ(driver::ListText(list, originalRow, 1), kDeny);
-    EXPECT_EQ(driver::ListText(list, addedRow, 1), kAllow);
+    // The reopened list is rebuilt from the table; each entry's row is found by its data.
+    int originalRow = -1, addedRow = -1;
+    auto reopen = [&](int button, const wchar_t* originalDecision, const wchar_t* addedDecision) {
+        ASSERT_TRUE(ClosePreferences(dialog, button));
+        ASSERT_TRUE(dialog = OpenPreferences());
+        list = SiteList(dialog);
+        ASSERT_NE(originalRow = RowWithData(list, original), -1);
+        ASSERT_NE(addedRow = RowWithData(list, added), -1);
+        EXPECT_EQ(driver::ListText(list, originalRow, 1), originalDecision);
+        EXPECT_EQ(driver::ListText(list, addedRow, 1), addedDecision);
+    };
+    ASSERT_NO_FATAL_FAILURE(reopen(IDCANCEL, kDeny, kAllow));
 
     // Now the other way round. The save writes slots in order, so slot 1 has the last word.
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, originalRow, kAllow));
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, addedRow, kDeny));
     EXPECT_EQ(driver::ListText(list, originalRow, 1), kAllow);
-    ASSERT_TRUE(ClosePreferences(dialog, IDOK));
+    ASSERT_NO_FATAL_FAILURE(reopen(IDOK, kAllow, kDeny));
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 0}}));
-
-    dialog = OpenPreferences();
-    ASSERT_TRUE(dialog);
-    list = SiteList(dialog);
-    EXPECT_EQ(driver::ListText(list, RowWithData(list, original), 1), kAllow);
-    EXPECT_EQ(driver::ListText(list, RowWithData(list, added), 1), kDeny);
     ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
 }
 
-// ---- resources over many openings --------------------------------------------------
-
-struct WindowCount {
-    DWORD processId;
-    int count;
-};
-
 BOOL CALLBACK CountWindowOf(HWND window, LPARAM param)
 {
-    auto* windows = reinterpret_cast<WindowCount*>(param);
+    auto* counted = reinterpret_cast<std::pair<DWORD, int>*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    windows->count += owner == windows->processId;
+    counted->second += owner == counted->first;
     return TRUE;
 }
 
-// Every window of a process, hidden ones and children included: the desktop's
-// children are enumerated with theirs.
+// Hidden windows and children included: the desktop's children come with theirs.
 int WindowsOf(DWORD processId)
 {
-    WindowCount windows = {processId, 0};
-    EnumChildWindows(GetDesktopWindow(), CountWindowOf, reinterpret_cast<LPARAM>(&windows));
-    return windows.count;
+    std::pair<DWORD, int> counted = {processId, 0};  // process, windows
+    EnumChildWindows(GetDesktopWindow(), CountWindowOf, reinterpret_cast<LPARAM>(&counted));
+    return counted.second;
 }
 
 DWORD GdiObjectType(HANDLE process, LRESULT handle)
@@ -608,10 +522,8 @@ DWORD GdiObjectType(HANDLE process, LRESULT handle)
     return type;
 }
 
-// Each opening makes an editor and its own font; each closing must destroy both.
-// GetGuiResources counts GDI and USER objects where the platform keeps count (Wine 8
-// answers 0); the editor's font is also checked from inside the process: gone once
-// its dialog is closed.
+// Each opening makes an editor and its font; each closing must destroy both. Wine 8
+// answers 0 to GetGuiResources, so the font is also checked from inside the process.
 TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
 {
     driver::WriteDword(L"a.org", 1);
@@ -651,15 +563,11 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 1}}));  // cancelled every time: untouched
 }
 
-// ---- the cell editor alone, in this process ---------------------------------------
-
-// A font made for an editor whose window could not be made would belong to no
-// one. Nothing counts GDI objects under Wine, but it gives the next object the
-// slot (the low word of the handle) of the one deleted last: a font made in
-// between takes that slot.
+// A font made for an editor whose window failed would belong to no one. Wine counts no
+// GDI objects but gives the next one the handle slot freed last: a leaked font takes it.
 TEST(DecisionEditorAlone, MakesNoFontWhenItsWindowCannotBeMade)
 {
-    // No site list in it: a child window of no parent cannot be made.
+    // No site list in it: the editor, a child of no parent, cannot be made.
     HWND notADialog = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(notADialog);
     auto nextFontSlot = [] {
@@ -677,17 +585,9 @@ TEST(DecisionEditorAlone, MakesNoFontWhenItsWindowCannotBeMade)
     DestroyWindow(notADialog);
 }
 
-// ---- the order of the rows, in this process --------------------------------------
-
-// The fill hands the rows to the list in the order that the list's ascending
-// sort would give them one by one, without letting it sort. Here the real
-// dialog, opened in this process on a table built for the purpose, is held
-// against a list of the same template filled the old way: row by row, each
-// placed by the list itself.
-INT_PTR CALLBACK TemplateOnlyProc(HWND, UINT, WPARAM, LPARAM)
-{
-    return FALSE;
-}
+// The fill gives the rows in the order the list's own sort would, without letting it
+// sort: held against a list of the same template filled row by row, sorted by itself.
+INT_PTR CALLBACK TemplateOnlyProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 int InsertSorted(HWND list, const wchar_t* label, LPARAM data)
 {
@@ -708,11 +608,9 @@ DataRows DataRowsOf(HWND list)
     return rows;
 }
 
-// Slot i gets labels[i] as it stands (only the loader and the edits lower-case);
-// a null label leaves its slot empty. Hand-picked labels first, in no order:
-// mixed case ("\u00e4" sorts before "\u00c4"), accents, other scripts,
-// punctuation and digits, empty labels, and equal labels in several slots, whose
-// rows the list puts the later slot first. Then generated ones from such pieces.
+// Slot i gets labels[i] as is (null: empty slot). Hand-picked first: case ("\u00e4" sorts
+// before "\u00c4"), accents, scripts, punctuation, digits, empty and equal labels (the list
+// puts the later slot first); then generated ones from such pieces.
 std::vector<const wchar_t*> MixedLabels(std::vector<std::wstring>* generated)
 {
     std::vector<const wchar_t*> labels = {
@@ -816,9 +714,8 @@ TEST_F(SiteListOrder, IsTheOrderOfTheListsOwnSortRowByRowAndLaterRowsAreSortedIn
         ASSERT_EQ(driver::ListCount(list), driver::ListCount(reference));
         EXPECT_EQ(DataRowsOf(list), DataRowsOf(reference));
 
-        // The same style, the sort style back among it. Scroll bars aside: the
-        // fill sets them when it turns redrawing back on, the list filled row by
-        // row later (shown by the program, both have them).
+        // The same style, sort style back. Scroll bars aside: the reference gets them only
+        // once shown.
         const LONG scrollBars = WS_HSCROLL | WS_VSCROLL;
         EXPECT_EQ(GetWindowLongW(list, GWL_STYLE) & ~scrollBars, GetWindowLongW(reference, GWL_STYLE) & ~scrollBars);
         for (const wchar_t* added : {L"zzzz", L"m.org", L"\u00c4bc.org", L"a.org", L"", L"\u00f6.se"})
