@@ -79,9 +79,8 @@ LRESULT BigIcon(HWND window)
 void Choose(HWND dialog, HWND editor, const std::wstring& text)
 {
     std::vector<std::wstring> items = EditorItems(editor);
-    auto found = std::find(items.begin(), items.end(), text);
-    int target = found == items.end() ? -1 : static_cast<int>(found - items.begin());
-    ASSERT_NE(target, -1) << "no item " << testing::PrintToString(text);
+    int target = static_cast<int>(std::find(items.begin(), items.end(), text) - items.begin());
+    ASSERT_LT(target, static_cast<int>(items.size())) << "no item " << testing::PrintToString(text);
     auto selection = [&] { return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0)); };
     int current = selection();
     ASSERT_NE(current, target) << "already chosen";
@@ -195,8 +194,8 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     // Three fifths and two fifths of the client width, each rounded down.
     RECT client = {};
     GetClientRect(list, &client);
-    EXPECT_EQ(driver::ListColumnWidth(list, 0), 3 * client.right / 5);
-    EXPECT_EQ(driver::ListColumnWidth(list, 1), 2 * client.right / 5);
+    for (int column : {0, 1})
+        EXPECT_EQ(driver::ListColumnWidth(list, column), (3 - column) * client.right / 5);
     EXPECT_EQ(driver::ListExtendedStyle(list), static_cast<DWORD>(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT));
 
     // Above the browser, centred on the primary screen, with nothing to borrow an icon from.
@@ -215,11 +214,8 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     for (int item : {0, 1})
         EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, item, 0), 1 - item);
     EXPECT_EQ(driver::Text(editor), kDeny);
-    LONG style = GetWindowLongW(editor, GWL_STYLE);
-    EXPECT_EQ(style & 0x3, CBS_DROPDOWNLIST);
-    EXPECT_EQ(style & CBS_SORT, 0);
-    EXPECT_EQ(RectInParent(editor).left, 100);
-    EXPECT_EQ(RectInParent(editor).top, 100);
+    EXPECT_EQ(GetWindowLongW(editor, GWL_STYLE) & (0x3 | CBS_SORT), CBS_DROPDOWNLIST);  // unsorted
+    EXPECT_EQ(std::make_pair(RectInParent(editor).left, RectInParent(editor).top), std::make_pair(100L, 100L));
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
 
     // It follows the selected row over its decision cell: the second row, then the top one.
@@ -259,12 +255,13 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"alpha.org", 0}, {L"bin.org", 1}, {L"mid.org", 5}, {L"zeta.org", 0}}));
 }
 
-using DecisionCellEditor = PreferencesTest;
+using SiteRows = PreferencesTest;
 
-// With no recorded row, neither a choice nor Remove changes anything.
-TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
+// With no recorded row, neither a choice nor Remove changes anything; then rows are
+// added, renamed and removed, and OK saves them lower-cased.
+TEST_F(SiteRows, AChoiceOrRemoveWithNoRecordedRowIsIgnoredAndEditedRowsAreSavedLowerCased)
 {
-    Seed({{L"a.org", 0}, {L"b.org", 0}});
+    Seed({{L"a.org", 0}, {L"b.org", 0}, {L"zeta.org", 1}});
     HWND dialog = Open();
     ASSERT_TRUE(dialog);
     HWND list = SiteList(dialog);
@@ -272,7 +269,7 @@ TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
 
     // Nothing selected: the hidden editor still takes the keyboard.
     ASSERT_NO_FATAL_FAILURE(Choose(dialog, editor, kAllow));
-    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kDeny}}));
+    EXPECT_EQ(RowsOf(list), (Rows{{L"a.org", kDeny}, {L"b.org", kDeny}, {L"zeta.org", kAllow}}));
 
     // A label change with nothing recorded shows the editor where it last stood.
     HWND edit = StartLabelEdit(dialog, 0);
@@ -283,7 +280,7 @@ TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
     EXPECT_TRUE(IsWindowVisible(editor));
     EXPECT_EQ(driver::ListSelectedRow(list), -1);
     ASSERT_NO_FATAL_FAILURE(Choose(dialog, editor, driver::Text(editor) == kDeny ? kAllow : kDeny));
-    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}}));
+    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}, {L"zeta.org", kAllow}}));
 
     // Under Wine a click reaches a disabled button too; the record guards the removal.
     // Add, handled after the click, shows by its edit that the click is over.
@@ -296,38 +293,24 @@ TEST_F(DecisionCellEditor, AChoiceOrRemoveWithNoRecordedRowIsIgnored)
         driver::Click(dialog, IDC_REMOVE);
         EndLabelEdit(ClickAdd(dialog), VK_ESCAPE);
     }
-    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}, {L"", kDeny}, {L"", kDeny}}));
 
-    Finish(IDOK);
-    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"b.org", 0}, {L"c.org", 0}}));
-}
-
-using SiteRows = PreferencesTest;
-
-TEST_F(SiteRows, AddRenameAndRemoveThenOkSaveTheRowsLowerCased)
-{
-    Seed({{L"b.org", 1}, {L"old.org", 0}, {L"zeta.org", 1}});
-    HWND dialog = Open();
-    ASSERT_TRUE(dialog);
-    HWND list = SiteList(dialog);
-
-    HWND edit = ClickAdd(dialog);
+    edit = ClickAdd(dialog);
     ASSERT_TRUE(edit);
     EXPECT_EQ(driver::Text(edit), L"");
-    EXPECT_EQ(RowsOf(list), (Rows{{L"b.org", kAllow}, {L"old.org", kDeny}, {L"zeta.org", kAllow}, {L"", kDeny}}));
+    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"b.org", kDeny}, {L"zeta.org", kAllow}, {L"", kDeny},
+                                  {L"", kDeny}, {L"", kDeny}}));
     // Lower-cased (only A to Z: Ä keeps its case), left where it was although it sorts earlier.
     EndLabelEdit(edit, VK_RETURN, L"MixedCase.Org");
     EndLabelEdit(StartLabelEdit(dialog, 1), VK_RETURN, L"\u00C4BC.Org");
-    EXPECT_EQ(RowsOf(list),
-              (Rows{{L"b.org", kAllow}, {L"\u00C4bc.org", kDeny}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
-
-    RemoveRow(dialog, 0);
-    EXPECT_EQ(RowsOf(list), (Rows{{L"\u00C4bc.org", kDeny}, {L"zeta.org", kAllow}, {L"mixedcase.org", kDeny}}));
+    RemoveRow(dialog, 2);
+    EXPECT_EQ(RowsOf(list), (Rows{{L"c.org", kDeny}, {L"\u00C4bc.org", kDeny}, {L"", kDeny}, {L"", kDeny},
+                                  {L"mixedcase.org", kDeny}}));
     EXPECT_FALSE(driver::IsEnabled(dialog, IDC_REMOVE));
-    EXPECT_FALSE(IsWindowVisible(Editor(list)));
+    EXPECT_FALSE(IsWindowVisible(editor));
 
+    // Renamed and removed values gone, empty domains never saved.
     Finish(IDOK);
-    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"\u00C4bc.org", 0}, {L"mixedcase.org", 0}, {L"zeta.org", 1}}));
+    EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"\u00C4bc.org", 0}, {L"c.org", 0}, {L"mixedcase.org", 0}}));
 }
 
 // Alone, Cancel saves nothing: the junk value, which a save would drop, stays.
@@ -396,15 +379,12 @@ protected:
                IsWindowEnabled(prompt_) != FALSE;
     }
 
-    bool Pick(int choice) { return driver::WaitUntilInputCounts(prompt_, kWait) && driver::Pick(prompt_, choice); }
     void Confirm()
     {
         ASSERT_TRUE(driver::WaitUntilInputCounts(prompt_, kWait) && driver::PressOk(prompt_));
         EXPECT_EQ(halvane_->WaitForExit(kWait), 0u);
     }
-    std::vector<int> CheckedChoices() { return driver::CheckedChoices(prompt_); }
 
-    bool Running() const { return halvane_->WaitForExit(0) == STILL_ACTIVE; }
     HANDLE Handle() const { return halvane_->process().get().handle; }
 
     HWND prompt_ = nullptr;
@@ -431,29 +411,27 @@ TEST_F(PreferencesFromPrompt, IsOwnedByThePromptOkSavesAtOnceCancelledChangesWai
     RemoveRow(dialog, 1);
     ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
     EXPECT_EQ(driver::ReadDecisionsKey(), before);
-    EXPECT_TRUE(CheckedChoices().empty());  // an undecided prompt stays undecided
+    EXPECT_TRUE(driver::CheckedChoices(prompt_).empty());  // an undecided prompt stays undecided
     EXPECT_FALSE(driver::IsEnabled(prompt_, IDOK));
 
-    ASSERT_TRUE(Pick(IDC_NEVER));
-    dialog = OpenPreferences();
-    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(driver::WaitUntilInputCounts(prompt_, kWait) && driver::Pick(prompt_, IDC_NEVER));
+    ASSERT_TRUE(dialog = OpenPreferences());
     EXPECT_EQ(RowsOf(SiteList(dialog)), (Rows{{L"a.org", kAllow}}));
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kDeny));
     ASSERT_TRUE(ClosePreferences(dialog, IDOK));
     EXPECT_EQ(driver::ReadDecisionsKey(), Dwords({{L"a.org", 0}}));
-    EXPECT_TRUE(Running());
+    EXPECT_EQ(halvane_->WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
     EXPECT_TRUE(IsWindowVisible(prompt_));
-    EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
+    EXPECT_EQ(driver::CheckedChoices(prompt_), std::vector<int>{IDC_NEVER});
     EXPECT_TRUE(driver::IsEnabled(prompt_, IDOK));
 
     driver::WriteRaw(L"junk.org", REG_BINARY, {1, 2});
     before = driver::ReadDecisionsKey();
-    dialog = OpenPreferences();
-    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(dialog = OpenPreferences());
     ASSERT_NO_FATAL_FAILURE(ChooseForRow(dialog, 0, kAllow));
     ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
     EXPECT_EQ(driver::ReadDecisionsKey(), before);
-    EXPECT_EQ(CheckedChoices(), std::vector<int>{IDC_NEVER});
+    EXPECT_EQ(driver::CheckedChoices(prompt_), std::vector<int>{IDC_NEVER});
 
     // The choice made before Preferences is the one acted on, with the cancelled change.
     ASSERT_NO_FATAL_FAILURE(Confirm());
@@ -621,12 +599,11 @@ std::vector<const wchar_t*> MixedLabels(std::vector<std::wstring>* generated)
     const wchar_t* pieces[] = {L"a", L"B", L"\u00e4", L"\u00c4", L"\u00e9", L"-", L".", L"\u00df", L"ss", L"z", L"0"};
     uint32_t seed = 12345;
     generated->resize(400);
-    for (std::wstring& label : *generated) {
+    for (std::wstring& label : *generated)
         for (int n = 0; n < 3; ++n) {
             seed = seed * 1103515245u + 12345u;
             label += pieces[(seed >> 16) % (sizeof(pieces) / sizeof(pieces[0]))];
         }
-    }
     for (size_t i = 0; i < generated->size(); ++i)
         labels.push_back(i % 37 == 5 ? nullptr : (*generated)[i].c_str());
     return labels;
@@ -655,16 +632,14 @@ protected:
     void FillTable(const std::vector<const wchar_t*>& labels)
     {
         ResetDecisionTable(static_cast<uint32_t>(labels.size()));
-        for (uint32_t i = 0; i < labels.size(); ++i) {
+        for (uint32_t i = 0; i < labels.size(); ++i)
             if (labels[i])
                 PutDecisionInSlot(i, DuplicateText(labels[i], static_cast<uint32_t>(wcslen(labels[i]))), i % 3 == 0);
-        }
     }
 
     HWND OpenList(DLGPROC procedure)
     {
-        dialogs_.push_back(
-            CreateDialogParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), nullptr, procedure, 0));
+        dialogs_.push_back(CreateDialogParamW(AppInstance, MAKEINTRESOURCEW(IDD_PREFERENCES), nullptr, procedure, 0));
         return SiteList(dialogs_.back());
     }
 
