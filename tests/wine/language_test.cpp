@@ -28,14 +28,10 @@ void PrintTo(const InterfaceLanguage& language, std::ostream* out)
 
 namespace {
 
-const LANGID kEnglish = 1033;
-const LANGID kGerman = 1031;
-const LANGID kJapanese = 1041;
+const LANGID kEnglish = 1033, kGerman = 1031, kJapanese = 1041;
 
 using string_tables::Narrow;
 using string_tables::StringsOf;
-
-// ---- the locale road (Windows XP), seen in the dialogs --------------------------------------
 
 const wchar_t kAllowedSite[] = L"allowed.example";
 const wchar_t kDeniedSite[] = L"denied.example";
@@ -138,8 +134,6 @@ TEST_F(LocaleRoadTest, TheCodeAsTheCommandLineSpellsIt)
     ExpectDialogIn(L"Ja Example.ORG T", kJapanese, true);
 }
 
-// ---- SelectInterfaceLanguage in this process (Windows 6.1) ----------------------------------
-
 class SelectInterfaceLanguageTest : public testing::Test {
     HINSTANCE savedInstance_ = nullptr;
     LCID savedLocale_ = 0;
@@ -165,12 +159,13 @@ protected:
 // Wine's SetThreadUILanguage changes nothing, so the program's calls through
 // ThreadLanguage are recorded instead, with the reported version (the road) made up.
 
+// queried: what GetVersionEx returns (on failure the fields stay zero); byUiLanguage:
+// Windows 6 and later, otherwise the thread locale.
 struct Road {
     const char* name;
-    BOOL queried;  // what GetVersionEx returns; on failure the fields stay zero
-    DWORD platform;
-    DWORD major;
-    bool byUiLanguage;  // Windows 6 and later; otherwise the thread locale
+    BOOL queried;
+    DWORD platform, major;
+    bool byUiLanguage;
 };
 
 const Road kRoads[] = {
@@ -180,14 +175,8 @@ const Road kRoads[] = {
     {"a failed version query", FALSE, 0, 0, false},
 };
 
-struct Asked {  // how many calls of either kind, and the last one
-    int calls = 0;
-    bool byUiLanguage = false;
-    LCID value = 0;
-};
-
 const Road* reportedRoad;
-Asked asked;
+struct { int calls; bool byUiLanguage; LCID value; } asked;  // calls of either kind, and the last one
 
 BOOL WINAPI ReportVersion(OSVERSIONINFOW* version)
 {
@@ -210,9 +199,8 @@ BOOL WINAPI RecordLocale(LCID locale)
     return TRUE;
 }
 
-// The ids themselves are the table's (held to Windows' by language_table_test).
-// The thread locale must stay the user's on the newer road: it steers
-// comparisons such as the site list's sort.
+// The ids are the table's (held to Windows' by language_table_test). The thread locale must
+// stay the user's on the newer road: it steers comparisons such as the site list's sort.
 TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
 {
     const LanguageCalls realCalls = ThreadLanguage;
@@ -228,7 +216,7 @@ TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheRepo
         for (const auto& [code, expected] : cases) {
             SCOPED_TRACE(std::string(road.name) + ", code \"" + Narrow(code.c_str()) + "\"");
             reportedRoad = &road;
-            asked = Asked{};
+            asked = {};
             SelectInterfaceLanguage(code.c_str());
             EXPECT_EQ(asked.calls, 1);
             EXPECT_EQ(asked.byUiLanguage, road.byUiLanguage);

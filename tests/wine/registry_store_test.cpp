@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string.h>
 #include <wchar.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 #include <string>
@@ -44,7 +44,6 @@ Contents Folded(const Contents& contents)
     return folded;
 }
 
-// A fresh key holding these values, and an empty table.
 void Store(const Contents& contents)
 {
     driver::DeleteDecisionsKey();
@@ -70,9 +69,7 @@ std::multiset<Entry> TableEntries()  // empty slots left out
     return entries;
 }
 
-const std::wstring kName254(254, L'n');
-const std::wstring kName255(255, L'o');
-const std::wstring kName300(300, L'p');
+const std::wstring kName254(254, L'n'), kName255(255, L'o'), kName300(300, L'p');
 
 RegistryCalls realCalls;
 
@@ -105,9 +102,7 @@ TEST_F(RegistryStore, ValuesLoadAsEntriesOrEmptySlotsAndSaveBackAsLoaded)
         {"names, lower-cased in ASCII letters only",
          {{L"AlphaSite", Dword(1)}, {L"betasite", Dword(0)}, {L"\u00C4BCsite", Dword(1)}},
          {{L"alphasite", 1}, {L"betasite", 0}, {L"\u00C4bcsite", 1}},
-         {{L"ALPHAsite", DecisionAllow},
-          {L"BetaSite", DecisionDeny},
-          {L"\u00C4bcsite", DecisionAllow},
+         {{L"ALPHAsite", DecisionAllow}, {L"BetaSite", DecisionDeny}, {L"\u00C4bcsite", DecisionAllow},
           {L"\u00E4bcsite", NoDecision},  // Ä and ä are different domains
           {L"gammasite", NoDecision}}},
         {"any four bytes, whatever their type",
@@ -115,14 +110,10 @@ TEST_F(RegistryStore, ValuesLoadAsEntriesOrEmptySlotsAndSaveBackAsLoaded)
          {{L"binarysite", 5}, {L"allbits", -1}},
          {{L"binarysite", 5}, {L"allbits", NoDecision}}},  // a stored -1 cannot be told from no entry
         {"values that are no decision",
-         {{L"keptsite", Dword(1)},
-          {L"eightbytes", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}},
-          {L"twobytes", {REG_BINARY, {1, 0}}},
-          {L"nobytes", {REG_BINARY, {}}},
+         {{L"keptsite", Dword(1)}, {L"eightbytes", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}},
+          {L"twobytes", {REG_BINARY, {1, 0}}}, {L"nobytes", {REG_BINARY, {}}},
           {L"", Dword(1)},  // the key's default value, four bytes and all
-          {kName300, Dword(1)},
-          {kName255, Dword(0)},
-          {kName254, Dword(0)}},
+          {kName300, Dword(1)}, {kName255, Dword(0)}, {kName254, Dword(0)}},
          {{L"keptsite", 1}, {kName254, 0}},  // 254 characters is the longest name that loads
          {{L"keptsite", DecisionAllow}}},
     };
@@ -182,9 +173,8 @@ TEST_F(RegistryStore, SaveWritesTheTableAndRemovesEveryOtherValue)
         SCOPED_TRACE(row.what);
         Store(row.stored);
         DWORD one = 1, inner = 0, size = 4;
-        if (!row.stored.empty()) {
+        if (!row.stored.empty())
             ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, nested.c_str(), L"inner", REG_DWORD, &one, 4), ERROR_SUCCESS);
-        }
         ResetDecisionTable(static_cast<uint32_t>(row.slots.size()));
         for (size_t i = 0; i < row.slots.size(); ++i)
             if (const wchar_t* domain = row.slots[i].first)
@@ -212,10 +202,8 @@ TEST_F(RegistryStore, AHundredThousandSitesMakeTheRoundTrip)
 {
     const uint32_t kSites = 100000;
     ResetDecisionTable(kSites);
-    for (uint32_t i = 0; i < kSites; ++i) {
-        PutDecisionInSlot(i, Copy(L"site" + std::to_wstring(i * 7919u % kSites) + L".example"),
-                          static_cast<int32_t>(i % 3));
-    }
+    for (uint32_t i = 0; i < kSites; ++i)
+        PutDecisionInSlot(i, Copy(L"site" + std::to_wstring(i * 7919u % kSites) + L".example"), int32_t(i % 3));
     std::multiset<Entry> saved = TableEntries();
     SaveDecisions();
     ClearDecisionTable();
@@ -233,7 +221,7 @@ const char* const kCallKindNames[CallKindCount] = {"OpenKeyEx", "CreateKeyEx", "
 // Counts the store's registry calls and fails the chosen one (when `persistent`, also
 // every later one of its kind), as a registry that turns read-only or full would.
 struct Injection {
-    int calls[CallKindCount];
+    std::array<int, CallKindCount> calls;
     CallKind failingKind;
     int failAt;  // 1-based; 0 never fails
     bool persistent;
@@ -261,10 +249,11 @@ struct Counted<kind, call, LSTATUS(WINAPI*)(Args...)> {
 void RunFailing(void (*run)(), CallKind kind, int failAt, bool persistent = false)
 {
     injection = {{}, kind, failAt, persistent};
-    Registry = {Counted<OpenKeyKind, &RegistryCalls::OpenKeyEx>::Call, Counted<CreateKeyKind, &RegistryCalls::CreateKeyEx>::Call,
-                Counted<QueryInfoKind, &RegistryCalls::QueryInfoKey>::Call, Counted<EnumValueKind, &RegistryCalls::EnumValue>::Call,
-                Counted<QueryValueKind, &RegistryCalls::QueryValueEx>::Call, Counted<SetValueKind, &RegistryCalls::SetValueEx>::Call,
-                Counted<DeleteValueKind, &RegistryCalls::DeleteValue>::Call, Counted<CloseKeyKind, &RegistryCalls::CloseKey>::Call};
+    using R = RegistryCalls;
+    Registry = {Counted<OpenKeyKind, &R::OpenKeyEx>::Call,       Counted<CreateKeyKind, &R::CreateKeyEx>::Call,
+                Counted<QueryInfoKind, &R::QueryInfoKey>::Call,  Counted<EnumValueKind, &R::EnumValue>::Call,
+                Counted<QueryValueKind, &R::QueryValueEx>::Call, Counted<SetValueKind, &R::SetValueEx>::Call,
+                Counted<DeleteValueKind, &R::DeleteValue>::Call, Counted<CloseKeyKind, &R::CloseKey>::Call};
     run();
     Registry = realCalls;
 }
@@ -313,8 +302,9 @@ protected:
                 entry->decision = DecisionDeny;
         }
         // The last is added in Preferences, not named yet.
-        for (auto [domain, decision] : {Entry{L"addedallow", DecisionAllow}, {L"addeddeny", DecisionDeny}, {L"", DecisionAllow}})
-            AddDecision(Copy(domain), decision);
+        for (const Entry& added :
+             {Entry{L"addedallow", DecisionAllow}, {L"addeddeny", DecisionDeny}, {L"", DecisionAllow}})
+            AddDecision(Copy(added.first), added.second);
     }
 
     static Contents FoldedTable()  // what the key holds once a save has gone through
@@ -362,8 +352,7 @@ protected:
                             {L"mixedcase", Dword(0)}, {L"newname", Dword(1)}, {L"addedallow", Dword(1)},
                             {L"addeddeny", Dword(0)}}))
             << "the set-up makes every kind of change";
-        int counts[CallKindCount];
-        memcpy(counts, injection.calls, sizeof(counts));
+        const auto counts = injection.calls;
         ASSERT_GT(counts[CreateKeyKind], 0);
         ASSERT_GT(counts[SetValueKind], 0);
         ASSERT_GT(counts[DeleteValueKind], 0) << "the prepared key holds stale values to delete";

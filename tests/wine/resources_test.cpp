@@ -159,11 +159,7 @@ TEST(StringTables, EachLanguageKeepsEveryRule)
 
 TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
 {
-    const struct {
-        const char* code;
-        UINT id;
-        const wchar_t* text;
-    } texts[] = {
+    const std::tuple<const char*, UINT, const wchar_t*> texts[] = {
         {"en", IDS_OK, L"OK"}, {"en", IDS_CANCEL, L"Cancel"}, {"en", IDS_ALWAYS, L"Always"},
         {"en", IDS_JUST_THIS_TIME, L"Just this time"}, {"en", IDS_NEVER, L"Never"},
         {"en", IDS_PREFERENCES_BUTTON, L"Preferences..."},
@@ -187,8 +183,8 @@ TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
         {"hu", IDS_PROMPT_MESSAGE,
          L"A(z) %s a(z) %s ablakot szeretné az asztal legfelső ablakaként használni. Engedélyezi ezt a műveletet?"},
     };
-    for (const auto& t : texts)
-        EXPECT_EQ(StringsOf(t.code)[t.id], t.text) << t.code << " " << t.id << ": " << Narrow(StringsOf(t.code)[t.id]);
+    for (const auto& [code, id, want] : texts)
+        EXPECT_EQ(StringsOf(code)[id], want) << code << " " << id << ": " << Narrow(StringsOf(code)[id]);
 }
 
 // French sets "?", "!", ":" and ";" off with a no-break space, so that word
@@ -310,8 +306,7 @@ struct Control {
     Rect rect;
 };
 
-const wchar_t kButton[] = L"#128";
-const wchar_t kStatic[] = L"#130";
+const wchar_t kButton[] = L"#128", kStatic[] = L"#130";
 
 // The extended template: a header, then each control on a DWORD boundary. Texts are
 // empty (the string table's); no extended style (it raises itself when it opens).
@@ -423,8 +418,7 @@ TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
                      f->dwProductVersionLS, f->dwFileType, f->dwFileFlags & f->dwFileFlagsMask}),
               (Fixed{0xFEEF04BD, versionMS, versionLS, versionMS, versionLS, VFT_APP, 0}));
     EXPECT_EQ(record.Translation(), DWORD(MAKELONG(0x0409, 1200)));
-    const std::string text = HALVANE_PROJECT_VERSION;
-    const std::wstring version(text.begin(), text.end());
+    const std::wstring version(std::begin(HALVANE_PROJECT_VERSION), std::end(HALVANE_PROJECT_VERSION) - 1);
     const std::pair<const wchar_t*, std::wstring> expected[] = {
         {L"CompanyName", L"Marrowin"},     {L"ProductName", L"Halvane"},   {L"FileDescription", L"Halvane"},
         {L"FileVersion", version + L".0"}, {L"ProductVersion", version},   {L"OriginalFilename", L"halvane.exe"},
