@@ -1,10 +1,7 @@
-// Which road halvane.exe takes to its string table under Wine. Wine ignores the
-// thread UI language that Windows 6 and later steer by, but switches tables with
-// the thread locale, which the program sets only on older systems; and Wine reads
-// a per-program Windows version from HKCU\Software\Wine\AppDefaults\<exe>\Version
-// whenever a process starts. So a test that needs a language other than English
-// sends halvane.exe alone on the Windows XP road, and the test program itself
-// stays on 6.1.
+// Wine ignores the thread UI language (the road of Windows 6 and later) but switches
+// tables with the thread locale, which the program sets only on older systems. So a
+// test that needs a language other than English sends halvane.exe alone on the XP
+// road through Wine's per-program version; the test program itself stays on 6.1.
 #ifndef HALVANE_TEST_LANGUAGE_ROADS_H
 #define HALVANE_TEST_LANGUAGE_ROADS_H
 
@@ -28,15 +25,9 @@ inline bool WriteAppDefault(const wchar_t* subkey, const wchar_t* name, const st
 }
 
 // Windows XP for every later start of halvane.exe in this prefix.
-inline bool SendHalvaneOnTheLocaleRoad()
-{
-    return WriteAppDefault(L"", L"Version", L"winxp64");
-}
+inline bool SendHalvaneOnTheLocaleRoad() { return WriteAppDefault(L"", L"Version", L"winxp64"); }
 
 // Takes every setting of Wine's for halvane.exe away.
-inline void SendHalvaneOnTheDefaultRoad()
-{
-    RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults);
-}
+inline void SendHalvaneOnTheDefaultRoad() { RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults); }
 
 #endif

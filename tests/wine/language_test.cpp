@@ -1,12 +1,7 @@
-// The interface language, on both of its roads. halvane.exe picks its string
-// table through the thread's UI language on Windows 6 and later, and through the
-// thread locale before that. Wine ignores the thread UI language, so only the
-// locale road (language_roads.h) shows in the dialogs; which language the program
-// asks for on the other road is seen through its calls.
-//
-// The expected texts are read from halvane.exe's own string table for each LANGID
-// (resources_test holds that table to its rules), so these tests check which table
-// reaches the dialogs, not the wording.
+// The interface language on both roads (language_roads.h). Wine ignores the thread
+// UI language, so only the locale road shows in the dialogs; the other road is seen
+// through the program's calls. Expected texts come from halvane.exe's own table for
+// each LANGID, so these check which table reaches the dialogs, not the wording.
 #include "driver.h"
 #include "language_roads.h"
 #include "string_tables.h"
@@ -33,19 +28,13 @@ void PrintTo(const InterfaceLanguage& language, std::ostream* out)
 
 namespace {
 
-const LANGID kEnglish = 1033;
-const LANGID kGerman = 1031;
-const LANGID kJapanese = 1041;
+const LANGID kEnglish = 1033, kGerman = 1031, kJapanese = 1041;
 
 using string_tables::Narrow;
 using string_tables::StringsOf;
 
-// ---- the locale road (Windows XP), seen in the dialogs --------------------------------------
-
-// The seeded sites whose decision cells show the Allow and Deny texts.
 const wchar_t kAllowedSite[] = L"allowed.example";
 const wchar_t kDeniedSite[] = L"denied.example";
-
 // The prompt's site and title, as every prompt tail below names them.
 const wchar_t kPromptSite[] = L"example.org";
 const wchar_t kPromptTitle[] = L"T";
@@ -54,44 +43,33 @@ class LocaleRoadTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        Reset();
+        TearDown();
         ASSERT_TRUE(SendHalvaneOnTheLocaleRoad()) << "cannot write HKCU\\" << Narrow(kHalvaneAppDefaults);
     }
-    void TearDown() override { Reset(); }
-
-    // Each test starts from, and leaves behind, the default road and no decisions.
-    static void Reset()
+    void TearDown() override  // also before each test: the default road and no decisions
     {
         SendHalvaneOnTheDefaultRoad();
         driver::DeleteDecisionsKey();
     }
 
-    // Starts halvane.exe with this tail, waits for its dialog and hands it to check,
-    // then cancels it: whatever it showed, the start must end cleanly.
-    template <typename Check>
-    static void CheckDialog(const std::wstring& tail, const std::string& label, const char* dialogName, Check check)
-    {
-        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
-        driver::HalvaneDialog halvane(tail);
-        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
-        ASSERT_NE(halvane.dialog(), nullptr) << "no " << dialogName;
-        ASSERT_NO_FATAL_FAILURE(check(halvane.dialog()));
-        EXPECT_EQ(halvane.Close(), 0u);
-    }
-
     // Starts halvane.exe with this tail and checks that every text of its dialog is
     // the stored text of `language`: Preferences, with the decision cells of one Allow
-    // and one Deny site, or the prompt, its message formatted from the stored format
-    // with the site (kPromptSite, however the tail spells it) and the title (kPromptTitle).
+    // and one Deny site, or the prompt (kPromptSite, however the tail spells it), then
+    // cancels it: whatever it showed, the start must end cleanly.
     void ExpectDialogIn(const std::wstring& tail, LANGID language, bool prompt)
     {
         const std::string label = "language " + std::to_string(language);
         auto expect = [&](const std::wstring& shown, UINT id) {
             EXPECT_EQ(shown, StringsOf(language)[id]) << label << ", string " << id << ": \"" << Narrow(shown) << "\"";
         };
-        driver::WriteDword(kAllowedSite, 1);
-        driver::WriteDword(kDeniedSite, 0);
-        CheckDialog(tail, label, prompt ? "prompt" : "Preferences dialog", [&](HWND dialog) {
+        const std::pair<const wchar_t*, UINT> sites[] = {{kAllowedSite, IDS_ALLOW}, {kDeniedSite, IDS_DENY}};
+        for (const auto& [site, id] : sites)
+            driver::WriteDword(site, id == IDS_ALLOW);
+        SCOPED_TRACE("halvane.exe " + Narrow(tail) + " should show " + label);
+        driver::HalvaneDialog halvane(tail);
+        ASSERT_NE(halvane.id(), 0u) << "halvane.exe did not start";
+        ASSERT_NE(halvane.dialog(), nullptr) << "no " << (prompt ? "prompt" : "Preferences dialog");
+        auto check = [&](HWND dialog) {
             expect(driver::Text(dialog), prompt ? IDS_PROMPT_CAPTION : IDS_PREFERENCES_CAPTION);
             std::vector<std::pair<int, UINT>> buttons = {{IDOK, IDS_OK}, {IDCANCEL, IDS_CANCEL}};
             if (prompt)
@@ -115,11 +93,13 @@ protected:
             expect(columns[1], IDS_COLUMN_DECISION);
             std::vector<driver::ListRow> rows = driver::ListRows(list);
             ASSERT_EQ(rows.size(), 2u);
-            EXPECT_EQ(rows[0].domain, kAllowedSite);
-            expect(rows[0].decision, IDS_ALLOW);
-            EXPECT_EQ(rows[1].domain, kDeniedSite);
-            expect(rows[1].decision, IDS_DENY);
-        });
+            for (size_t i = 0; i < 2; ++i) {
+                EXPECT_EQ(rows[i].domain, sites[i].first);
+                expect(rows[i].decision, sites[i].second);
+            }
+        };
+        ASSERT_NO_FATAL_FAILURE(check(halvane.dialog()));
+        EXPECT_EQ(halvane.Close(), 0u);
     }
 };
 
@@ -140,29 +120,25 @@ INSTANTIATE_TEST_SUITE_P(EveryLanguage, LocaleRoadPerLanguageTest, testing::Valu
                              return name;
                          });
 
+// Codes outside the table show English. A lone quoted code keeps its quotes, so
+// matches nothing; before a site it loses them.
+const wchar_t* const kUnknownCodes[] = {L"xx", L"fr-fr", L"en-us", L"pt-br", L"zh-cn", L"de-", L"\"fr\"", L"\"de\""};
+
 TEST_F(LocaleRoadTest, TheCodeAsTheCommandLineSpellsIt)
 {
-    const struct {
-        const wchar_t* tail;
-        LANGID language;
-        bool prompt;
-    } cases[] = {
-        // Codes outside the table show English.
-        {L"xx", kEnglish, false}, {L"fr-fr", kEnglish, false}, {L"en-us", kEnglish, false},
-        {L"pt-br", kEnglish, false}, {L"zh-cn", kEnglish, false}, {L"de-", kEnglish, false},
-        {L"xx example.org T", kEnglish, true},
-        // A lone quoted code keeps its quotes, so matches nothing; before a site it loses them.
-        {L"\"fr\"", kEnglish, false}, {L"\"de\"", kEnglish, false}, {L"\"ja\" example.org \"T\"", kJapanese, true},
-        // Letter case is ignored.
-        {L"DE", kGerman, false}, {L"Ja Example.ORG T", kJapanese, true},
-    };
-    for (const auto& c : cases)
-        ExpectDialogIn(c.tail, c.language, c.prompt);
+    for (const wchar_t* code : kUnknownCodes)
+        ExpectDialogIn(code, kEnglish, false);
+    ExpectDialogIn(L"xx example.org T", kEnglish, true);
+    ExpectDialogIn(L"\"ja\" example.org \"T\"", kJapanese, true);
+    ExpectDialogIn(L"DE", kGerman, false);  // letter case is ignored
+    ExpectDialogIn(L"Ja Example.ORG T", kJapanese, true);
 }
 
-// ---- SelectInterfaceLanguage in this process (Windows 6.1) ----------------------------------
-
 class SelectInterfaceLanguageTest : public testing::Test {
+    HINSTANCE savedInstance_ = nullptr;
+    LCID savedLocale_ = 0;
+    LANGID savedUiLanguage_ = 0;
+
 protected:
     void SetUp() override
     {
@@ -178,26 +154,18 @@ protected:
         SetThreadLocale(savedLocale_);
         SetThreadUILanguage(savedUiLanguage_);
     }
-
-private:
-    HINSTANCE savedInstance_ = nullptr;
-    LCID savedLocale_ = 0;
-    LANGID savedUiLanguage_ = 0;
 };
 
-// ---- which language the program asks for, on each road -----------------------------------
-//
-// Wine's SetThreadUILanguage changes nothing, so no dialog can show whether the
-// program asks for the language on the road of Windows 6 and later. Its calls
-// go through ThreadLanguage, and here they are recorded instead, with the
-// version the system reports (which chooses the road) made up.
+// Wine's SetThreadUILanguage changes nothing, so the program's calls through
+// ThreadLanguage are recorded instead, with the reported version (the road) made up.
 
+// queried: what GetVersionEx returns (on failure the fields stay zero); byUiLanguage:
+// Windows 6 and later, otherwise the thread locale.
 struct Road {
     const char* name;
-    BOOL queried;  // what GetVersionEx returns; on failure the fields stay zero
-    DWORD platform;
-    DWORD major;
-    bool byUiLanguage;  // Windows 6 and later; otherwise the thread locale
+    BOOL queried;
+    DWORD platform, major;
+    bool byUiLanguage;
 };
 
 const Road kRoads[] = {
@@ -207,15 +175,8 @@ const Road kRoads[] = {
     {"a failed version query", FALSE, 0, 0, false},
 };
 
-// What the recorders saw: how many calls of either kind, and the last one.
-struct Asked {
-    int calls = 0;
-    bool byUiLanguage = false;
-    LCID value = 0;
-};
-
 const Road* reportedRoad;
-Asked asked;
+struct { int calls; bool byUiLanguage; LCID value; } asked;  // calls of either kind, and the last one
 
 BOOL WINAPI ReportVersion(OSVERSIONINFOW* version)
 {
@@ -238,9 +199,8 @@ BOOL WINAPI RecordLocale(LCID locale)
     return TRUE;
 }
 
-// The ids themselves are the table's (held to Windows' by language_table_test).
-// The thread locale must stay the user's on the newer road: it steers
-// comparisons such as the site list's sort.
+// The ids are the table's (held to Windows' by language_table_test). The thread locale must
+// stay the user's on the newer road: it steers comparisons such as the site list's sort.
 TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheReportedVersion)
 {
     const LanguageCalls realCalls = ThreadLanguage;
@@ -248,14 +208,15 @@ TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheRepo
     std::vector<std::pair<std::wstring, LANGID>> cases;
     for (const InterfaceLanguage& language : InterfaceLanguages)
         cases.emplace_back(language.code, language.langId);
-    for (const wchar_t* code : {L"xx", L"fr-fr", L"en-us", L"pt-br", L"zh-cn", L"de-", L"\"de\"", L""})
+    for (const wchar_t* code : kUnknownCodes)
         cases.emplace_back(code, kEnglish);
+    cases.emplace_back(L"", kEnglish);
 
     for (const Road& road : kRoads) {
         for (const auto& [code, expected] : cases) {
             SCOPED_TRACE(std::string(road.name) + ", code \"" + Narrow(code.c_str()) + "\"");
             reportedRoad = &road;
-            asked = Asked{};
+            asked = {};
             SelectInterfaceLanguage(code.c_str());
             EXPECT_EQ(asked.calls, 1);
             EXPECT_EQ(asked.byUiLanguage, road.byUiLanguage);
@@ -265,10 +226,9 @@ TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheRepo
     ThreadLanguage = realCalls;
 }
 
-// With the system's own calls on this (6.x) prefix the program takes the UI-language
-// road: its call reaches the system's (which gives back the language asked for; 0
-// would mean the look-up failed), and the thread locale, by which Wine would switch
-// tables, stays the user's. The decision words are loaded whatever the code.
+// With the system's own calls on this 6.x prefix the program takes the UI-language road
+// (0 back would mean the look-up failed) and leaves the thread locale, by which Wine
+// would switch tables, the user's. The decision words are loaded whatever the code.
 TEST_F(SelectInterfaceLanguageTest, TheSystemsCallsTakeTheUiLanguageRoadHere)
 {
     EXPECT_EQ(ThreadLanguage.SetThreadUILanguage(kGerman), kGerman);

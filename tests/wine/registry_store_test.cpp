@@ -8,9 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 #include <string>
@@ -20,14 +21,12 @@
 
 namespace {
 
-// The key's values by their names as stored: type and data.
-using Contents = driver::KeyContents;
+using Contents = driver::KeyContents;  // the key's values by their names as stored
 using driver::Dword;  // a decision as the store writes it
 
 std::wstring FoldAscii(std::wstring text)
 {
-    for (wchar_t& c : text)
-        c = FoldAsciiCase(c);
+    std::transform(text.begin(), text.end(), text.begin(), FoldAsciiCase);
     return text;
 }
 
@@ -45,34 +44,32 @@ Contents Folded(const Contents& contents)
     return folded;
 }
 
-void Write(const Contents& contents)
+void Store(const Contents& contents)
 {
+    driver::DeleteDecisionsKey();
+    ClearDecisionTable();
     for (const auto& [name, value] : contents)
         driver::WriteRaw(name, value.type, value.data);
 }
 
-// The table takes ownership of the domain it is given, so hand it a heap copy.
-SiteDecision* AddSite(const std::wstring& domain, int32_t decision)
+// The table takes ownership of the domains it is given: a heap copy.
+wchar_t* Copy(const std::wstring& domain)
 {
-    return AddDecision(DuplicateText(domain.c_str(), static_cast<uint32_t>(domain.size())), decision);
+    return DuplicateText(domain.c_str(), static_cast<uint32_t>(domain.size()));
 }
 
 using Entry = std::pair<std::wstring, int32_t>;  // a domain and its decision
 
-// The table's entries, empty slots left out, in no particular order.
-std::multiset<Entry> TableEntries()
+std::multiset<Entry> TableEntries()  // empty slots left out
 {
     std::multiset<Entry> entries;
-    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
+    for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i)
         if (SiteDecisions.slots[i])
             entries.insert({SiteDecisions.slots[i]->domain, SiteDecisions.slots[i]->decision});
-    }
     return entries;
 }
 
-const std::wstring kName254(254, L'n');
-const std::wstring kName255(255, L'o');
-const std::wstring kName300(300, L'p');
+const std::wstring kName254(254, L'n'), kName255(255, L'o'), kName300(300, L'p');
 
 RegistryCalls realCalls;
 
@@ -81,8 +78,7 @@ protected:
     void SetUp() override
     {
         realCalls = Registry;
-        driver::DeleteDecisionsKey();
-        ClearDecisionTable();
+        TearDown();
     }
     void TearDown() override
     {
@@ -92,23 +88,21 @@ protected:
     }
 };
 
-// Slot i stands for value i: a value that is no decision keeps its slot empty,
-// and the next save removes it. (The table grows from nothing in its unit tests.)
+// Slot i stands for value i: a value that is no decision keeps its slot empty, and
+// the next save removes it.
 TEST_F(RegistryStore, ValuesLoadAsEntriesOrEmptySlotsAndSaveBackAsLoaded)
 {
     const struct {
         const char* what;
         Contents stored;
         std::multiset<Entry> loaded;
-        std::vector<std::pair<std::wstring, int32_t>> found;
+        std::vector<Entry> found;
     } rows[] = {
         {"no key", {}, {}, {{L"alphasite", NoDecision}}},
         {"names, lower-cased in ASCII letters only",
          {{L"AlphaSite", Dword(1)}, {L"betasite", Dword(0)}, {L"\u00C4BCsite", Dword(1)}},
          {{L"alphasite", 1}, {L"betasite", 0}, {L"\u00C4bcsite", 1}},
-         {{L"ALPHAsite", DecisionAllow},
-          {L"BetaSite", DecisionDeny},
-          {L"\u00C4bcsite", DecisionAllow},
+         {{L"ALPHAsite", DecisionAllow}, {L"BetaSite", DecisionDeny}, {L"\u00C4bcsite", DecisionAllow},
           {L"\u00E4bcsite", NoDecision},  // Ä and ä are different domains
           {L"gammasite", NoDecision}}},
         {"any four bytes, whatever their type",
@@ -116,22 +110,16 @@ TEST_F(RegistryStore, ValuesLoadAsEntriesOrEmptySlotsAndSaveBackAsLoaded)
          {{L"binarysite", 5}, {L"allbits", -1}},
          {{L"binarysite", 5}, {L"allbits", NoDecision}}},  // a stored -1 cannot be told from no entry
         {"values that are no decision",
-         {{L"keptsite", Dword(1)},
-          {L"eightbytes", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}},
-          {L"twobytes", {REG_BINARY, {1, 0}}},
-          {L"nobytes", {REG_BINARY, {}}},
+         {{L"keptsite", Dword(1)}, {L"eightbytes", {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}}},
+          {L"twobytes", {REG_BINARY, {1, 0}}}, {L"nobytes", {REG_BINARY, {}}},
           {L"", Dword(1)},  // the key's default value, four bytes and all
-          {kName300, Dword(1)},
-          {kName255, Dword(0)},
-          {kName254, Dword(0)}},
+          {kName300, Dword(1)}, {kName255, Dword(0)}, {kName254, Dword(0)}},
          {{L"keptsite", 1}, {kName254, 0}},  // 254 characters is the longest name that loads
          {{L"keptsite", DecisionAllow}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        driver::DeleteDecisionsKey();
-        ClearDecisionTable();
-        Write(row.stored);
+        Store(row.stored);
         ASSERT_EQ(driver::ReadDecisionsKey().size(), row.stored.size());
         LoadDecisions();
         EXPECT_EQ(driver::DecisionsKeyExists(), !row.stored.empty()) << "loading must never create the key";
@@ -171,11 +159,9 @@ TEST_F(RegistryStore, SaveWritesTheTableAndRemovesEveryOtherValue)
          {{L"oldsite", Dword(1)}, {L"", Dword(1)}, {L"junk", {REG_SZ, {'x', 0, 0, 0}}}},
          {{nullptr, 0}},
          {}},
-        // The registry matches value names without regard to case (and not only
-        // ASCII case), so writing a site overwrites the value stored under another
-        // case. The clean-up must match names the same way, or it deletes the value
-        // it has just written as if it were stale. The non-ASCII ones are domains
-        // renamed in Preferences to the small letters of stored capitals.
+        // Writing a site overwrites its value stored under another case (not only ASCII
+        // case), so the clean-up must match names that way too or it deletes what it has
+        // just written. The non-ASCII ones: stored capitals renamed to small letters.
         {"values stored under another case",
          {{L"AlphaSite", Dword(0)}, {L"\u00C4BCSITE", Dword(1)}, {L"\u03A9MEGA.GR", Dword(1)},
           {L"\u0416\u0423\u041A.RU", Dword(1)}},
@@ -185,17 +171,14 @@ TEST_F(RegistryStore, SaveWritesTheTableAndRemovesEveryOtherValue)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        driver::DeleteDecisionsKey();
+        Store(row.stored);
         DWORD one = 1, inner = 0, size = 4;
-        if (!row.stored.empty()) {
-            Write(row.stored);
+        if (!row.stored.empty())
             ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, nested.c_str(), L"inner", REG_DWORD, &one, 4), ERROR_SUCCESS);
-        }
         ResetDecisionTable(static_cast<uint32_t>(row.slots.size()));
-        for (size_t i = 0; i < row.slots.size(); ++i) {
+        for (size_t i = 0; i < row.slots.size(); ++i)
             if (const wchar_t* domain = row.slots[i].first)
-                PutDecisionInSlot(i, DuplicateText(domain, static_cast<uint32_t>(wcslen(domain))), row.slots[i].second);
-        }
+                PutDecisionInSlot(i, Copy(domain), row.slots[i].second);
         std::multiset<Entry> table;
         for (const Entry& entry : TableEntries())
             table.insert({FoldAscii(entry.first), entry.second});
@@ -219,11 +202,8 @@ TEST_F(RegistryStore, AHundredThousandSitesMakeTheRoundTrip)
 {
     const uint32_t kSites = 100000;
     ResetDecisionTable(kSites);
-    for (uint32_t i = 0; i < kSites; ++i) {
-        std::wstring domain = L"site" + std::to_wstring(i * 7919u % kSites) + L".example";
-        PutDecisionInSlot(i, DuplicateText(domain.c_str(), static_cast<uint32_t>(domain.size())),
-                          static_cast<int32_t>(i % 3));
-    }
+    for (uint32_t i = 0; i < kSites; ++i)
+        PutDecisionInSlot(i, Copy(L"site" + std::to_wstring(i * 7919u % kSites) + L".example"), int32_t(i % 3));
     std::multiset<Entry> saved = TableEntries();
     SaveDecisions();
     ClearDecisionTable();
@@ -238,11 +218,10 @@ enum CallKind { OpenKeyKind, CreateKeyKind, QueryInfoKind, EnumValueKind, QueryV
 const char* const kCallKindNames[CallKindCount] = {"OpenKeyEx", "CreateKeyEx", "QueryInfoKey", "EnumValue",
                                                    "QueryValueEx", "SetValueEx", "DeleteValue", "CloseKey"};
 
-// Counts every registry call the store makes and fails the chosen one (or, when
-// `persistent`, that one and every later call of its kind) without calling
-// through, as a registry that turns read-only or runs out of room would.
+// Counts the store's registry calls and fails the chosen one (when `persistent`, also
+// every later one of its kind), as a registry that turns read-only or full would.
 struct Injection {
-    int calls[CallKindCount];
+    std::array<int, CallKindCount> calls;
     CallKind failingKind;
     int failAt;  // 1-based; 0 never fails
     bool persistent;
@@ -267,18 +246,14 @@ struct Counted<kind, call, LSTATUS(WINAPI*)(Args...)> {
     }
 };
 
-// Runs a load or save with the registry's calls counted and one kind failing.
 void RunFailing(void (*run)(), CallKind kind, int failAt, bool persistent = false)
 {
     injection = {{}, kind, failAt, persistent};
-    Registry = {Counted<OpenKeyKind, &RegistryCalls::OpenKeyEx>::Call,
-                Counted<CreateKeyKind, &RegistryCalls::CreateKeyEx>::Call,
-                Counted<QueryInfoKind, &RegistryCalls::QueryInfoKey>::Call,
-                Counted<EnumValueKind, &RegistryCalls::EnumValue>::Call,
-                Counted<QueryValueKind, &RegistryCalls::QueryValueEx>::Call,
-                Counted<SetValueKind, &RegistryCalls::SetValueEx>::Call,
-                Counted<DeleteValueKind, &RegistryCalls::DeleteValue>::Call,
-                Counted<CloseKeyKind, &RegistryCalls::CloseKey>::Call};
+    using R = RegistryCalls;
+    Registry = {Counted<OpenKeyKind, &R::OpenKeyEx>::Call,       Counted<CreateKeyKind, &R::CreateKeyEx>::Call,
+                Counted<QueryInfoKind, &R::QueryInfoKey>::Call,  Counted<EnumValueKind, &R::EnumValue>::Call,
+                Counted<QueryValueKind, &R::QueryValueEx>::Call, Counted<SetValueKind, &R::SetValueEx>::Call,
+                Counted<DeleteValueKind, &R::DeleteValue>::Call, Counted<CloseKeyKind, &R::CloseKey>::Call};
     run();
     Registry = realCalls;
 }
@@ -287,7 +262,7 @@ using FailedLoad = RegistryStore;
 
 TEST_F(FailedLoad, AValueThatCannotBeReadLeavesItsSlotEmpty)
 {
-    Write({{L"firstsite", Dword(1)}, {L"secondsite", Dword(0)}, {L"thirdsite", Dword(1)}});
+    Store({{L"firstsite", Dword(1)}, {L"secondsite", Dword(0)}, {L"thirdsite", Dword(1)}});
     // Slot i stands for the value at enumeration index i.
     for (auto [kind, n] : {std::pair{EnumValueKind, 2}, std::pair{QueryValueKind, 3}}) {
         SCOPED_TRACE(kCallKindNames[kind]);
@@ -303,20 +278,16 @@ TEST_F(FailedLoad, AValueThatCannotBeReadLeavesItsSlotEmpty)
 
 class FailedSave : public RegistryStore {
 protected:
-    // What an earlier save left, then junk that the program never writes.
-    // mixedCaseName: a value another program wrote under a name in capitals,
-    // which the save renames to lower case.
+    // What an earlier save left, junk the program never writes, and mixedCaseName:
+    // a value another program wrote in capitals, which the save renames to lower case.
     static void PrepareRegistry(const wchar_t* mixedCaseName = L"MixedCase")
     {
-        driver::DeleteDecisionsKey();
-        ClearDecisionTable();
-        Write({{L"keptallow", Dword(1)}, {L"keptdeny", Dword(0)}, {L"updatedsite", Dword(0)},
+        Store({{L"keptallow", Dword(1)}, {L"keptdeny", Dword(0)}, {L"updatedsite", Dword(0)},
                {L"removedsite", Dword(1)}, {L"renamedsite", Dword(1)}, {mixedCaseName, Dword(1)}, {L"", Dword(1)},
                {L"eightbytes", {REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}}}, {kName300, Dword(0)}});
     }
 
-    // The table a run would hold by its save: loaded, then changed.
-    static void ChangeTable()
+    static void ChangeTable()  // as a run would by its save: loaded, then changed
     {
         LoadDecisions();
         for (uint32_t i = 0; i < SiteDecisions.slotCount; ++i) {
@@ -330,19 +301,18 @@ protected:
             else if (entry && wcscmp(entry->domain, L"mixedcase") == 0)
                 entry->decision = DecisionDeny;
         }
-        AddSite(L"addedallow", DecisionAllow);
-        AddSite(L"addeddeny", DecisionDeny);
-        AddSite(L"", DecisionAllow);  // added in Preferences, not named yet
+        // The last is added in Preferences, not named yet.
+        for (const Entry& added :
+             {Entry{L"addedallow", DecisionAllow}, {L"addeddeny", DecisionDeny}, {L"", DecisionAllow}})
+            AddDecision(Copy(added.first), added.second);
     }
 
-    // What the key must hold once a save has gone through: the table, case-folded.
-    static Contents FoldedTable()
+    static Contents FoldedTable()  // what the key holds once a save has gone through
     {
         Contents table;
-        for (const Entry& entry : TableEntries()) {
+        for (const Entry& entry : TableEntries())
             if (!entry.first.empty())
                 table[FoldAscii(entry.first)] = Dword(entry.second);
-        }
         return table;
     }
 
@@ -350,18 +320,16 @@ protected:
     // is still stored, old or new; nothing else is written, nothing is garbled.
     static void ExpectNothingLost(const Contents& before, const Contents& table)
     {
-        Contents after = driver::ReadDecisionsKey();
-        std::map<std::wstring, std::wstring> storedName;  // folded -> as stored now
+        Contents after = driver::ReadDecisionsKey(), now;  // now: by folded names
         for (const auto& [name, value] : after)
-            storedName[FoldAscii(name)] = name;
+            now[FoldAscii(name)] = value;
         for (const auto& [name, value] : before) {
             auto inTable = table.find(FoldAscii(name));
             if (inTable == table.end())
                 continue;
-            auto now = storedName.find(FoldAscii(name));
-            ASSERT_NE(now, storedName.end()) << "decision lost: " << testing::PrintToString(name);
-            const auto& data = after.at(now->second);
-            EXPECT_TRUE(data == value || data == inTable->second)
+            auto stored = now.find(FoldAscii(name));
+            ASSERT_NE(stored, now.end()) << "decision lost: " << testing::PrintToString(name);
+            EXPECT_TRUE(stored->second == value || stored->second == inTable->second)
                 << testing::PrintToString(name) << " holds neither its old nor its new decision";
         }
         for (const auto& [name, value] : after) {
@@ -384,8 +352,7 @@ protected:
                             {L"mixedcase", Dword(0)}, {L"newname", Dword(1)}, {L"addedallow", Dword(1)},
                             {L"addeddeny", Dword(0)}}))
             << "the set-up makes every kind of change";
-        int counts[CallKindCount];
-        memcpy(counts, injection.calls, sizeof(counts));
+        const auto counts = injection.calls;
         ASSERT_GT(counts[CreateKeyKind], 0);
         ASSERT_GT(counts[SetValueKind], 0);
         ASSERT_GT(counts[DeleteValueKind], 0) << "the prepared key holds stale values to delete";
@@ -416,18 +383,17 @@ TEST_F(FailedSave, AnySingleFailedCallLosesNoStoredDecision)
 
 TEST_F(FailedSave, ACallThatKeepsFailingFromAnyPointLosesNoStoredDecision)
 {
-    // Renaming a value means deleting it and writing it again: the registry has no
-    // rename for values. A write failure right after such a delete is undone by
-    // writing the old name back, but a registry that refuses every write from
-    // that very call on leaves nothing to undo with. So here the key holds only
-    // what this program writes itself: lower-case names.
+    // The registry cannot rename a value: a rename is a delete and a write. A write
+    // that fails after such a delete is undone by writing the old name back, but a
+    // registry refusing every write from then on leaves nothing to undo with. So here
+    // the key holds only what this program writes itself: lower-case names.
     RunEveryFailure(true, L"mixedcase");
 }
 
 TEST_F(FailedSave, ANameInCapitalsIsLowerCasedOnlyAfterEveryWriteWentThrough)
 {
     const Contents capitals = {{L"MixedCase", Dword(1)}, {L"OtherSite", Dword(0)}};
-    Write(capitals);
+    Store(capitals);
     LoadDecisions();
     RunFailing(SaveDecisions, SetValueKind, 1);  // "mixedcase" or "othersite" is not rewritten
     EXPECT_EQ(driver::ReadDecisionsKey(), capitals);

@@ -1,9 +1,6 @@
-// The translation checker: reads the resources stored in the built halvane.exe,
-// language by language, byte for byte as they are stored (never through the
-// thread's language), and holds them to the rules every translation and every
-// template must keep. A new or edited translation that breaks a rule fails
-// here with its language code and string id. Whether texts fit their controls
-// is measured in pixels, by the gallery's fit report (scripts/gallery).
+// The translation checker: reads halvane.exe's resources byte for byte, language by
+// language (never through the thread's language), and holds them to the rules every
+// translation and template must keep. Fit in pixels is the gallery's (scripts/gallery).
 #include "driver.h"
 #include "string_tables.h"
 #include "version_record.h"
@@ -14,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <iterator>
 #include <set>
@@ -34,9 +32,8 @@ struct Language {
     bool keepsProgramName;  // "Halvane" stays untranslated in 157, 158 and 162
 };
 
-// Written out here, apart from the program's own table (which the other tests
-// iterate), so that a language dropped from or misnumbered in that table shows.
-// Portuguese is Portugal's (2070), not Brazil's; Spanish is the traditional sort (1034).
+// Apart from the program's own table, so that a language dropped from or misnumbered in it
+// shows. Portuguese is Portugal's (2070), not Brazil's; Spanish is the traditional sort (1034).
 const Language kLanguages[] = {
     {"en", 1033, true},      {"cs", 1029, false},    {"da", 1030, false},     {"de", 1031, false},
     {"es", 1034, false},     {"es-mx", 2058, false}, {"fi", 1035, true},      {"fr", 1036, false},
@@ -49,10 +46,9 @@ const LANGID kEnglish = 1033;
 
 const string_tables::StringTable& StringsOf(const std::string& code)
 {
-    for (const Language& language : kLanguages) {
+    for (const Language& language : kLanguages)
         if (code == language.code)
             return StringsOf(language.id);
-    }
     ADD_FAILURE() << "no language " << code;
     return StringsOf(kEnglish);
 }
@@ -76,10 +72,9 @@ bool BeginsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
 
 bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& part)
 {
-    for (size_t at = 0; at < text.size(); ++at) {
+    for (size_t at = 0; at < text.size(); ++at)
         if (BeginsWithIgnoringCase(text.substr(at), part))
             return true;
-    }
     return false;
 }
 
@@ -92,8 +87,7 @@ TEST(Languages, TheProgramsTableHoldsTheseCodesAndIdentifiersInThisOrder)
     }
 }
 
-// "de 156: " – the prefix of every failure message.
-std::string Where(const Language& language, UINT id)
+std::string Where(const Language& language, UINT id)  // "de 156: ", the prefix of every failure
 {
     return std::string(language.code) + " " + std::to_string(id) + ": ";
 }
@@ -112,7 +106,6 @@ TEST(StringTables, EachLanguageKeepsEveryRule)
                 EXPECT_TRUE(text[id].empty()) << Where(language, id) << "an unused id holds " << Narrow(text[id]);
         }
 
-        // The program's name is kept or translated as tabled.
         EXPECT_EQ(text[IDS_PROMPT_CAPTION], text[IDS_COLUMN_DECISION])
             << Where(language, IDS_COLUMN_DECISION) << "the decision column's header is the prompt's caption";
         if (language.keepsProgramName) {
@@ -166,11 +159,7 @@ TEST(StringTables, EachLanguageKeepsEveryRule)
 
 TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
 {
-    const struct {
-        const char* code;
-        UINT id;
-        const wchar_t* text;
-    } texts[] = {
+    const std::tuple<const char*, UINT, const wchar_t*> texts[] = {
         {"en", IDS_OK, L"OK"}, {"en", IDS_CANCEL, L"Cancel"}, {"en", IDS_ALWAYS, L"Always"},
         {"en", IDS_JUST_THIS_TIME, L"Just this time"}, {"en", IDS_NEVER, L"Never"},
         {"en", IDS_PREFERENCES_BUTTON, L"Preferences..."},
@@ -194,8 +183,8 @@ TEST(StringTexts, TextsGivenWordForWordAreExactlyAsWritten)
         {"hu", IDS_PROMPT_MESSAGE,
          L"A(z) %s a(z) %s ablakot szeretné az asztal legfelső ablakaként használni. Engedélyezi ezt a műveletet?"},
     };
-    for (const auto& t : texts)
-        EXPECT_EQ(StringsOf(t.code)[t.id], t.text) << t.code << " " << t.id << ": " << Narrow(StringsOf(t.code)[t.id]);
+    for (const auto& [code, id, want] : texts)
+        EXPECT_EQ(StringsOf(code)[id], want) << code << " " << id << ": " << Narrow(StringsOf(code)[id]);
 }
 
 // French sets "?", "!", ":" and ";" off with a no-break space, so that word
@@ -231,16 +220,13 @@ TEST(StringTexts, ChineseAndJapaneseHoldNoSpaceBetweenTheirOwnCharacters)
         << Narrow(message);
 }
 
-// A resource type or name as the enumeration reports it: "#n" for an integer id.
-std::wstring IdText(LPCWSTR id)
-{
-    return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
-}
-
-// Each resource as "type name language", such as "#6 #10 1031".
+// Each resource as "type name language", such as "#6 #10 1031" ("#n": an integer id).
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR entries)
 {
-    reinterpret_cast<std::set<std::wstring>*>(entries)->insert(IdText(type) + L" " + IdText(name) + L" " +
+    auto text = [](LPCWSTR id) {
+        return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
+    };
+    reinterpret_cast<std::set<std::wstring>*>(entries)->insert(text(type) + L" " + text(name) + L" " +
                                                                std::to_wstring(language));
     return TRUE;
 }
@@ -270,6 +256,8 @@ TEST(ResourceInventory, HoldsExactlyTheTabledResources)
     EnumResourceTypesW(string_tables::HalvaneImage(), CollectType, reinterpret_cast<LONG_PTR>(&stored));
     EXPECT_EQ(stored, expected) << "each resource's type, name and language";
 }
+
+using Rect = std::array<short, 4>;
 
 // Reads little-endian fields in order; past the end it reads zeros and says so.
 struct Reader {
@@ -302,16 +290,14 @@ struct Reader {
             return L"#" + std::to_wstring(Word());
         return first ? static_cast<wchar_t>(first) + NulTerminated() : std::wstring();
     }
-    std::array<short, 4> Rect()
+    ::Rect Rect()
     {
-        std::array<short, 4> rect{};
+        ::Rect rect{};
         for (short& field : rect)
             field = static_cast<short>(Word());
         return rect;
     }
 };
-
-using Rect = std::array<short, 4>;
 
 struct Control {
     DWORD id;
@@ -320,13 +306,10 @@ struct Control {
     Rect rect;
 };
 
-const wchar_t kButton[] = L"#128";
-const wchar_t kStatic[] = L"#130";
+const wchar_t kButton[] = L"#128", kStatic[] = L"#130";
 
-// The extended template layout: a header, then each control on a DWORD boundary.
-// Captions and control texts are empty: they come from the string table. The
-// dialog has no extended style (it raises itself when it opens), no menu, and
-// the platform's own dialog class.
+// The extended template: a header, then each control on a DWORD boundary. Texts are
+// empty (the string table's); no extended style (it raises itself when it opens).
 void ExpectTemplate(WORD templateId, Rect rect, const std::vector<Control>& controls)
 {
     SCOPED_TRACE("template " + std::to_string(templateId));
@@ -343,8 +326,7 @@ void ExpectTemplate(WORD templateId, Rect rect, const std::vector<Control>& cont
     // Help id, extended style, style, rect, id (in tab order), class, text, extra bytes.
     using Item = std::tuple<DWORD, DWORD, DWORD, Rect, DWORD, std::wstring, std::wstring, WORD>;
     for (const Control& control : controls) {
-        while (r.at % 4 && r.at < r.bytes.size)
-            ++r.at;
+        r.at = std::min<DWORD>((r.at + 3) / 4 * 4, r.bytes.size);
         EXPECT_EQ((Item{r.Take(4), r.Take(4), r.Take(4), r.Rect(), r.Take(4), r.NameOrOrdinal(), r.NameOrOrdinal(),
                         r.Word()}),
                   (Item{0, 0, control.style, control.rect, control.id, control.windowClass, L"", 0}));
@@ -381,9 +363,8 @@ TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
 {
     Reader group{Raw(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_APP), kEnglish)};
     ASSERT_NE(group.bytes.data, nullptr);
-    EXPECT_EQ(group.Word(), 0) << "reserved";
-    EXPECT_EQ(group.Word(), 1) << "an icon, not a cursor";
-    ASSERT_EQ(group.Word(), 2);
+    using Header = std::tuple<WORD, WORD, WORD>;  // reserved, 1 for an icon (not a cursor), image count
+    EXPECT_EQ((Header{group.Word(), group.Word(), group.Word()}), (Header{0, 1, 2}));
     ASSERT_EQ(group.bytes.size, 6u + 2 * 14) << "two entries of 14 bytes";
     for (DWORD side : {16, 20}) {
         SCOPED_TRACE(std::to_string(side) + " pixels");
@@ -398,9 +379,9 @@ TEST(IconGroup, HoldsA16AndA20PixelEightBitImage)
         Reader image{Raw(RT_ICON, MAKEINTRESOURCEW(id), kEnglish)};
         EXPECT_EQ(image.bytes.size, bytes) << "image " << id;
         // The bitmap header: its size, width, height (pixels and mask), planes, bits, compression.
-        using Header = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD>;
-        EXPECT_EQ((Header{image.Take(4), image.Take(4), image.Take(4), image.Word(), image.Word(), image.Take(4)}),
-                  (Header{40, side, 2 * side, 1, 8, BI_RGB}));
+        using Bitmap = std::tuple<DWORD, DWORD, DWORD, WORD, WORD, DWORD>;
+        EXPECT_EQ((Bitmap{image.Take(4), image.Take(4), image.Take(4), image.Word(), image.Word(), image.Take(4)}),
+                  (Bitmap{40, side, 2 * side, 1, 8, BI_RGB}));
     }
 }
 
@@ -409,24 +390,20 @@ TEST(Manifest, AsksForTheInvokerLevelAndNothingElse)
     Bytes raw = Raw(RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglish);
     ASSERT_NE(raw.data, nullptr);
     std::string text(reinterpret_cast<const char*>(raw.data), raw.size);
-    int size = static_cast<int>(text.size());
-    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0), 0) << "not UTF-8";
+    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0), 0)
+        << "not UTF-8";
     // Version 6 of the common controls would change how the list and its editor behave.
-    const struct {
-        const char* part;
-        bool wanted;
-    } parts[] = {{"manifestVersion=\"1.0\"", true},
+    const std::pair<const char*, bool> parts[] = {{"manifestVersion=\"1.0\"", true},
                  {"requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"", true},
                  {"Microsoft.Windows.Common-Controls", false},
                  {"compatibility", false},
                  {"dpiAware", false}};  // dpiAwareness too
-    for (const auto& p : parts)
-        EXPECT_EQ(text.find(p.part) != std::string::npos, p.wanted) << p.part << " in " << text;
+    for (const auto& [part, wanted] : parts)
+        EXPECT_EQ(text.find(part) != std::string::npos, wanted) << part << " in " << text;
 }
 
-// The version record (stored under 1033, as the inventory holds) as Explorer and
-// installers read it, through the version API, against the project's version
-// that CMake hands to this test.
+// The version record as Explorer and installers read it, through the version API,
+// against the project's version that CMake hands to this test.
 TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
 {
     const version_record::Record record = version_record::Read(driver::ProgramPath());
@@ -441,8 +418,7 @@ TEST(VersionRecord, ReadsAsTheProjectVersionWithTheMakersNames)
                      f->dwProductVersionLS, f->dwFileType, f->dwFileFlags & f->dwFileFlagsMask}),
               (Fixed{0xFEEF04BD, versionMS, versionLS, versionMS, versionLS, VFT_APP, 0}));
     EXPECT_EQ(record.Translation(), DWORD(MAKELONG(0x0409, 1200)));
-    const std::string text = HALVANE_PROJECT_VERSION;
-    const std::wstring version(text.begin(), text.end());
+    const std::wstring version(std::begin(HALVANE_PROJECT_VERSION), std::end(HALVANE_PROJECT_VERSION) - 1);
     const std::pair<const wchar_t*, std::wstring> expected[] = {
         {L"CompanyName", L"Marrowin"},     {L"ProductName", L"Halvane"},   {L"FileDescription", L"Halvane"},
         {L"FileVersion", version + L".0"}, {L"ProductVersion", version},   {L"OriginalFilename", L"halvane.exe"},
