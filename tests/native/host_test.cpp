@@ -29,11 +29,7 @@ std::string Length(uint32_t length)
 }
 
 // Hands out the input a few bytes at a time, as a pipe may.
-struct Input {
-    std::string bytes;
-    size_t chunk;
-    size_t at = 0;
-};
+struct Input { std::string bytes; size_t chunk, at = 0; };
 
 size_t ReadChunk(void* context, char* buffer, size_t size)
 {
