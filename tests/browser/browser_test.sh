@@ -1,20 +1,9 @@
 #!/usr/bin/env bash
-# End to end with a real browser. Debian's firefox-esr runs on a private Xvfb
-# with a fresh profile and a private HOME, the extension loaded temporarily by
-# web-ext. The HOME's native-messaging folder names a wrapper that runs
-# halvane-host.exe under Wine in a private prefix. A page served on the
-# loopback asks to be kept on top.
-#
+# End to end with a real browser: firefox-esr on a private Xvfb with a fresh profile and
+# HOME, the extension loaded by web-ext, the host run under Wine in a private prefix.
 #   browser_test.sh BIN     (BIN holds halvane.exe, halvane-host.exe, standin_browser.exe)
-#
-# Firefox runs on Linux, Halvane under Wine: they share no windows. So a
-# stand-in browser window in the prefix carries the title that the X server
-# shows for Firefox's window, and follows it when it changes. The test checks:
-# the prompt shows the page's site and that title; answered "Just this time",
-# the stand-in window is kept on top; the page lets go, the title loses its
-# preface, and Halvane ends. Then the page asks again and retitles itself: the
-# preface goes and the page hears "released". Every wait is bounded; every
-# process it starts is ended on the way out.
+# Firefox (Linux) and Halvane (Wine) share no windows, so a stand-in browser window in the
+# prefix carries the title X shows for Firefox's window and follows it when it changes.
 set -uo pipefail
 bin=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -27,8 +16,7 @@ export LC_ALL=C.UTF-8
 . "$repo/scripts/xvfb.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-browser.XXXXXX")
 server_pid='' web_ext_pid='' STANDIN_PID=''
-# One bound for the whole run, under CTest's own, so that the clean-up below
-# still runs. It holds none of the caller's output.
+# One bound for the whole run, under CTest's, so the clean-up still runs; it holds no output.
 ( sleep 240 && kill -TERM $$ ) </dev/null >/dev/null 2>&1 &
 watchdog_pid=$!
 # until SECONDS COMMAND...: polls COMMAND every 0.2 s until it succeeds.
@@ -70,8 +58,7 @@ fail() {
 wine_prefix_start null || exit 1
 xvfb_start || exit 1
 
-# The page and its server; every outcome the page hears shows in the log as a
-# request for outcome/NAME/REASON.
+# The page and its server; each outcome the page hears is logged as a GET of outcome/NAME/REASON.
 mkdir -p "$work/site" "$work/home/.mozilla/native-messaging-hosts"
 cp "$repo/tests/browser/page.html" "$work/site/"
 python3 -u -m http.server 0 --bind $site --directory "$work/site" >"$work/server.log" 2>&1 &
@@ -109,8 +96,7 @@ halvane_ended() {
   [ "$reply" = "halvane.exe exit code: 0" ] || fail "Halvane did not end $1: $reply"
 }
 
-# Firefox, with a profile made fresh in $work. (TMPDIR stays as it is: Wine
-# finds its server through it.)
+# Firefox with a fresh profile (TMPDIR unchanged: Wine finds its server through it).
 HOME=$work/home timeout 240 "$web_ext" run --source-dir "$repo/extension" --firefox /usr/bin/firefox-esr \
   --firefox-profile "$work/profile" --profile-create-if-missing --keep-profile-changes \
   --no-reload --no-input --start-url "http://$site:$port/page.html" \
@@ -152,8 +138,7 @@ case $reply in
   *) fail "the window is not kept on top: $reply" ;;
 esac
 
-# The page lets go: the extension takes the preface away, and the stand-in
-# follows the title.
+# The page lets go: the extension takes the preface away; the stand-in follows the title.
 echo "1 let-go" >"$work/site/command.txt"
 until_ok 30 heard released/page || fail "the page did not hear \"released\""
 plain() { local t; t=$(firefox_title); [ -n "$t" ] && [ "$t" != "$title" ] && released_title=$t; }
@@ -166,8 +151,7 @@ standin "title 1 $released_title"
 standin_reply 10
 halvane_ended "after the page let go"
 
-# The page asks again, and retitles itself while Halvane asks: the window's
-# title changes, so the extension takes the preface away and tells the page.
+# The page asks again and retitles itself while Halvane asks: the extension lets go and tells it.
 echo "2 keep" >"$work/site/command.txt"
 until_ok 30 heard kept/started 2 || fail "the page did not hear \"kept\" again"
 standin "prompt 60"

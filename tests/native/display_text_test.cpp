@@ -1,6 +1,5 @@
-// How page-supplied text reaches the consent prompt: deceptive characters
-// replaced, the two values put into the translated message with each "&"
-// doubled, the message cut to what the prompt's buffer allows.
+// Page-supplied text on its way to the consent prompt: deceptive characters replaced,
+// the values put into the translated message with each "&" doubled, the message cut to fit.
 #include "ui/display_text.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +15,7 @@ namespace {
 
 TEST(DeceptiveCharacter, IsRecognisedAtTheEdgesOfEachRange)
 {
-    const struct {
-        unsigned code;
-        bool deceptive;
-    } boundaries[] = {
+    const struct { unsigned code; bool deceptive; } boundaries[] = {
         // C0 controls and DEL through the C1 controls
         {0x00, true}, {0x09, true}, {0x0A, true}, {0x0D, true}, {0x1F, true}, {0x20, false},
         {0x7E, false}, {0x7F, true}, {0x85, true}, {0x9F, true}, {0xA0, false},
@@ -38,8 +34,7 @@ TEST(DeceptiveCharacter, IsRecognisedAtTheEdgesOfEachRange)
         EXPECT_EQ(IsDeceptiveCharacter(static_cast<wchar_t>(c.code)), c.deceptive) << "U+" << std::hex << c.code;
 }
 
-// Has write fill a buffer of outLength characters with room to spare, so that
-// writes past outLength show up, and gives what it wrote.
+// What write puts in a buffer of outLength characters, with spare room where overruns show.
 template <class Write>
 std::wstring Written(size_t outLength, Write write)
 {
@@ -53,11 +48,7 @@ std::wstring Written(size_t outLength, Write write)
 
 TEST(CopyForDisplay, ReplacesEachDeceptiveCharacterOneForOneAndCutsToTheBuffer)
 {
-    const struct {
-        const wchar_t* text;
-        size_t outLength;
-        const wchar_t* shown;
-    } rows[] = {
+    const struct { const wchar_t* text; size_t outLength; const wchar_t* shown; } rows[] = {
         {L"a\nb\u202Ec\u2066d\te", 32, L"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe"},
         {L"Bank \u202Egnp.exe\r\nOK", 32, L"Bank \uFFFDgnp.exe\uFFFD\uFFFDOK"},
         {L"", 4, L""},
@@ -86,11 +77,7 @@ TEST(FormatPromptMessage, FillsThePlaceholdersInOrderAndCutsAtOneLessThanTheLimi
 {
     // The prompt formats into 512 characters with a limit of 510: at most 509 shown.
     const std::wstring title(1000, L't'), site(100, L's'), fits(509 - 3 - 100, L't');
-    const struct {
-        std::wstring format, site, title;
-        size_t limit;
-        std::wstring message;
-    } rows[] = {
+    const struct { std::wstring format, site, title; size_t limit; std::wstring message; } rows[] = {
         {L"Allow %s to keep \"%s\" on top?", L"site1", L"My Page", 510, L"Allow site1 to keep \"My Page\" on top?"},
         // A translation may put the placeholders anywhere, even side by side.
         {L"%s: %s", L"site1", L"My Page", 510, L"site1: My Page"},
@@ -127,10 +114,8 @@ TEST(FormatPromptMessage, FillsThePlaceholdersInOrderAndCutsAtOneLessThanTheLimi
     }
 }
 
-// A control that takes `room` characters on one line; or, with `lines` set, a
-// control of that many lines of `room` columns that wraps words greedily, as
-// DrawText does: a break swallows the one space at it, and a word longer than
-// a line is split. The measures count what the prompt would show.
+// A control of `characters` on one line or, with `lines` set, of that many lines that wraps
+// words as DrawText does: a break swallows its space, a word wider than a line is split.
 struct Room {
     size_t characters;
     size_t lines = 0;
@@ -191,13 +176,8 @@ const std::wstring Ellipsis = L"\u2026";
 // registrable part from its middle; the title then takes back what is left.
 TEST(FormatPromptMessageToFit, GivesWayInItsOrderAndTheTitleTakesBackWhatIsLeft)
 {
-    const struct {
-        const char* name;
-        std::wstring site;
-        size_t room;
-        std::wstring shown;
-        std::wstring title = L"0123456789ABCDEFGHIJ";
-    } rows[] = {
+    const struct { const char* name; std::wstring site; size_t room; std::wstring shown;
+                   std::wstring title = L"0123456789ABCDEFGHIJ"; } rows[] = {
         {"nothing shortened that fits", L"example.org", 40, L"example.org wants My Page on top. Allow?", L"My Page"},
         {"nothing shortened in plenty of room", L"example.org", 1000, L"example.org wants My Page on top. Allow?",
          L"My Page"},
@@ -238,11 +218,7 @@ TEST(FormatPromptMessageToFit, KeepsTheRegistrablePartWholeWhileTheTitleCanGiveW
 {
     const wchar_t prompt[] = L"The site %s wants to keep the window %s on top. Allow it?";
     const std::wstring label = std::wstring(57, L'w') + L"bank";  // 61 characters, wider than a line
-    const struct {
-        std::wstring site;
-        std::wstring title;
-        std::wstring registrable;
-    } rows[] = {
+    const struct { std::wstring site, title, registrable; } rows[] = {
         {L"www." + label + L".com", std::wstring(2000, L'L'), label + L".com"},
         {std::wstring(63, L'a') + L"." + std::wstring(63, L'b') + L"." + std::wstring(63, L'c') + L"." +
              std::wstring(61, L'd') + L"." + label + L".org",
@@ -297,7 +273,7 @@ TEST(FormatPromptMessageToFit, TakesTheLongestTitleThatFitsUnderWordWrap)
     }
 }
 
-TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit)
+TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimitAndFewMeasuresAreTaken)
 {
     // The buffer's limit cuts the end of a message: shortening makes room before it does.
     std::wstring title(1000, L't');
@@ -312,6 +288,11 @@ TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit
     message = Fitted(Question, L"example.org", edge + L"t", {1000});
     EXPECT_EQ(message.size(), 509u);
     EXPECT_NE(message.find(Ellipsis), std::wstring::npos);
+
+    // A few measures, not one per character.
+    const Room control{80};
+    Fitted(Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'), control);
+    EXPECT_LT(control.measured, 40);
 }
 
 // Whether the control's room or the buffer's limit makes the cuts, they fall
@@ -321,9 +302,7 @@ TEST(FormatPromptMessageToFit, ACutMessageNeverFitsSoTheQuestionSurvivesTheLimit
 TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
 {
     const std::wstring pair = L"\xD83D\xDE00";
-    const struct {
-        std::wstring site, title;
-    } rows[] = {
+    const struct { std::wstring site, title; } rows[] = {
         {L"", L"abc" + pair + pair + L"xyz"},
         {L"w." + pair + L"a" + pair + pair + L"b" + pair + L".org", L"T"},
         {L"&w.a&b.org", L"a&b&&c&d&&&e"},
@@ -349,13 +328,6 @@ TEST(FormatPromptMessageToFit, NeverSplitsASurrogatePairOrADoubledAmpersand)
             }
         }
     }
-}
-
-TEST(FormatPromptMessageToFit, MeasuresAFewTimesNotOncePerCharacter)
-{
-    const Room control{80};
-    Fitted(Question, std::wstring(200, L's') + L".example.org", std::wstring(300, L't'), control);
-    EXPECT_LT(control.measured, 40);
 }
 
 }  // namespace

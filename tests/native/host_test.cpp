@@ -1,7 +1,5 @@
-// The browser host's platform-free half: the message reader and its limits,
-// the request's checks, the language map, the replies and the manifest, and
-// the command line, which Halvane's own parser must turn back into exactly the
-// three values.
+// The browser host's platform-free half: reader, request checks, language map, replies,
+// manifest, and a command line that Halvane's own parser turns back into the three values.
 #include "app/command_line.h"
 #include "app/language_table.h"
 #include "host/host_identity.h"
@@ -31,11 +29,7 @@ std::string Length(uint32_t length)
 }
 
 // Hands out the input a few bytes at a time, as a pipe may.
-struct Input {
-    std::string bytes;
-    size_t chunk;
-    size_t at = 0;
-};
+struct Input { std::string bytes; size_t chunk, at = 0; };
 
 size_t ReadChunk(void* context, char* buffer, size_t size)
 {
@@ -46,17 +40,11 @@ size_t ReadChunk(void* context, char* buffer, size_t size)
     return count;
 }
 
-struct ReadCase {
-    const char* name;
-    std::string bytes;
-    HostError expected;
-    size_t consumed;  // a reader that took more would eat into what follows, or wait for it
-};
-
 TEST(HostReader, ReadsOneMessageWithinItsLimits)
 {
     const std::string full(MaxMessageBytes, 'a');
-    const ReadCase cases[] = {
+    // consumed: a reader that took more would eat into what follows, or wait for it.
+    const struct { const char* name; std::string bytes; HostError expected; size_t consumed; } cases[] = {
         {"no input", "", ErrorTruncated, 0},
         {"part of the length", std::string("\x05\x00", 2), ErrorTruncated, 2},
         {"length 0", Length(0) + "{}", ErrorLength, 4},
@@ -73,7 +61,7 @@ TEST(HostReader, ReadsOneMessageWithinItsLimits)
         {"above U+10FFFF", Length(6) + "\"\xF4\x90\x80\x80\"", ErrorEncoding, 10},
         {"a sequence cut short", Length(3) + "\"\xE2\x82", ErrorEncoding, 7},
     };
-    for (const ReadCase& c : cases) {
+    for (const auto& c : cases) {
         for (size_t chunk : {size_t(1), size_t(4096)}) {
             SCOPED_TRACE(std::string(c.name) + ", read " + std::to_string(chunk) + " at a time");
             Input input{c.bytes, chunk};
@@ -147,10 +135,7 @@ TEST(HostRequest, GivesTheValuesAsUtf16)
 
 TEST(HostLanguage, MapsTagsOntoHalvanesCodes)
 {
-    const struct {
-        const char* tag;
-        const char* code;
-    } cases[] = {
+    const struct { const char* tag, *code; } cases[] = {
         {"en", "en"}, {"en-US", "en"}, {"EN-gb", "en"}, {"cs", "cs"}, {"da-DK", "da"}, {"de-AT", "de"},
         {"es", "es"}, {"es-ES", "es"}, {"es-AR", "es"}, {"es-MX", "es-mx"}, {"es-419", "es-mx"},
         {"fi", "fi"}, {"fr", "fr"}, {"fr-BE", "fr"}, {"fr-CA", "fr-ca"}, {"hu", "hu"}, {"it-CH", "it"},
@@ -175,16 +160,12 @@ TEST(HostLanguage, MapsTagsOntoHalvanesCodes)
     EXPECT_EQ(reached, known);
 }
 
-// The tail that the C runtime hands wWinMain: the program's path skipped (a
-// double quote switches between within and outside), then the blanks after it.
+// The tail the C runtime hands wWinMain: the path skipped (a quote toggles), then the blanks.
 std::wstring TailOf(const std::wstring& commandLine)
 {
     size_t i = 0;
-    bool quoted = false;
-    for (; i < commandLine.size() && (commandLine[i] > L' ' || quoted); ++i) {
-        if (commandLine[i] == L'"')
-            quoted = !quoted;
-    }
+    for (bool quoted = false; i < commandLine.size() && (commandLine[i] > L' ' || quoted); ++i)
+        quoted ^= commandLine[i] == L'"';
     while (i < commandLine.size() && commandLine[i] <= L' ')
         ++i;
     return commandLine.substr(i);
@@ -196,8 +177,7 @@ void ExpectRoundTrip(const std::wstring& exe, const HostRequest& request)
     std::wstring line;
     ASSERT_EQ(BuildHalvaneCommandLine(exe, request, &line), HostOk);
     std::wstring tail = TailOf(line);
-    std::vector<wchar_t> buffer(tail.begin(), tail.end());
-    buffer.push_back(L'\0');
+    std::vector<wchar_t> buffer(tail.c_str(), tail.c_str() + tail.size() + 1);  // exact, so ASan sees overreads
     LaunchValues values{};
     ASSERT_EQ(ParseCommandLine(buffer.data(), &values), 1);
     EXPECT_EQ(std::wstring(values.languageCode), request.languageCode);
@@ -234,10 +214,7 @@ TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValuesWithinWindowsBound)
 
 TEST(HostReply, CodesAreStableAndRepliesFramed)
 {
-    const struct {
-        HostError error;
-        const char* code;
-    } codes[] = {
+    const struct { HostError error; const char* code; } codes[] = {
         {ErrorTruncated, "truncated"},   {ErrorLength, "bad-length"},         {ErrorEncoding, "bad-encoding"},
         {ErrorJson, "bad-json"},         {ErrorFields, "bad-fields"},         {ErrorSite, "bad-site"},
         {ErrorTitle, "bad-title"},       {ErrorLanguage, "bad-language"},     {ErrorTitleLength, "title-too-long"},

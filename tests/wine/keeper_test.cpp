@@ -1,6 +1,5 @@
-// KeepWindowOnTop against real windows: stand-in browser windows owned by a
-// thread of this process, the keeper itself on another thread (it blocks until
-// the window is gone). Each pass is a second apart, so waits allow several.
+// KeepWindowOnTop against stand-in browser windows of this process, the keeper on a thread
+// of its own (it blocks until the window is gone). Passes are a second apart.
 #include "browser_windows.h"
 #include "driver.h"
 #include "keeper/keeper.h"
@@ -18,12 +17,10 @@ const wchar_t kWindowClass[] = L"MozillaWindowClass";
 const std::wstring kTitle = L"Quarterly Report - Stand-in";
 const std::wstring kHiddenTitle = L"_" + kTitle;
 
-// Runs KeepWindowOnTop on a thread of its own. Declare it before the
-// StandInBrowser, so that the windows close first and the keeper can return
-// before this waits for it.
+// KeepWindowOnTop on a thread of its own (not copyable: its atomic). Declare it before the
+// StandInBrowser, so that the windows close first and the keeper can return before it waits.
 class KeeperRun {
 public:
-    KeeperRun() = default;
     ~KeeperRun()
     {
         if (!thread_)
@@ -35,8 +32,6 @@ public:
         }
         CloseHandle(thread_);
     }
-    KeeperRun(const KeeperRun&) = delete;
-    KeeperRun& operator=(const KeeperRun&) = delete;
 
     void Start(const std::wstring& title)
     {
@@ -75,16 +70,8 @@ using driver::Raised;
 using driver::WaitLowered;
 using driver::WaitRaised;
 
-// Most cases need one keeper and one stand-in browser, in this order (see KeeperRun).
-class Keeper : public testing::Test {
-protected:
-    HWND OpenAndKeep(const wchar_t* className, const std::wstring& title)
-    {
-        HWND window = browser.Open(className, title);
-        keeper.Start(title);
-        return window;
-    }
-
+// One keeper and one stand-in browser, in this order (see KeeperRun).
+struct Keeper : testing::Test {
     KeeperRun keeper;
     StandInBrowser browser;
 };
@@ -118,7 +105,8 @@ TEST_F(Keeper, TheTitleSteersAHiddenWindowWhereItIsUntilItCloses)
 // the topmost band as the keeper ends, and stays shown.
 TEST_F(Keeper, AThirdTitleEndsTheKeeperAndTheWindowIsNoLongerTopmost)
 {
-    HWND window = OpenAndKeep(kWindowClass, kTitle);
+    HWND window = browser.Open(kWindowClass, kTitle);
+    keeper.Start(kTitle);
     ASSERT_TRUE(WaitRaised(window));
 
     browser.Retitle(window, L"Another Page");
@@ -146,7 +134,8 @@ TEST_F(Keeper, AWindowFirstFoundUnderTheUnderscoreTitleIsKeptButNotHidden)
 // window of an earlier class that turns up later is never looked at.
 TEST_F(Keeper, TheClassFoundFirstIsTheOnlyOneWatchedFromThenOn)
 {
-    HWND dialogWindow = OpenAndKeep(kDialogClass, kTitle);
+    HWND dialogWindow = browser.Open(kDialogClass, kTitle);
+    keeper.Start(kTitle);
     ASSERT_TRUE(WaitRaised(dialogWindow));
 
     HWND uiWindow = browser.Open(kUiClass, kTitle);

@@ -1,6 +1,5 @@
-// The start-up flow end to end: the real halvane.exe as its own process,
-// stand-in browser windows owned by this process, the decision key read and
-// written from here. Every process started is ended by its ScopedProcess.
+// The start-up flow end to end: the real halvane.exe against stand-in browser windows of
+// this process, the decision key read and written from here.
 #include "browser_windows.h"
 #include "driver.h"
 #include "ui/resource_ids.h"
@@ -12,29 +11,23 @@
 
 namespace {
 
-const DWORD kExitTimeoutMs = driver::kPatienceMs;
-const DWORD kEmptyTailExit = 0xFFFFFFFF;      // -1
-const DWORD kMalformedTailExit = 0xFFFFFFFE;  // -2
-
+using driver::kPatienceMs;
 const wchar_t kBrowserClass[] = L"MozillaWindowClass";
 const std::wstring kTitle = L"My Page";
 const std::wstring kRequest = L"en site1 " + kTitle;
-
 using Contents = driver::KeyContents;
-
 using driver::WaitLowered;
 using driver::WaitRaised;
 
-// Starts halvane.exe for a start that must end by itself, and gives its exit code.
+// The exit code of a start that must end by itself.
 DWORD ExitCodeOf(const std::wstring& tail)
 {
     driver::ScopedProcess halvane(driver::Launch(tail));
-    return halvane.WaitForExit(kExitTimeoutMs);
+    return halvane.WaitForExit(kPatienceMs);
 }
 
-// Starts halvane.exe (with that start-up show command, unless -1), waits for its
-// dialog, tells by one of its controls that it is the one expected, cancels it
-// and expects the process to end with 0.
+// Starts halvane.exe (with that show command, unless -1), tells its dialog by a control,
+// cancels it and expects the exit code 0.
 void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwise, int showCommand = -1)
 {
     driver::HalvaneDialog halvane(tail, nullptr, driver::ProgramPath(), showCommand);
@@ -43,22 +36,20 @@ void CancelDialogOf(const std::wstring& tail, int controlId, const char* otherwi
     EXPECT_EQ(halvane.Close(), 0u);
 }
 
-class Startup : public testing::Test {
-protected:
+struct Startup : testing::Test {
     void SetUp() override { driver::DeleteDecisionsKey(); }
     void TearDown() override { driver::DeleteDecisionsKey(); }
 };
 
-// The empty tail, blanks or none after the path, is answered before the guard
-// is consulted and the registry read: with the mutex taken, as a running copy
-// would hold it, any other start ends with 0.
+// The empty tail is answered before the guard and the registry: with the mutex taken, as a
+// running copy would hold it, any other start ends with 0.
 TEST_F(Startup, AnEmptyTailEndsWithMinusOneBeforeTheGuardAndTheRegistry)
 {
     std::unique_ptr<void, decltype(&CloseHandle)> guard(CreateMutexW(nullptr, FALSE, L"HalvaneExe"), CloseHandle);
     ASSERT_NE(guard, nullptr);
     for (const wchar_t* tail : {L"", L"   "}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
-        EXPECT_EQ(ExitCodeOf(tail), kEmptyTailExit);
+        EXPECT_EQ(ExitCodeOf(tail), DWORD(-1));
     }
     EXPECT_FALSE(driver::DecisionsKeyExists());
     EXPECT_EQ(ExitCodeOf(L"en"), 0u) << "the held guard should stop a non-empty start";
@@ -71,7 +62,7 @@ TEST_F(Startup, TwoValuesEndWithMinusTwoWithoutAWindow)
     driver::WriteDword(L"site1", 1);
     for (const wchar_t* tail : {L"en site1", L"\"en\" \"site1\"", L"EN Site1"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(tail)));
-        EXPECT_EQ(ExitCodeOf(tail), kMalformedTailExit);
+        EXPECT_EQ(ExitCodeOf(tail), DWORD(-2));
     }
     EXPECT_EQ(driver::ReadDecisionsKey(), (Contents{{L"site1", {REG_DWORD, {1, 0, 0, 0}}}}));
 }
@@ -117,7 +108,7 @@ TEST_F(Startup, ARememberedAllowKeepsTheWindowOnTopUntilItClosesAndSavesNothing)
     EXPECT_EQ(halvane.WaitForExit(0), STILL_ACTIVE);
 
     browser.Close(window);
-    EXPECT_EQ(halvane.WaitForExit(kExitTimeoutMs), 0u);
+    EXPECT_EQ(halvane.WaitForExit(kPatienceMs), 0u);
     EXPECT_EQ(driver::ReadDecisionsKey(), before);
 }
 
@@ -143,7 +134,7 @@ TEST_F(Startup, ASecondStartWhileOneKeepsAWindowEndsAtOnce)
     browser.Retitle(window, L"_" + title);
     EXPECT_TRUE(WaitLowered(window)) << "the first copy should go on keeping its window";
     browser.Close(window);
-    EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), 0u);
+    EXPECT_EQ(first.WaitForExit(kPatienceMs), 0u);
 }
 
 TEST_F(Startup, ASecondStartWhileADialogIsOpenEndsAtOnce)
@@ -157,24 +148,19 @@ TEST_F(Startup, ASecondStartWhileADialogIsOpenEndsAtOnce)
     ASSERT_NE(GetDlgItem(dialog, IDC_SITE_LIST), nullptr);
 
     driver::ScopedProcess second(driver::Launch(kRequest));
-    EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), 0u);
+    EXPECT_EQ(second.WaitForExit(kPatienceMs), 0u);
     EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << "the second copy acted on its request";
 
     EXPECT_TRUE(IsWindowVisible(dialog));
     driver::Click(dialog, IDCANCEL);
-    EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), 0u);
+    EXPECT_EQ(first.WaitForExit(kPatienceMs), 0u);
 }
 
-// Programs often start their helpers hidden (STARTF_USESHOWWINDOW with SW_HIDE),
-// and Windows applies that to the process's first ShowWindow: a hidden dialog
-// would hold the guard for good. Wine shows the dialogs either way, so the
-// hidden starts below only guard against a regression.
+// Helpers are often started with SW_HIDE, which Windows applies to the first ShowWindow: a
+// hidden dialog would hold the guard for good. Wine shows it anyway: these guard a regression.
 TEST_F(Startup, TheLanguageCodeAloneOpensPreferences)
 {
-    const struct {
-        const wchar_t* tail;
-        int showCommand;
-    } starts[] = {{L"en", -1}, {L"en ", -1}, {L"\"fr\" ", SW_HIDE}};
+    const struct { const wchar_t* tail; int showCommand; } starts[] = {{L"en", -1}, {L"en ", -1}, {L"\"fr\" ", SW_HIDE}};
     for (const auto& start : starts) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(start.tail)));
         ASSERT_NO_FATAL_FAILURE(
