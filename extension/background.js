@@ -1,19 +1,35 @@
 "use strict";
 // Asks Halvane, through its native-messaging host, to keep a page's window on
-// top, and lets go again. Halvane finds the window by its title alone, so the
-// window is marked with a title preface of its own (a pin and a random id):
-// that makes its title unique, shows the user which window is kept, and taking
-// the preface away is what ends the keep.
+// top, and tells the page and the toolbar what really happened. Halvane finds
+// the window by its title alone, so the window is marked with a title preface
+// of its own (a pin and a random id): that makes its title unique, shows the
+// user which window is kept, and taking the preface away is what ends the keep.
 //
-// One keep at a time, like Halvane itself. It lives in session storage, since
-// the background page is unloaded while nothing happens.
+// The host stays connected while its Halvane runs and reports each change:
+// "started", "asking" (the prompt shows), "kept" (the window is in the topmost
+// band), and "ended" with what happened. The open port also keeps this
+// background page loaded, so a keep lasts however long Firefox's idle time-out.
+//
+// One keep at a time, like Halvane itself. It lives in session storage, which
+// Firefox empties when the extension starts anew (install, update, reload,
+// enable, Firefox's own start); a page woken from idle finds it there.
 
 const HOST = "org.marrowin.halvane";
 const TITLE_WAIT_MS = 3000;
 const TITLE_POLL_MS = 100;
+const TITLE_READS = 3;
+// Firefox blocks a site's notification prompt for a while after a few
+// dismissals; Halvane's prompt is as intrusive, so a site gets three.
+const DISMISSALS_ALLOWED = 3;
+const PIN = "\u{1F4CC}";
+const PREFACE_PATTERN = /\u{1F4CC} [a-z2-9]{4} /u;
 
-// Every change of the keep runs after the one before it: the events of tabs
-// and windows arrive while a keep is still being set up.
+// The ports of the keeps this page started. A keep in storage without its port
+// was cut off when the page was unloaded: nobody hears from its host any more.
+const ports = new Map();
+
+// Every change of the keep runs after the one before it: the events of tabs,
+// windows and the host arrive while a keep is still being set up.
 let queue = Promise.resolve();
 function serially(task) {
   const run = queue.then(task, task);
@@ -26,17 +42,21 @@ async function currentKeep() {
   return keep || null;
 }
 
+const BADGES = {starting: "…", asking: "?", kept: "on"};
 async function saveKeep(keep) {
   if (keep) {
     await browser.storage.session.set({keep});
   } else {
     await browser.storage.session.remove("keep");
   }
-  await browser.action.setBadgeText({text: keep ? "on" : ""});
-  await browser.action.setTitle({title: keep ? `Halvane: keeping the window of ${keep.site}` : "Halvane"});
+  await browser.action.setBadgeText({text: keep ? BADGES[keep.state] : ""});
+  const title = !keep ? "Halvane"
+    : keep.state === "kept" ? `Halvane: keeping the window of ${keep.site} on top`
+      : `Halvane: asking for ${keep.site}`;
+  await browser.action.setTitle({title});
 }
 
-// The site is always the tab's own, never anything a page says.
+// The site is always the sender's own, never anything a page says.
 function siteOf(url) {
   try {
     const parsed = new URL(url);
@@ -46,8 +66,11 @@ function siteOf(url) {
   }
 }
 
-function tell(tabId, outcome, reason, message) {
-  browser.tabs.sendMessage(tabId, {outcome, reason, message}, {frameId: 0}).catch(() => {});
+// Only the document that asked hears: its content script drops a message
+// that carries another document's token.
+function tell(asker, outcome, reason, message) {
+  browser.tabs.sendMessage(asker.tabId, {token: asker.token, outcome, reason, message}, {frameId: 0})
+    .catch(() => {});
 }
 
 function randomId() {
@@ -63,26 +86,30 @@ async function removePreface(windowId) {
   await browser.windows.update(windowId, {titlePreface: ""}).catch(() => {});
 }
 
-// Ends the keep: without its preface the window's title is one Halvane does
-// not know, and Halvane ends. The page hears of it while it is still the
-// site that asked.
-async function endKeep(keep, reason) {
-  await removePreface(keep.windowId);
-  await saveKeep(null);
-  if (reason) {
-    const tab = await browser.tabs.get(keep.tabId).catch(() => null);
-    if (tab && siteOf(tab.url) === keep.site) {
-      tell(keep.tabId, "released", reason);
-    }
-  }
+// A pin left by this extension before it started anew: its keep is over, and
+// without the pin its Halvane ends.
+async function removeOldPins() {
+  const windows = await browser.windows.getAll().catch(() => []);
+  await Promise.all(windows.filter((w) => PREFACE_PATTERN.test(w.title || ""))
+    .map((w) => removePreface(w.id)));
 }
 
-// The window's title with the preface shown, or null when Firefox never shows
-// it (it can be set to keep page titles out of window titles).
+async function dismissals(site) {
+  const {dismissed} = await browser.storage.session.get("dismissed");
+  return (dismissed && dismissed[site]) || 0;
+}
+
+async function countDismissal(site) {
+  const {dismissed} = await browser.storage.session.get("dismissed");
+  await browser.storage.session.set({dismissed: {...dismissed, [site]: (dismissed?.[site] || 0) + 1}});
+}
+
+// The window's title once it shows the preface, wherever Firefox puts it, or
+// null when it never does (Firefox can keep page titles out of window titles).
 async function waitForPreface(windowId, preface) {
   for (let waited = 0; waited <= TITLE_WAIT_MS; waited += TITLE_POLL_MS) {
     const window = await browser.windows.get(windowId);
-    if (window.title && window.title.startsWith(preface)) {
+    if (window.title && window.title.includes(preface)) {
       return window.title;
     }
     await sleep(TITLE_POLL_MS);
@@ -90,103 +117,228 @@ async function waitForPreface(windowId, preface) {
   return null;
 }
 
-// The keep as it will be asked for, once the window's title shows the
-// preface, or null (the page told why). The tab must still be the one its
-// window shows: the preface is the window's, whichever tab is shown.
-async function markedWindow(tab, site, preface) {
-  const windowTitle = await waitForPreface(tab.windowId, preface).catch(() => null);
-  if (!windowTitle) {
-    await removePreface(tab.windowId);
-    tell(tab.id, "error", "title-not-shown",
+// The window's title as it stands, read until two reads agree and the tab's
+// own title did not change between them: a page retitling itself meanwhile
+// would have Halvane look for a title the window no longer has.
+async function settledTitle(tabId, windowId, preface) {
+  for (let read = 0; read < TITLE_READS; read++) {
+    const before = await browser.tabs.get(tabId);
+    const windowTitle = (await browser.windows.get(windowId)).title || "";
+    const after = await browser.tabs.get(tabId);
+    if (before.title === after.title && windowTitle.includes(preface) &&
+        windowTitle === (await browser.windows.get(windowId)).title) {
+      return {windowTitle, pageTitle: after.title};
+    }
+    await sleep(TITLE_POLL_MS);
+  }
+  return null;
+}
+
+// Why a request may not go to Halvane, or null. Letting go needs none of this.
+async function refusal(request) {
+  if (!request.site) {
+    return "not-a-web-page";
+  }
+  if (!request.activated) {
+    return "no-gesture";
+  }
+  if (await dismissals(request.site) >= DISMISSALS_ALLOWED) {
+    return "embargoed";
+  }
+  const tab = await browser.tabs.get(request.tabId).catch(() => null);
+  if (!tab || siteOf(tab.url) !== request.site) {
+    return "site-changed";
+  }
+  // The window's title is its active tab's, and a prompt belongs in front of
+  // what the user is looking at.
+  if (!tab.active || tab.windowId !== request.windowId) {
+    return "not-active";
+  }
+  const window = await browser.windows.get(tab.windowId).catch(() => null);
+  return window && window.focused ? null : "not-focused";
+}
+
+// The keep as it will be asked for once the window's title shows the preface,
+// or null (the page told why).
+async function markWindow(request, preface) {
+  await browser.windows.update(request.windowId, {titlePreface: preface});
+  const shown = await waitForPreface(request.windowId, preface).catch(() => null);
+  if (!shown) {
+    tell(request, "error", "title-not-shown",
       "The window's title does not show the page's title, so Halvane could not find the window.");
     return null;
   }
-  const now = await browser.tabs.get(tab.id);
-  if (!now.active || now.windowId !== tab.windowId || siteOf(now.url) !== site) {
-    await removePreface(tab.windowId);
-    tell(tab.id, "refused", "not-active");
+  const titles = await settledTitle(request.tabId, request.windowId, preface);
+  if (!titles) {
+    tell(request, "refused", "title-changed");
     return null;
   }
-  return {tabId: tab.id, windowId: tab.windowId, site, preface, pageTitle: now.title, windowTitle, pid: 0};
+  const why = await refusal(request);
+  if (why) {
+    tell(request, "refused", why);
+    return null;
+  }
+  return {...request, ...titles, preface, state: "starting", asked: false, ending: null};
 }
 
-async function keepWindow(tabId) {
-  const tab = await browser.tabs.get(tabId);
-  const site = siteOf(tab.url);
+async function keepWindow(request) {
   const keep = await currentKeep();
-  if (keep && keep.tabId === tabId) {
-    tell(tabId, "kept", "already");
+  if (keep && keep.token === request.token) {
+    tell(request, keep.state === "kept" ? "kept" : "busy", keep.state === "kept" ? "already" : "asking");
+    return;
+  }
+  const why = await refusal(request);
+  if (why) {
+    tell(request, "refused", why);
     return;
   }
   if (keep) {
-    tell(tabId, "refused", "busy");
-    return;
-  }
-  if (!site) {
-    tell(tabId, "refused", "not-a-web-page");
-    return;
-  }
-  // The window's title is its active tab's: another tab's page cannot be kept.
-  if (!tab.active) {
-    tell(tabId, "refused", "not-active");
+    tell(request, "busy", "keeping");
     return;
   }
 
   // The preface begins with the pin, so the title sent never begins with "_":
   // no page can have Halvane hide its window.
-  const preface = `\u{1F4CC} ${randomId()} `;
-  await browser.windows.update(tab.windowId, {titlePreface: preface});
-  let started;
+  const preface = `${PIN} ${randomId()} `;
+  let started = null;
   try {
-    started = await markedWindow(tab, site, preface);
-  } catch (e) {
-    await removePreface(tab.windowId);
-    throw e;
-  }
-  if (!started) {
-    return;
-  }
-  await saveKeep(started);
-
-  let reply;
-  try {
-    reply = await browser.runtime.sendNativeMessage(HOST, {
-      site, title: started.windowTitle, language: browser.i18n.getUILanguage(),
-    });
-  } catch (e) {
-    reply = {ok: false, error: "no-host", message: String(e && e.message)};
-  }
-  if (reply && reply.ok === true && Number.isInteger(reply.pid)) {
-    await saveKeep({...started, pid: reply.pid});
-    tell(tabId, "kept", "started");
-    return;
-  }
-  await endKeep(started, null);
-  const code = reply && typeof reply.error === "string" ? reply.error : "host";
-  const message = reply && typeof reply.message === "string" ? reply.message : "";
-  tell(tabId, "error", code, message);
-}
-
-async function letGo(tabId, reason) {
-  const keep = await currentKeep();
-  if (!keep || (tabId !== null && keep.tabId !== tabId)) {
-    if (tabId !== null) {
-      tell(tabId, "released", "not-kept");
+    started = await markWindow(request, preface);
+  } finally {
+    if (!started) {
+      await removePreface(request.windowId);
     }
-    return;
   }
-  await endKeep(keep, reason);
+  if (started) {
+    await saveKeep(started);
+    connect(started);
+  }
 }
 
-// Ends the keep when the event means its tab or its title is gone. reason
-// null: the page that asked is gone too, so nobody is told.
+// Starts the host for the keep; what it reports is handled in turn.
+function connect(keep) {
+  let port;
+  try {
+    port = browser.runtime.connectNative(HOST);
+  } catch (e) {
+    serially(() => finish(keep.preface, "error", "no-host", String(e && e.message)));
+    return;
+  }
+  ports.set(keep.preface, port);
+  let heard = false;
+  port.onMessage.addListener((message) => {
+    heard = true;
+    serially(() => hostSaid(keep.preface, message));
+  });
+  // Closed before the host said a word: Firefox found no host, or it could not start.
+  port.onDisconnect.addListener((p) => serially(() =>
+    finish(keep.preface, "error", heard ? "host-ended" : "no-host", p.error ? String(p.error.message) : "")));
+  port.postMessage({site: keep.site, title: keep.windowTitle, language: browser.i18n.getUILanguage()});
+}
+
+// A change the host saw. Messages of a keep that is over are dropped.
+async function hostSaid(preface, message) {
+  const keep = await currentKeep();
+  if (!keep || keep.preface !== preface || message === null || typeof message !== "object") {
+    return;
+  }
+  switch (message.event) {
+    case "started":
+      return;
+    case "asking":
+      await saveKeep({...keep, state: "asking", asked: true});
+      return;
+    case "kept":
+      await saveKeep({...keep, state: "kept"});
+      if (!keep.ending) {
+        tell(keep, "kept", keep.asked ? "allowed" : "remembered");
+      }
+      return;
+    case "busy":
+      return finish(preface, "busy", "halvane");
+    case "error":
+      return finish(preface, "error", String(message.error || "host"), String(message.message || ""));
+    case "ended":
+      return ended(keep, message);
+    default:
+      return;
+  }
+}
+
+// Halvane has ended: what the user did, told as the page will read it.
+async function ended(keep, message) {
+  const outcome = String(message.outcome);
+  if (keep.ending || outcome === "released") {
+    return finish(keep.preface, "released", keep.ending || "halvane");
+  }
+  if (outcome === "dismissed") {
+    await countDismissal(keep.site);
+    return finish(keep.preface, "dismissed", "cancel");
+  }
+  const told = {
+    declined: ["declined", keep.asked ? "never" : "remembered"],
+    busy: ["busy", "halvane"],
+    "not-found": ["error", "not-found"],
+  }[outcome] || ["error", "halvane-exit", `Halvane ended with ${message.exitCode}.`];
+  return finish(keep.preface, ...told);
+}
+
+// The keep is over: its pin goes, the toolbar is idle again and the page that
+// asked hears why. Once only: the host's last word and its port's closing
+// both arrive here.
+async function finish(preface, outcome, reason, message) {
+  const port = ports.get(preface);
+  ports.delete(preface);
+  const keep = await currentKeep();
+  if (!keep || keep.preface !== preface) {
+    return;
+  }
+  await removePreface(keep.windowId);
+  await saveKeep(null);
+  tell(keep, outcome, reason, message);
+  if (port) {
+    port.disconnect();
+  }
+}
+
+// Ends the keep: without its preface the window's title is one Halvane does
+// not know, and Halvane ends. The page hears of it when Halvane has ended.
+async function letGo(keep, reason) {
+  if (keep.ending) {
+    return;
+  }
+  await saveKeep({...keep, ending: reason});
+  await removePreface(keep.windowId);
+  if (!ports.has(keep.preface)) {
+    await finish(keep.preface, "released", reason);
+  }
+}
+
+async function pageLetsGo(asker) {
+  const keep = await currentKeep();
+  if (keep && keep.token === asker.token) {
+    await letGo(keep, "page");
+  } else {
+    tell(asker, "released", "not-kept");
+  }
+}
+
+// Ends the keep when the event means its tab or its title is gone.
 function watch(matches, reason) {
   return (...args) => serially(async () => {
     const keep = await currentKeep();
     if (keep && matches(keep, ...args)) {
-      await endKeep(keep, reason);
+      await letGo(keep, reason);
     }
   });
+}
+
+// The request as it stood when it was sent: the site is the sending
+// document's, whatever the tab shows by the time it is handled.
+function requestFrom(message, sender) {
+  return {
+    tabId: sender.tab.id, windowId: sender.tab.windowId, token: String(message.token),
+    site: siteOf(sender.url), activated: message.activated === true,
+  };
 }
 
 // Messages: a page's request through the content script (top frame only), or
@@ -195,11 +347,12 @@ browser.runtime.onMessage.addListener((message, sender) => {
   if (message === null || typeof message !== "object") {
     return undefined;
   }
-  if (sender.tab && sender.frameId === 0) {
+  if (sender.tab && sender.frameId === 0 && typeof message.token === "string") {
+    const request = requestFrom(message, sender);
     if (message.halvane === "keep") {
-      serially(() => keepWindow(sender.tab.id)).catch(() => tell(sender.tab.id, "error", "failed"));
+      serially(() => keepWindow(request)).catch(() => tell(request, "error", "failed"));
     } else if (message.halvane === "let-go") {
-      serially(() => letGo(sender.tab.id, "page"));
+      serially(() => pageLetsGo(request));
     }
     return undefined;
   }
@@ -207,21 +360,42 @@ browser.runtime.onMessage.addListener((message, sender) => {
     return serially(currentKeep);
   }
   if (!sender.tab && message.popup === "let-go") {
-    return serially(() => letGo(null, "user"));
+    return serially(async () => {
+      const keep = await currentKeep();
+      if (keep) {
+        await letGo(keep, "user");
+      }
+    });
   }
   return undefined;
 });
 
-browser.tabs.onRemoved.addListener(watch((keep, tabId) => keep.tabId === tabId, null));
-browser.windows.onRemoved.addListener(watch((keep, windowId) => keep.windowId === windowId, null));
+browser.tabs.onRemoved.addListener(watch((keep, tabId) => keep.tabId === tabId, "tab"));
+browser.windows.onRemoved.addListener(watch((keep, windowId) => keep.windowId === windowId, "window"));
 // Another tab shown in the window, or the tab moved out of it: the window's
-// title changes, and Halvane lets go of it.
+// title changes, and Halvane would lose the window.
 browser.tabs.onActivated.addListener(watch((keep, info) =>
-  keep.windowId === info.windowId && keep.tabId !== info.tabId, "title"));
-browser.tabs.onDetached.addListener(watch((keep, tabId) => keep.tabId === tabId, "title"));
+  keep.windowId === info.windowId && keep.tabId !== info.tabId, "tab"));
+browser.tabs.onDetached.addListener(watch((keep, tabId) => keep.tabId === tabId, "tab"));
 browser.tabs.onUpdated.addListener(watch((keep, tabId, change) =>
-  keep.tabId === tabId && change.url !== undefined && siteOf(change.url) !== keep.site, null),
+  keep.tabId === tabId && change.url !== undefined && siteOf(change.url) !== keep.site, "tab"),
 {properties: ["url"]});
 browser.tabs.onUpdated.addListener(watch((keep, tabId, change) =>
   keep.tabId === tabId && change.title !== undefined && change.title !== keep.pageTitle, "title"),
 {properties: ["title"]});
+
+// Started anew, this extension owns no keep: its pins go, and so does a keep
+// that Firefox cut off by unloading this page while it lasted.
+serially(async () => {
+  const {started} = await browser.storage.session.get("started");
+  if (!started) {
+    await browser.storage.session.set({started: true});
+    await removeOldPins();
+  }
+  const keep = await currentKeep();
+  if (keep && !ports.has(keep.preface)) {
+    await letGo({...keep, ending: null}, "restart");
+  } else {
+    await saveKeep(keep);
+  }
+});

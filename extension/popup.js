@@ -1,5 +1,5 @@
 "use strict";
-// The toolbar button's panel: which window is kept, and letting go of it.
+// The toolbar button's panel: which window is kept or being asked about, and letting go of it.
 
 async function show() {
   const keep = await browser.runtime.sendMessage({popup: "status"});
@@ -8,6 +8,8 @@ async function show() {
   if (!keep) {
     return;
   }
+  document.getElementById("state").textContent = keep.state === "kept"
+    ? "Halvane keeps this window on top for" : "Halvane is asking you whether to keep this window on top for";
   document.getElementById("site").textContent = keep.site;
   document.getElementById("page").textContent = keep.windowTitle;
   document.getElementById("show").onclick = async () => {

@@ -79,22 +79,32 @@ void End(Process& process)
     process = Process{};
 }
 
+std::vector<DWORD> ProcessIds(const wchar_t* fileName)
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, fileName) == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
 Process FindProcess(const wchar_t* fileName)
 {
     Process process;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return process;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !process.handle; more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, fileName) != 0)
-            continue;
-        process.handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
-                                     entry.th32ProcessID);
-        process.id = process.handle ? entry.th32ProcessID : 0;
+    for (DWORD id : ProcessIds(fileName)) {
+        process.handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
+        if (process.handle) {
+            process.id = id;
+            break;
+        }
     }
-    CloseHandle(snapshot);
     return process;
 }
 

@@ -52,6 +52,8 @@ void End(Process& process);
 // A running process that someone else started, by its file name (the first
 // found); empty when none runs. The handle can wait for it and read its exit code.
 Process FindProcess(const wchar_t* fileName);
+// The ids of every running process of that file name.
+std::vector<DWORD> ProcessIds(const wchar_t* fileName);
 
 // Ends the process on scope exit, so no test leaves one behind.
 class ScopedProcess {

@@ -11,6 +11,11 @@
 //                             halvane.exe that something else started, and prints it
 //       answer A              answers that prompt: always | once | never | cancel
 //       exit S                waits up to S seconds for that halvane.exe to end
+//       launch TAIL           starts halvane.exe (next to this tool) with TAIL and
+//                             watches it as above
+//       prompts               prints how many consent prompts of any halvane.exe
+//                             have shown since the last time it was asked
+//       gone S                waits up to S seconds until no halvane.exe runs
 //       quit                  (ends that halvane.exe if it still runs)
 //     Lines are UTF-8.
 //
@@ -30,6 +35,7 @@
 #include <stdio.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -133,8 +139,51 @@ void WaitWatchedExit(const Watched& watched, DWORD seconds)
         Say(L"halvane.exe exit code: " + std::to_wstring(static_cast<int>(code)));
 }
 
+// Counts the prompts of every halvane.exe, whoever started it, from a thread of
+// its own: a browser's requests can raise several while a command waits.
+struct PromptCounter {
+    CRITICAL_SECTION lock;
+    std::set<HWND> seen;
+    int count = 0;
+    PromptCounter()
+    {
+        InitializeCriticalSection(&lock);
+        CloseHandle(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
+    }
+    static DWORD WINAPI Watch(void* self)
+    {
+        auto* counter = static_cast<PromptCounter*>(self);
+        for (;;) {
+            for (DWORD id : driver::ProcessIds(L"halvane.exe")) {
+                for (HWND dialog : driver::DialogsOf(id)) {
+                    EnterCriticalSection(&counter->lock);
+                    if (counter->seen.insert(dialog).second)
+                        ++counter->count;
+                    LeaveCriticalSection(&counter->lock);
+                }
+            }
+            Sleep(50);
+        }
+    }
+    int Take()
+    {
+        EnterCriticalSection(&lock);
+        int taken = count;
+        count = 0;
+        LeaveCriticalSection(&lock);
+        return taken;
+    }
+};
+
+void WaitNoneRunning(DWORD seconds)
+{
+    bool none = driver::WaitUntil([] { return driver::ProcessIds(L"halvane.exe").empty(); }, seconds * 1000, 50);
+    Say(none ? L"halvane.exe: none" : L"halvane.exe: running");
+}
+
 int Interactive()
 {
+    PromptCounter prompts;
     StandInBrowser browser;
     Watched watched;
     std::map<int, HWND> windows;
@@ -184,11 +233,19 @@ int Interactive()
             AnswerWatched(watched, rest);
         } else if (verb == L"exit") {
             WaitWatchedExit(watched, _wtoi(rest.c_str()));
+        } else if (verb == L"launch") {
+            driver::End(watched.halvane);
+            watched.halvane = driver::Launch(rest);
+            Say(watched.halvane.handle ? L"launched" : L"could not start " + driver::ProgramPath());
+        } else if (verb == L"prompts") {
+            Say(L"prompts: " + std::to_wstring(prompts.Take()));
+        } else if (verb == L"gone") {
+            WaitNoneRunning(_wtoi(rest.c_str()));
         } else if (verb == L"quit") {
             break;
         } else if (!verb.empty()) {
             Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | raised N S"
-                L" | prompt S | answer A | exit S | quit");
+                L" | prompt S | answer A | exit S | launch TAIL | prompts | gone S | quit");
         }
     }
     return 0;
