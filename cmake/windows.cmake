@@ -154,7 +154,8 @@ set_source_files_properties(res/host.rc PROPERTIES OBJECT_DEPENDS
 target_include_directories(halvane_host PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/res;${CMAKE_BINARY_DIR}/halvane_host_version>)
 target_compile_options(halvane_host PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
-target_link_libraries(halvane_host PRIVATE halvane_host_logic advapi32 user32 kernel32)
+# From Halvane's own logic it takes only the browser's window classes, which it looks for as the keeper does.
+target_link_libraries(halvane_host PRIVATE halvane_host_logic halvane_logic advapi32 user32 kernel32)
 target_link_options(halvane_host PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
                     -Wl,-Map=${CMAKE_BINARY_DIR}/halvane_host.map ${HALVANE_PE_VERSION_FLAGS})
 

@@ -1,7 +1,5 @@
 #include "host/host_message.h"
 
-#include "host/json.h"
-
 #include <string.h>
 
 namespace {
@@ -108,37 +106,6 @@ bool IsUtf8(const std::string& text)
         c += more;
     }
     return true;
-}
-
-std::string SuccessReply(uint32_t processId)
-{
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    writer.StartObject();
-    writer.Key("ok");
-    writer.Bool(true);
-    writer.Key("pid");
-    writer.Uint(processId);
-    writer.EndObject();
-    return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-std::string ErrorReply(HostError error, const std::string& detail)
-{
-    std::string message = HostErrorMessage(error);
-    if (!detail.empty())
-        message += " (" + detail + ")";
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    writer.StartObject();
-    writer.Key("ok");
-    writer.Bool(false);
-    writer.Key("error");
-    writer.String(HostErrorCode(error));
-    writer.Key("message");
-    writer.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
-    writer.EndObject();
-    return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 std::string ErrorNumber(uint32_t error)

@@ -1,5 +1,6 @@
-// The browser host's side of native messaging: one framed message in, one
-// framed reply out. Platform-free, so it is unit-tested and fuzzed natively.
+// The browser host's side of native messaging: the framed request it reads, the
+// codes of what it refuses, and the framing of what it sends. Platform-free, so
+// it is unit-tested and fuzzed natively.
 #ifndef HALVANE_HOST_MESSAGE_H
 #define HALVANE_HOST_MESSAGE_H
 
@@ -11,7 +12,7 @@
 // A request is far smaller; anything longer is refused before it is read.
 enum : uint32_t { MaxMessageBytes = 64 * 1024 };
 
-// Every outcome the host replies with. The codes (HostErrorCode) are what the
+// Every failure the host reports. The codes (HostErrorCode) are what the
 // extension sees and may act on: they never change meaning.
 enum HostError {
     HostOk,
@@ -42,11 +43,7 @@ HostError ReadMessage(ReadBytes read, void* context, std::string* body);
 // Well-formed UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
 bool IsUtf8(const std::string& text);
 
-// The reply bodies: {"ok":true,"pid":N} and {"ok":false,"error":CODE,"message":TEXT}.
-std::string SuccessReply(uint32_t processId);
-// A detail, such as a Windows error number, follows the message.
-std::string ErrorReply(HostError error, const std::string& detail = std::string());
-// "error N", a Windows error number for a reply or a line of output.
+// "error N", a Windows error number for a message or a line of output.
 std::string ErrorNumber(uint32_t error);
 
 // The length in native byte order, then the body.

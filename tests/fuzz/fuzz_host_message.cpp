@@ -1,11 +1,14 @@
 // The host's road from the bytes on its standard input to Halvane's command
-// line: the reader, the request's checks and the line built from them. A
-// request that passes must come back out of Halvane's own parser exactly and
-// within Windows' bound, and every outcome must give a reply that parses.
+// line, and on to the messages it sends while it watches Halvane. A request that
+// passes must come back out of Halvane's own parser exactly and within Windows'
+// bound, and every outcome must give a message that parses. The bytes after the
+// request are looks at Halvane and its end: each change must be told once, and
+// the end must agree with what was seen.
 #include "app/command_line.h"
 #include "fuzz_support.h"
 #include "host/host_message.h"
 #include "host/host_request.h"
+#include "host/host_watch.h"
 #include "host/json.h"
 
 #include <algorithm>
@@ -48,6 +51,48 @@ void CheckRoundTrip(const HostRequest& request, const std::wstring& line)
     FUZZ_CHECK(request.windowTitle == values.windowTitle);
 }
 
+std::string EventOf(const std::string& message)
+{
+    rapidjson::Document parsed;
+    parsed.Parse(message.c_str());
+    FUZZ_CHECK(parsed.IsObject() && parsed["event"].IsString());
+    return parsed["event"].GetString();
+}
+
+// Each byte but the last is a look: bit 0 a window of Halvane's shown, bit 1 the
+// browser window topmost. The last gives the stored decision and the exit code.
+void CheckWatch(const uint8_t* looks, size_t count)
+{
+    WatchState state;
+    bool shown = false, asked = false, kept = false;
+    for (size_t i = 0; i + 1 < count; ++i) {
+        WatchSample sample = {(looks[i] & 1) != 0, (looks[i] & 2) != 0};
+        std::string sent;
+        for (const std::string& message : WatchStep(&state, sample))
+            sent += EventOf(message) + " ";
+        bool askingDue = sample.promptShown && !shown;
+        bool keptDue = !sample.promptShown && sample.windowTopmost && !kept;
+        FUZZ_CHECK(sent == std::string(askingDue ? "asking " : "") + (keptDue ? "kept " : ""));
+        shown = sample.promptShown;
+        asked = asked || shown;
+        kept = kept || keptDue;
+    }
+    if (count == 0)
+        return;
+    StoredDecision decision = static_cast<StoredDecision>(looks[count - 1] % 3);
+    uint32_t exitCode = looks[count - 1] & 4 ? 0xFFFFFFFEu : 0;
+    std::string outcome = EndOutcome(state, exitCode, decision);
+    FUZZ_CHECK((outcome == "error") == (exitCode != 0));
+    FUZZ_CHECK(outcome == "error" || (outcome == "released") == kept);
+    FUZZ_CHECK(outcome != "declined" || decision == StoredDeny);
+    FUZZ_CHECK(outcome != "dismissed" || asked);
+    FUZZ_CHECK(outcome != "not-found" || (decision == StoredAllow && !asked));
+    FUZZ_CHECK(outcome != "busy" || (decision == StoredNone && !asked && !kept));
+    rapidjson::Document ended;
+    ended.Parse(EndedEvent(outcome.c_str(), exitCode).c_str());
+    FUZZ_CHECK(ended["outcome"].GetString() == outcome && ended["exitCode"].GetInt() == int32_t(exitCode));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -72,9 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             CheckRoundTrip(request, line);
     }
 
-    std::string reply = error == HostOk ? SuccessReply(1234) : ErrorReply(error);
-    rapidjson::Document parsed;
-    parsed.Parse(reply.c_str());
-    FUZZ_CHECK(parsed.IsObject() && parsed["ok"].IsBool() && parsed["ok"].GetBool() == (error == HostOk));
+    const char* event = error == HostOk ? "started" : "error";
+    FUZZ_CHECK(EventOf(error == HostOk ? StartedEvent(1234) : ErrorEvent(error)) == event);
+    if (error == HostOk)
+        CheckWatch(data + input.at, size - input.at);
     return 0;
 }

@@ -1,10 +1,12 @@
-// The browser host's platform-free half: reader, request checks, language map, replies,
-// manifest, and a command line that Halvane's own parser turns back into the three values.
+// The browser host's platform-free half: reader, request checks, language map, the watch
+// and its messages, manifest, and a command line that Halvane's own parser turns back into
+// the three values.
 #include "app/command_line.h"
 #include "app/language_table.h"
 #include "host/host_identity.h"
 #include "host/host_message.h"
 #include "host/host_request.h"
+#include "host/host_watch.h"
 #include "host/json.h"
 
 #include <gtest/gtest.h>
@@ -212,7 +214,7 @@ TEST(HostCommandLine, HalvanesParserGivesBackTheThreeValuesWithinWindowsBound)
               ErrorTitleLength);
 }
 
-TEST(HostReply, CodesAreStableAndRepliesFramed)
+TEST(HostEvents, CodesAreStableAndMessagesFramed)
 {
     const struct { HostError error; const char* code; } codes[] = {
         {ErrorTruncated, "truncated"},   {ErrorLength, "bad-length"},         {ErrorEncoding, "bad-encoding"},
@@ -221,18 +223,61 @@ TEST(HostReply, CodesAreStableAndRepliesFramed)
         {ErrorBreakaway, "no-breakaway"}, {ErrorStart, "start-failed"},
     };
     for (const auto& c : codes) {
-        rapidjson::Document reply;
-        std::string text = ErrorReply(c.error, "error 5");
-        reply.Parse(text.c_str());
-        ASSERT_TRUE(reply.IsObject()) << text;
-        EXPECT_EQ(reply.MemberCount(), 3u) << text;
-        EXPECT_TRUE(reply["ok"].IsFalse()) << text;
-        EXPECT_STREQ(reply["error"].GetString(), c.code);
-        EXPECT_NE(std::string(reply["message"].GetString()).find("(error 5)"), std::string::npos) << text;
+        rapidjson::Document message;
+        std::string text = ErrorEvent(c.error, "error 5");
+        message.Parse(text.c_str());
+        ASSERT_TRUE(message.IsObject()) << text;
+        EXPECT_EQ(message.MemberCount(), 3u) << text;
+        EXPECT_STREQ(message["event"].GetString(), "error");
+        EXPECT_STREQ(message["error"].GetString(), c.code);
+        EXPECT_NE(std::string(message["message"].GetString()).find("(error 5)"), std::string::npos) << text;
     }
-    EXPECT_EQ(SuccessReply(4294967295u), "{\"ok\":true,\"pid\":4294967295}");
+    EXPECT_EQ(StartedEvent(4294967295u), "{\"event\":\"started\",\"pid\":4294967295}");
+    EXPECT_EQ(BusyEvent(), "{\"event\":\"busy\"}");
+    EXPECT_EQ(EndedEvent("error", 0xFFFFFFFEu), "{\"event\":\"ended\",\"outcome\":\"error\",\"exitCode\":-2}")
+        << "Halvane's -2 as Halvane gives it";
     EXPECT_EQ(FrameMessage("{}"), Length(2) + "{}");
     EXPECT_EQ(ErrorNumber(0), "error 0");
+}
+
+// Each look: '.' nothing, 'P' a window of Halvane's shown, 'T' the browser window
+// topmost, 'B' both. Then Halvane ends with the exit code, its decision read after.
+TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
+{
+    const struct { const char* name; const char* looks; uint32_t exitCode; StoredDecision decision;
+                   const char* sent; const char* outcome; } cases[] = {
+        {"just this time, then let go", "..PPP..TTT..", 0, StoredNone, "asking kept", "released"},
+        {"always, kept, then Preferences made it a Deny", "PP.TT", 0, StoredDeny, "asking kept", "released"},
+        {"remembered Allow", "TTTT", 0, StoredAllow, "kept", "released"},
+        {"kept, lost and on top again: told once", "T.T.T", 0, StoredAllow, "kept", "released"},
+        {"on top already while the prompt shows", "BBB", 0, StoredNone, "asking", "dismissed"},
+        {"on top while the prompt shows, then kept", "BB.T", 0, StoredNone, "asking kept", "released"},
+        {"never", "PPP.", 0, StoredDeny, "asking", "declined"},
+        {"remembered Deny", "", 0, StoredDeny, "", "declined"},
+        {"cancel", "PPP", 0, StoredNone, "asking", "dismissed"},
+        {"a second showing is told again", "PP.PP", 0, StoredNone, "asking asking", "dismissed"},
+        {"always for a window that was gone", "PP.", 0, StoredAllow, "asking", "dismissed"},
+        {"remembered Allow, no such window", "..", 0, StoredAllow, "", "not-found"},
+        {"the mutex taken first", "", 0, StoredNone, "", "busy"},
+        {"a malformed command line", "", 0xFFFFFFFEu, StoredDeny, "", "error"},
+        {"ended badly after a keep", "T", 3, StoredAllow, "kept", "error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WatchState state;
+        std::string sent;
+        for (const char* look = c.looks; *look; ++look) {
+            WatchSample sample = {*look == 'P' || *look == 'B', *look == 'T' || *look == 'B'};
+            for (const std::string& message : WatchStep(&state, sample)) {
+                rapidjson::Document parsed;
+                parsed.Parse(message.c_str());
+                ASSERT_TRUE(parsed.IsObject() && parsed.MemberCount() == 1u) << message;
+                sent += (sent.empty() ? "" : " ") + std::string(parsed["event"].GetString());
+            }
+        }
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_STREQ(EndOutcome(state, c.exitCode, c.decision), c.outcome);
+    }
 }
 
 TEST(HostManifest, NamesThisHostAndTheExtension)

@@ -1,5 +1,7 @@
 // halvane-host.exe started as Firefox starts a native-messaging host: suspended, without a
-// window, in a job that lets children break away and ends with the host. Then its registration.
+// window, in a job that lets children break away and ends with the host, its input left open
+// as a port is. Then its registration.
+#include "browser_windows.h"
 #include "driver.h"
 #include "language_roads.h"
 #include "string_tables.h"
@@ -41,88 +43,6 @@ std::string Request(const std::string& site, const std::string& title, const std
     return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
 }
 
-// Reads until the pipe breaks or the time-out passes, never blocking on it.
-bool ReadToEnd(HANDLE pipe, std::string* out)
-{
-    return driver::WaitUntil(
-        [&] {
-            DWORD available = 0;
-            if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
-                return GetLastError() == ERROR_BROKEN_PIPE;
-            if (available) {
-                std::string chunk(available, '\0');
-                DWORD got = 0;
-                if (ReadFile(pipe, &chunk[0], available, &got, nullptr))
-                    out->append(chunk, 0, got);
-            }
-            return false;
-        },
-        kTimeoutMs);
-}
-
-// Runs the host on the input: it must end by itself with exitCode, leave its standard
-// output to nobody else and write one framed reply. The job is kept open when asked for.
-void RunHostAsFirefox(const std::string& input, bool closeInput, bool breakawayOk, DWORD exitCode,
-                      rapidjson::Document* reply, HANDLE* keepJob = nullptr)
-{
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    ASSERT_NE(job, nullptr);
-    if (keepJob)
-        *keepJob = job;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = breakawayOk ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
-    ASSERT_TRUE(SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    HANDLE inRead, inWrite, outRead, outWrite;
-    ASSERT_TRUE(CreatePipe(&inRead, &inWrite, &inheritable, 0));
-    ASSERT_TRUE(CreatePipe(&outRead, &outWrite, &inheritable, 0));
-    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    HANDLE errors = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
-
-    // Firefox passes the manifest's path and the extension's id, and starts the host in its folder.
-    std::wstring host = driver::ProgramPath(L"" HALVANE_HOST_EXE);
-    std::wstring folder = host.substr(0, host.rfind(L'\\'));
-    std::wstring commandLine = L"\"" + host + L"\" \"" + driver::ProgramPath(L"" HALVANE_HOST_MANIFEST) +
-                               L"\" " + L"" HALVANE_EXTENSION_ID;
-    STARTUPINFOW startup = {sizeof(startup)};
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errors;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(host.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                  CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process);
-    DWORD startError = GetLastError();
-    for (HANDLE handle : {inRead, outWrite, errors})
-        CloseHandle(handle);
-    std::string output;
-    if (started) {
-        EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess));
-        ResumeThread(process.hThread);
-        DWORD written = 0;
-        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-        if (closeInput)
-            CloseHandle(std::exchange(inWrite, nullptr));
-        DWORD code = driver::WaitForExit({process.hProcess, process.dwProcessId}, kTimeoutMs);
-        TerminateJobObject(job, 1);
-        EXPECT_EQ(code, exitCode) << "259 (STILL_ACTIVE): the host was still waiting";
-        EXPECT_TRUE(ReadToEnd(outRead, &output)) << "something else holds the host's standard output";
-        for (HANDLE handle : {process.hThread, process.hProcess})
-            CloseHandle(handle);
-    }
-    for (HANDLE handle : {inWrite, outRead, keepJob ? nullptr : job})
-        if (handle)
-            CloseHandle(handle);
-    ASSERT_TRUE(started) << "cannot start " << string_tables::Narrow(host) << " (error " << startError << ")";
-
-    uint32_t length = 0;
-    std::memcpy(&length, output.data(), std::min<size_t>(output.size(), 4));
-    ASSERT_TRUE(output.size() >= 4 && output.size() == 4 + size_t(length)) << "not one framed reply: " << output;
-    reply->Parse(output.data() + 4, length);
-    ASSERT_TRUE(reply->IsObject() && (*reply)["ok"].IsBool()) << output;
-}
-
 // Ends a halvane.exe found running; true when there was none.
 bool NoHalvaneRuns()
 {
@@ -143,41 +63,105 @@ struct BrowserHost : testing::Test {
     }
 };
 
-// The title carries what the command line must not split or strip: quotes,
-// spaces, an ampersand and a character outside ASCII.
-TEST_F(BrowserHost, AGoodRequestStartsHalvaneOutsideTheJobWithThePromptAsAsked)
+const int kClosePort = -1;
+
+// The host stays while its Halvane runs and tells each change. The title carries
+// what the command line must not split or strip: quotes, spaces, an ampersand and
+// a character outside ASCII; the prompt shows it in the language asked for.
+TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
 {
     ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());
-    rapidjson::Document reply;
-    HANDLE job = nullptr;
-    ASSERT_NO_FATAL_FAILURE(RunHostAsFirefox(
-        Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT")), false, true, 0, &reply, &job));
-    std::unique_ptr<void, decltype(&CloseHandle)> jobHandle(job, CloseHandle);
-    ASSERT_TRUE(reply["ok"].GetBool());
-    ASSERT_TRUE(reply["pid"].IsUint());
-    EXPECT_EQ(reply.MemberCount(), 2u);
+    const std::wstring title = L"\"A\" & B \x2014 Firefox";
+    const std::string request = Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT"));
+    // stored: the site's decision beforehand (-1 none); window: the browser window is open; otherMs:
+    // another Halvane's mutex is held so long from the start; answer: at "asking", a choice, Cancel or
+    // the port closed. On "kept" the window is closed.
+    const struct { const char* name; int stored; bool window; DWORD otherMs; int answer; const char* told; } cases[] = {
+        {"just this time", -1, true, 0, IDC_JUST_THIS_TIME, "started asking kept ended/released"},
+        {"never", -1, true, 0, IDC_NEVER, "started asking ended/declined"},
+        {"cancel", -1, true, 0, IDCANCEL, "started asking ended/dismissed"},
+        {"a remembered Deny", 0, true, 0, 0, "started ended/declined"},
+        {"a remembered Allow", 1, true, 0, 0, "started kept ended/released"},
+        {"a remembered Allow, no such window", 1, false, 0, 0, "started ended/not-found"},
+        {"another Halvane for over 2 s", 1, true, 3000, 0, "busy"},
+        {"another Halvane ending within 2 s", 1, true, 1000, 0, "started kept ended/released"},
+        {"the port closed while the prompt shows", -1, true, 0, kClosePort, "started asking"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.stored >= 0)
+            driver::WriteDword(L"example.org", c.stored);
+        StandInBrowser browser;
+        HWND window = c.window ? browser.Open(L"MozillaWindowClass", title) : nullptr;
+        HANDLE other = c.otherMs ? CreateMutexW(nullptr, FALSE, L"HalvaneExe") : nullptr;
+        DWORD start = GetTickCount();
+        driver::FirefoxHost host(driver::ProgramPath(L"" HALVANE_HOST_EXE));
+        ASSERT_NE(host.process().id, 0u) << "cannot start the host (error " << GetLastError() << ")";
+        host.Post(request);
 
-    DWORD id = reply["pid"].GetUint();
-    driver::ScopedProcess halvane(
-        driver::Process{OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, id), id});
-    ASSERT_NE(halvane.get().handle, nullptr) << "Halvane did not outlive the job";
-    EXPECT_EQ(halvane.WaitForExit(0), DWORD(STILL_ACTIVE)) << "Halvane ended with the job";
-    BOOL inJob = TRUE;
-    EXPECT_TRUE(IsProcessInJob(halvane.get().handle, job, &inJob));
-    EXPECT_FALSE(inJob);
-
-    HWND prompt = driver::WaitForDialog(id, kTimeoutMs);
-    ASSERT_NE(prompt, nullptr) << "no prompt";
-    const string_tables::StringTable& german = string_tables::StringsOf(1031);
-    EXPECT_EQ(driver::Text(prompt), german[IDS_PROMPT_CAPTION]);
-    wchar_t message[1024];
-    FormatPromptMessage(german[IDS_PROMPT_MESSAGE].c_str(), L"example.org", L"\"A\" & B \x2014 Firefox", message, 1024);
-    EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), message);
-    driver::Click(prompt, IDCANCEL);
-    EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+        std::string told, body;
+        DWORD halvaneId = 0;
+        while (!host.OutputEnded() && GetTickCount() - start < 3 * kTimeoutMs) {
+            if (other && GetTickCount() - start >= c.otherMs)
+                CloseHandle(std::exchange(other, nullptr));
+            if (!host.Receive(&body, 50))
+                continue;
+            rapidjson::Document message;
+            message.Parse(body.c_str());
+            ASSERT_TRUE(message.IsObject() && message["event"].IsString()) << body;
+            std::string event = message["event"].GetString();
+            told += (told.empty() ? "" : " ") + event;
+            if (event == "started") {
+                halvaneId = message["pid"].GetUint();
+                std::unique_ptr<void, decltype(&CloseHandle)> halvane(
+                    OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, halvaneId), CloseHandle);
+                BOOL inJob = TRUE;
+                EXPECT_TRUE(IsProcessInJob(halvane.get(), host.job(), &inJob) && !inJob) << "Halvane is in the job";
+            } else if (event == "asking") {
+                HWND prompt = driver::WaitForDialog(halvaneId, kTimeoutMs);
+                ASSERT_NE(prompt, nullptr);
+                wchar_t text[1024];
+                FormatPromptMessage(string_tables::StringsOf(1031)[IDS_PROMPT_MESSAGE].c_str(), L"example.org",
+                                    title.c_str(), text, 1024);
+                EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), text);
+                if (c.answer == kClosePort)
+                    break;
+                if (c.answer == IDCANCEL)
+                    driver::Click(prompt, IDCANCEL);
+                else
+                    EXPECT_TRUE(driver::WaitUntilInputCounts(prompt) && driver::Pick(prompt, c.answer) &&
+                                driver::PressOk(prompt));
+            } else if (event == "kept") {
+                EXPECT_TRUE(driver::IsTopmost(window));
+                browser.Close(window);
+            } else if (event == "ended") {
+                told += std::string("/") + message["outcome"].GetString();
+                EXPECT_EQ(message["exitCode"].GetInt(), 0);
+            }
+        }
+        if (other)
+            CloseHandle(other);
+        EXPECT_EQ(told, c.told);
+        if (c.answer == kClosePort) {
+            // The host ends at once; Halvane, out of the job and holding none of its pipes, goes on.
+            host.ClosePort();
+            EXPECT_EQ(host.WaitForExit(2000), 0u);
+            EXPECT_TRUE(host.OutputEnded(2000)) << "something else holds the host's standard output";
+            TerminateJobObject(host.job(), 1);
+            driver::ScopedProcess halvane(driver::FindProcess(L"halvane.exe"));
+            EXPECT_EQ(halvane.id(), halvaneId);
+            HWND prompt = driver::WaitForDialog(halvaneId, kTimeoutMs);
+            ASSERT_NE(prompt, nullptr) << "Halvane ended with the host";
+            driver::Click(prompt, IDCANCEL);
+            EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
+        }
+        EXPECT_EQ(host.WaitForExit(kTimeoutMs), 0u) << "259 (STILL_ACTIVE): the host was still waiting";
+        EXPECT_TRUE(NoHalvaneRuns()) << "a Halvane was left running";
+        driver::DeleteDecisionsKey();
+    }
 }
 
-// Each gets the error reply, the exit code 1, and no Halvane. One request of
+// Each gets the error message, the exit code 1, and no Halvane. One request of
 // each kind the parser refuses: its unit tests hold every case of each.
 TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
 {
@@ -198,12 +182,21 @@ TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        rapidjson::Document reply;
-        ASSERT_NO_FATAL_FAILURE(RunHostAsFirefox(c.input, c.closeInput, c.breakawayOk, 1, &reply));
-        EXPECT_FALSE(reply["ok"].GetBool());
-        ASSERT_TRUE(reply["error"].IsString());
-        EXPECT_STREQ(reply["error"].GetString(), c.code);
-        EXPECT_TRUE(reply["message"].IsString());
+        driver::FirefoxHost host(driver::ProgramPath(L"" HALVANE_HOST_EXE), c.breakawayOk);
+        host.Post(c.input);
+        if (c.closeInput)
+            host.ClosePort();
+        EXPECT_EQ(host.WaitForExit(kTimeoutMs), 1u) << "259 (STILL_ACTIVE): the host was still waiting";
+        std::string body;
+        ASSERT_TRUE(host.Receive(&body, kTimeoutMs));
+        rapidjson::Document message;
+        message.Parse(body.c_str());
+        ASSERT_TRUE(message.IsObject()) << body;
+        EXPECT_STREQ(message["event"].GetString(), "error");
+        ASSERT_TRUE(message["error"].IsString());
+        EXPECT_STREQ(message["error"].GetString(), c.code);
+        EXPECT_TRUE(message["message"].IsString());
+        EXPECT_TRUE(host.OutputEnded(kTimeoutMs)) << "more than one message";
         EXPECT_TRUE(NoHalvaneRuns()) << "a refused request started Halvane";
     }
 }

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include "guard/input_guard_logic.h"
+#include "host/host_identity.h"
 #include "ui/resource_ids.h"
 
 #include <commctrl.h>
@@ -8,6 +9,8 @@
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <utility>
 
 namespace driver {
 
@@ -21,40 +24,52 @@ std::wstring ProgramPath(const wchar_t* fileName)
 
 decltype(&CreateProcessW) createProcess = CreateProcessW;
 
-Process Launch(const std::wstring& tail, const std::wstring& exe, DWORD flags, HANDLE* mainThread, int showCommand)
+namespace {
+
+// CreateProcessW with Launch's retries; startup and the other arguments as CreateProcessW takes them.
+bool StartProcess(const std::wstring& exe, const std::wstring& commandLine, DWORD flags, BOOL inherit,
+                  const wchar_t* folder, STARTUPINFOW* startup, PROCESS_INFORMATION* info)
 {
     const int kTries = 3;
     std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
     for (int attempt = 1;; ++attempt) {
-        std::wstring commandLine = L"\"" + exe + L"\"";
-        if (!tail.empty())
-            commandLine += L" " + tail;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        if (showCommand != -1) {
-            startup.dwFlags = STARTF_USESHOWWINDOW;
-            startup.wShowWindow = static_cast<WORD>(showCommand);
-        }
-        PROCESS_INFORMATION info = {};
-        if (createProcess(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                          &info)) {
-            if (mainThread)
-                *mainThread = info.hThread;
-            else
-                CloseHandle(info.hThread);
-            return {info.hProcess, info.dwProcessId};
-        }
+        std::wstring line = commandLine;  // CreateProcessW may write into it
+        if (createProcess(exe.c_str(), &line[0], nullptr, nullptr, inherit, flags, nullptr, folder, startup, info))
+            return true;
         DWORD error = GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempt == kTries) {
             if (error == ERROR_INTERNAL_ERROR)
                 fprintf(stderr, "driver: Wine could not start %ls in %d tries\n", name.c_str(), kTries);
             SetLastError(error);
-            return {};
+            return false;
         }
         fprintf(stderr, "launch-retry: driver: Wine could not start %ls (error %lu); try %d of %d\n", name.c_str(),
                 error, attempt + 1, kTries);
         fflush(stderr);
     }
+}
+
+}  // namespace
+
+Process Launch(const std::wstring& tail, const std::wstring& exe, DWORD flags, HANDLE* mainThread, int showCommand)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!tail.empty())
+        commandLine += L" " + tail;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (showCommand != -1) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(showCommand);
+    }
+    PROCESS_INFORMATION info = {};
+    if (!StartProcess(exe, commandLine, flags, FALSE, nullptr, &startup, &info))
+        return {};
+    if (mainThread)
+        *mainThread = info.hThread;
+    else
+        CloseHandle(info.hThread);
+    return {info.hProcess, info.dwProcessId};
 }
 
 DWORD WaitForExit(const Process& process, DWORD timeoutMs)
@@ -106,6 +121,114 @@ Process FindProcess(const wchar_t* fileName)
         }
     }
     return process;
+}
+
+FirefoxHost::FirefoxHost(const std::wstring& exe, bool breakawayOk)
+{
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = breakawayOk ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE inRead = nullptr, outWrite = nullptr;
+    if (!job_ || !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
+        !CreatePipe(&inRead, &input_, &inheritable, 0) || !CreatePipe(&output_, &outWrite, &inheritable, 0)) {
+        if (inRead)
+            CloseHandle(inRead);
+        return;
+    }
+    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+    HANDLE errors = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+
+    std::wstring folder = exe.substr(0, exe.find_last_of(L"\\/"));
+    std::wstring commandLine =
+        L"\"" + exe + L"\" \"" + folder + L"\\" HALVANE_HOST_MANIFEST L"\" " HALVANE_EXTENSION_ID;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errors;
+    PROCESS_INFORMATION info = {};
+    bool started = StartProcess(exe, commandLine, CREATE_SUSPENDED | CREATE_NO_WINDOW, TRUE, folder.c_str(), &startup,
+                                &info);
+    DWORD error = GetLastError();
+    for (HANDLE handle : {inRead, outWrite, errors})
+        CloseHandle(handle);
+    if (started) {
+        AssignProcessToJobObject(job_, info.hProcess);
+        ResumeThread(info.hThread);
+        CloseHandle(info.hThread);
+        process_ = {info.hProcess, info.dwProcessId};
+    }
+    SetLastError(error);
+}
+
+FirefoxHost::~FirefoxHost()
+{
+    if (job_)
+        TerminateJobObject(job_, 1);
+    End(process_);
+    for (HANDLE handle : {input_, output_, job_})
+        if (handle)
+            CloseHandle(handle);
+}
+
+void FirefoxHost::Post(const std::string& bytes)
+{
+    DWORD written = 0;
+    WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void FirefoxHost::ClosePort()
+{
+    if (input_)
+        CloseHandle(std::exchange(input_, nullptr));
+}
+
+// Reads what the pipe holds, never blocking on it, until `size` bytes are at hand or the output ends.
+bool FirefoxHost::Fill(size_t size, DWORD timeoutMs)
+{
+    WaitUntil(
+        [&] {
+            DWORD available = 0;
+            if (received_.size() >= size || ended_)
+                return true;
+            if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) {
+                ended_ = true;
+                return true;
+            }
+            if (available) {
+                std::string chunk(available, '\0');
+                DWORD got = 0;
+                if (ReadFile(output_, &chunk[0], available, &got, nullptr))
+                    received_.append(chunk, 0, got);
+            }
+            return received_.size() >= size;
+        },
+        timeoutMs, 1);
+    return received_.size() >= size;
+}
+
+bool FirefoxHost::Receive(std::string* body, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    if (!Fill(4, timeoutMs))
+        return false;
+    uint32_t length = 0;
+    memcpy(&length, received_.data(), 4);
+    DWORD spent = GetTickCount() - start;
+    if (!Fill(4 + size_t(length), spent < timeoutMs ? timeoutMs - spent : 0))
+        return false;
+    body->assign(received_, 4, length);
+    received_.erase(0, 4 + size_t(length));
+    return true;
+}
+
+bool FirefoxHost::OutputEnded(DWORD timeoutMs)
+{
+    Fill(SIZE_MAX, timeoutMs);
+    return ended_;
 }
 
 HalvaneDialog::HalvaneDialog(const std::wstring& tail, const wchar_t* caption, const std::wstring& exe,

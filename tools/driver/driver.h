@@ -70,6 +70,37 @@ private:
     Process process_;
 };
 
+// A native-messaging host started as Firefox starts one: suspended, with
+// CREATE_NO_WINDOW, in its own folder, given the manifest's path and the
+// extension's id, in a job whose only limit is JOB_OBJECT_LIMIT_BREAKAWAY_OK
+// (none, with breakawayOk false). Its standard input and output are pipes held
+// here, its errors go nowhere. On scope exit the job is ended, as Firefox ends
+// it, with whatever is still in it.
+class FirefoxHost {
+public:
+    explicit FirefoxHost(const std::wstring& exe, bool breakawayOk = true);
+    ~FirefoxHost();
+    FirefoxHost(const FirefoxHost&) = delete;
+    FirefoxHost& operator=(const FirefoxHost&) = delete;
+    const Process& process() const { return process_; }  // empty when it could not start
+    HANDLE job() const { return job_; }
+    DWORD WaitForExit(DWORD timeoutMs) const { return driver::WaitForExit(process_, timeoutMs); }
+    // To its standard input; ClosePort closes that, as Firefox does when the port closes.
+    void Post(const std::string& bytes);
+    void ClosePort();
+    // The body of the next framed message; false when none came whole in time or the output ended.
+    bool Receive(std::string* body, DWORD timeoutMs = kPatienceMs);
+    // Whether its standard output ended within the time: every process that held it is gone.
+    bool OutputEnded(DWORD timeoutMs = 0);
+
+private:
+    bool Fill(size_t size, DWORD timeoutMs);
+    Process process_;
+    HANDLE job_ = nullptr, input_ = nullptr, output_ = nullptr;
+    std::string received_;  // read from the output and not yet handed out
+    bool ended_ = false;
+};
+
 // halvane.exe started for one of its dialogs, as most tests start it: waits for
 // a visible dialog of the process (only one with that caption, when given), for
 // no longer than the process lives. Ends the process on scope exit.
