@@ -181,8 +181,23 @@ async function markWindow(request, preface) {
   return {...request, ...titles, preface, state: "starting", asked: false, ending: null};
 }
 
+// A keep that is ending has a Halvane that is still ending: a request made
+// meanwhile waits for it, at most this long, and is then told Halvane is busy.
+const ENDING_WAIT_MS = 2000;
+const ENDING_POLL_MS = 100;
+
 async function keepWindow(request) {
   const keep = await currentKeep();
+  if (keep && keep.ending && Date.now() - request.sent < ENDING_WAIT_MS) {
+    // Not in the queue: the host's word that Halvane has ended comes through it.
+    setTimeout(() => serially(() => keepWindow(request)).catch(() => tell(request, "error", "failed")),
+      ENDING_POLL_MS);
+    return;
+  }
+  if (keep && keep.ending) {
+    tell(request, "busy", "halvane");
+    return;
+  }
   if (keep && keep.token === request.token) {
     tell(request, keep.state === "kept" ? "kept" : "busy", keep.state === "kept" ? "already" : "asking");
     return;
@@ -337,7 +352,7 @@ function watch(matches, reason) {
 function requestFrom(message, sender) {
   return {
     tabId: sender.tab.id, windowId: sender.tab.windowId, token: String(message.token),
-    site: siteOf(sender.url), activated: message.activated === true,
+    site: siteOf(sender.url), activated: message.activated === true, sent: Date.now(),
   };
 }
 

@@ -265,11 +265,13 @@ class Browser:
         return subprocess.run(["xdotool", "getwindowname", window], capture_output=True, text=True).stdout.strip()
 
     def click(self, window):
+        # A window manager would give the window the focus on a click; the Xvfb has none.
+        subprocess.run(["xdotool", "windowfocus", window])
         geometry = dict(line.split("=") for line in subprocess.run(
             ["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout.split())
         x = int(geometry["X"]) + int(geometry["WIDTH"]) // 2
         y = int(geometry["Y"]) + int(geometry["HEIGHT"]) * 2 // 3
-        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], check=True)
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
 
     def open(self, url):
         self.marionette.call("WebDriver:Navigate", {"url": url})
@@ -486,6 +488,7 @@ def main():
                 print(f"ok    {row.name} ({time.monotonic() - started:.1f} s)", flush=True)
             except Failure as failure:
                 print(f"FAIL  {row.name}: {failure}", flush=True)
+                print(f"      heard: { {k: v for k, v in Page.heard.items() if k.startswith(row.key)} }", flush=True)
                 if "window-gone" in row.steps or not browser.x_windows():
                     break
                 run.recover(row)

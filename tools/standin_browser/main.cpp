@@ -69,9 +69,10 @@ void Answer(HWND prompt, const std::wstring& answer)
     static const std::map<std::wstring, int> choices = {
         {L"always", IDC_ALWAYS}, {L"once", IDC_JUST_THIS_TIME}, {L"never", IDC_NEVER}};
     auto choice = choices.find(answer);
+    // The prompt takes no answer until it has been seen for a moment, and no
+    // user answers sooner: a watcher that looks now and then sees it too.
+    driver::WaitUntilInputCounts(prompt, driver::kPatienceMs);
     if (choice != choices.end()) {
-        // The prompt takes no answer until it has been seen for a moment.
-        driver::WaitUntilInputCounts(prompt, driver::kPatienceMs);
         driver::Click(prompt, choice->second);
         driver::WaitUntil([&] { return driver::IsEnabled(prompt, IDOK); }, 5000);
         Say(L"answered: " + driver::ItemText(prompt, choice->second));
