@@ -66,9 +66,25 @@ function siteOf(url) {
   }
 }
 
+// Every outcome a page can hear, with the reasons it comes with. The page
+// authors' guide has a row for each, and a test holds the two together. An
+// error may also carry one of the host's own codes.
+const OUTCOMES = {
+  kept: ["allowed", "remembered", "already"],
+  declined: ["never", "remembered"],
+  dismissed: ["cancel"],
+  busy: ["keeping", "asking", "halvane"],
+  released: ["page", "user", "title", "tab", "window", "halvane", "restart", "not-kept"],
+  refused: ["no-gesture", "not-active", "not-focused", "embargoed", "site-changed", "title-changed", "not-a-web-page"],
+  error: ["title-not-shown", "not-found", "no-host", "host-ended", "halvane-exit", "failed"],
+};
+
 // Only the document that asked hears: its content script drops a message
 // that carries another document's token.
 function tell(asker, outcome, reason, message) {
+  if (!OUTCOMES[outcome] || (!OUTCOMES[outcome].includes(reason) && outcome !== "error")) {
+    console.error(`Halvane: an outcome the guide does not list: ${outcome}/${reason}`);
+  }
   browser.tabs.sendMessage(asker.tabId, {token: asker.token, outcome, reason, message}, {frameId: 0})
     .catch(() => {});
 }
