@@ -3,12 +3,14 @@
 // made, and looked at afterwards through the installer's own API, the
 // registry, the shell's shortcut reader and the installed program itself.
 //
-//   installer_test.exe [gtest flags] CURRENT.msi OTHER_ARCH.msi SAME_VERSION.msi NEXT.msi
-//                      ARCH CURRENT_VERSION NEXT_VERSION LANGUAGE
+//   installer_test.exe [gtest flags] CURRENT.msi A_DAY_LATER.msi OTHER_ARCH.msi SAME_VERSION.msi
+//                      NEXT.msi ARCH CURRENT_VERSION NEXT_VERSION LANGUAGE
 //
-// OTHER_ARCH.msi is the same version for the other architecture, SAME_VERSION.msi
-// another package of the current version (holding the later-numbered exe).
-// LANGUAGE is the code the Start-menu shortcut is to pass in the prefix's locale.
+// A_DAY_LATER.msi holds the same files as CURRENT.msi, built with a commit time
+// a day later; OTHER_ARCH.msi the other architecture's programs of the same
+// version; SAME_VERSION.msi another build of the current version (an exe of the
+// same file version whose PE header says image version 1). LANGUAGE is the code
+// the Start-menu shortcut is to pass in the prefix's locale.
 #include "driver.h"
 #include "host/host_identity.h"
 #include "string_tables.h"
@@ -22,6 +24,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -32,7 +35,7 @@ namespace {
 using string_tables::Narrow;
 
 struct Arguments {
-    std::wstring msi, otherArchMsi, sameVersionMsi, nextMsi, arch, version, nextVersion, language;
+    std::wstring msi, aDayLaterMsi, otherArchMsi, sameVersionMsi, nextMsi, arch, version, nextVersion, language;
 } args;
 
 const wchar_t kUpgradeCode[] = L"{BA6F122D-F40A-4519-8075-6952C9A171EE}";
@@ -40,12 +43,14 @@ const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\A
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const wchar_t kHostKey[] = L"" HALVANE_HOST_KEY;
 const DWORD kMsiexecTimeoutMs = 60000;
+// What msiexec returns when a launch condition refuses the install.
+const DWORD kInstallFailure = 1603;
 
 DWORD Msiexec(const std::wstring& action, const std::wstring& package, const std::wstring& properties = L"")
 {
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
-    driver::ScopedProcess msiexec(driver::Launch(action + L" \"" + package + L"\" /qn " + properties,
+    driver::ScopedProcess msiexec(driver::Launch(action + L" \"" + package + L"\" /qn /norestart " + properties,
                                                  std::wstring(system) + L"\\msiexec.exe"));
     return msiexec.WaitForExit(kMsiexecTimeoutMs);
 }
@@ -63,6 +68,34 @@ std::wstring InstalledExe() { return InstallFolder() + L"\\halvane.exe"; }
 std::wstring ShortcutPath() { return Folder(CSIDL_PROGRAMS) + L"\\Halvane.lnk"; }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The machine and image version a PE file's headers state (both 0 when unreadable).
+// The image version sits at the same place in 32-bit and 64-bit headers.
+struct PeHeader {
+    WORD machine = 0, imageVersion = 0;
+};
+
+PeHeader ReadPeHeader(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS32 nt{};
+    file.read(reinterpret_cast<char*>(&dos), sizeof(dos));
+    file.seekg(dos.e_lfanew);
+    file.read(reinterpret_cast<char*>(&nt), sizeof(nt));
+    if (!file || nt.Signature != IMAGE_NT_SIGNATURE)
+        return {};
+    return {nt.FileHeader.Machine, nt.OptionalHeader.MajorImageVersion};
+}
+
+WORD Machine(const std::wstring& arch) { return arch == L"x64" ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386; }
+
+ULONGLONG LastWritten(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return ULARGE_INTEGER{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}}.QuadPart;
+}
 
 bool SamePath(const std::wstring& a, const std::wstring& b)
 {
@@ -159,23 +192,46 @@ std::wstring Summary(const std::wstring& package, UINT property)
     return type == VT_I2 || type == VT_I4 ? std::to_wstring(number) : text;
 }
 
-std::wstring FileRecordVersion(const std::wstring& package, const wchar_t* file)
+// The rows a query of a package's database gives, each row's fields joined by '|'.
+std::vector<std::wstring> Query(const std::wstring& package, const std::wstring& query)
 {
+    std::vector<std::wstring> rows;
     MSIHANDLE database = 0, view = 0, record = 0;
-    std::wstring version = L"(none)";
-    const std::wstring query = std::wstring(L"SELECT `Version` FROM `File` WHERE `File` = '") + file + L"'";
     if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
-        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS &&
-        MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-        wchar_t text[64] = L"";
-        DWORD length = 64;
-        if (MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS)
-            version = text;
+        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+        while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+            std::wstring row;
+            for (UINT field = 1; field <= MsiRecordGetFieldCount(record); ++field) {
+                wchar_t text[MAX_PATH] = L"";
+                DWORD length = MAX_PATH;
+                MsiRecordGetStringW(record, field, text, &length);
+                row += (field > 1 ? L"|" : L"") + std::wstring(text);
+            }
+            rows.push_back(row);
+            MsiCloseHandle(record);
+        }
     }
-    for (MSIHANDLE handle : {record, view, database})
+    for (MSIHANDLE handle : {view, database})
         if (handle)
             MsiCloseHandle(handle);
-    return version;
+    return rows;
+}
+
+std::wstring QueryOne(const std::wstring& package, const std::wstring& query)
+{
+    const std::vector<std::wstring> rows = Query(package, query);
+    return rows.size() == 1 ? rows[0] : L"(" + std::to_wstring(rows.size()) + L" rows)";
+}
+
+std::wstring ProductCode(const std::wstring& package)
+{
+    return QueryOne(package, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'");
+}
+
+int Sequence(const std::wstring& package, const wchar_t* action)
+{
+    return _wtoi(QueryOne(package, std::wstring(L"SELECT `Sequence` FROM `InstallExecuteSequence` WHERE `Action` = '") +
+                                       action + L"'").c_str());
 }
 
 std::wstring InstalledProduct()
@@ -206,7 +262,8 @@ void ExpectInstalled(const std::wstring& version, const std::wstring& exeVersion
 
     EXPECT_EQ(version_record::Read(InstalledExe()).Text(L"ProductVersion"), exeVersion)
         << Narrow(InstalledExe());
-    for (const wchar_t* file : {L"\\LICENSE.txt", L"\\THIRD-PARTY-NOTICES.txt", L"\\" HALVANE_HOST_EXE})
+    for (const wchar_t* file :
+         {L"\\LICENSE.txt", L"\\README.txt", L"\\THIRD-PARTY-NOTICES.txt", L"\\" HALVANE_HOST_EXE})
         EXPECT_TRUE(Exists(InstallFolder() + file)) << Narrow(file);
     // Firefox finds the host as the key names it: the manifest, and the host beside it.
     const std::wstring manifest = InstallFolder() + L"\\" HALVANE_HOST_MANIFEST;
@@ -225,7 +282,7 @@ void ExpectInstalled(const std::wstring& version, const std::wstring& exeVersion
     EXPECT_EQ(shortcut.arguments, language) << "user language " << GetUserDefaultLangID();
 }
 
-TEST(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsContents)
+TEST(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsBytes)
 {
     const std::wstring otherArch = args.arch == L"x64" ? L"x86" : L"x64";
     const struct {
@@ -241,22 +298,67 @@ TEST(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsContents)
         EXPECT_EQ(Summary(package.msi, PID_TEMPLATE), package.template_);
         EXPECT_EQ(Summary(package.msi, PID_WORDCOUNT), L"10") << "compressed, no elevation";
         for (const wchar_t* exe : {L"halvane.exe", L"halvane_host.exe"})
-            EXPECT_EQ(FileRecordVersion(package.msi, exe), args.version + L".0") << Narrow(exe) << "'s file version";
+            EXPECT_EQ(QueryOne(package.msi, L"SELECT `Version` FROM `File` WHERE `File` = '" + std::wstring(exe) +
+                                                L"'"),
+                      args.version + L".0") << Narrow(exe) << "'s file version";
     }
-    const std::wstring code = Summary(args.msi, PID_REVNUMBER);
+    // Packages that differ in any byte differ in both codes: Windows refuses
+    // another package code under an installed product code (error 1638),
+    // which Wine lets pass.
+    const std::wstring code = Summary(args.msi, PID_REVNUMBER), product = ProductCode(args.msi);
     EXPECT_EQ(code.size(), 38u) << Narrow(code);
-    EXPECT_NE(code, Summary(args.otherArchMsi, PID_REVNUMBER));
-    EXPECT_NE(code, Summary(args.sameVersionMsi, PID_REVNUMBER)) << "another exe, the same package code";
+    EXPECT_EQ(product.size(), 38u) << Narrow(product);
+    for (const std::wstring* other : {&args.aDayLaterMsi, &args.otherArchMsi, &args.sameVersionMsi}) {
+        SCOPED_TRACE(Narrow(*other));
+        EXPECT_NE(code, Summary(*other, PID_REVNUMBER));
+        EXPECT_NE(product, ProductCode(*other));
+    }
 }
 
-TEST(Installer, RefusesToInstallForEveryone)
+// The Upgrade rows: the earlier versions (replaced), the later ones (they
+// refuse this one), and this very version, from and up to it, both bounds
+// inclusive. The product found is removed whole before anything is installed,
+// so a file of equal version is installed anew: right after InstallValidate.
+TEST(Installer, FindsEachVersionByOneRowAndRemovesTheFoundProductFirst)
 {
-    for (const wchar_t* properties : {L"ALLUSERS=1", L"ALLUSERS=2 MSIINSTALLPERUSER=1"}) {
+    auto row = [](const std::wstring& min, const std::wstring& max, int attributes, const wchar_t* property) {
+        return min + L"|" + max + L"|" + std::to_wstring(attributes) + L"|" + property + L"|" + kUpgradeCode;
+    };
+    const std::wstring& v = args.version;
+    std::vector<std::wstring> expected{
+        row(L"", v, msidbUpgradeAttributesMigrateFeatures, L"WIX_UPGRADE_DETECTED"),
+        row(v, v, msidbUpgradeAttributesVersionMinInclusive | msidbUpgradeAttributesVersionMaxInclusive,
+            L"HALVANE_SAME_VERSION"),
+        row(v, L"", msidbUpgradeAttributesOnlyDetect, L"WIX_DOWNGRADE_DETECTED")};
+    std::vector<std::wstring> rows = Query(
+        args.msi, L"SELECT `VersionMin`, `VersionMax`, `Attributes`, `ActionProperty`, `UpgradeCode` FROM `Upgrade`");
+    std::sort(rows.begin(), rows.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected);
+    const int removal = Sequence(args.msi, L"RemoveExistingProducts");
+    EXPECT_GT(removal, Sequence(args.msi, L"InstallValidate"));
+    EXPECT_LT(removal, Sequence(args.msi, L"InstallInitialize"));
+    EXPECT_GT(Sequence(args.msi, L"InstallValidate"), 0);
+}
+
+// ALLUSERS=2 is per machine from Windows 7 on unless MSIINSTALLPERUSER=1,
+// and then Windows clears ALLUSERS before the launch condition is evaluated:
+// a per-user install. Wine has no such rule (it keeps ALLUSERS=2 and installs
+// per machine), so that pair is tried here in the form Windows gives it
+// (ALLUSERS="" last: Wine's msiexec drops the quotes and would take the next
+// word for its value).
+TEST(Installer, RefusesToInstallForEveryoneAndInstallsPerUserAsWindowsSevenAsksIt)
+{
+    for (const wchar_t* properties : {L"ALLUSERS=1", L"ALLUSERS=2"}) {
         SCOPED_TRACE(Narrow(properties));
-        EXPECT_NE(Msiexec(L"/i", args.msi, properties), 0u);
+        EXPECT_EQ(Msiexec(L"/i", args.msi, properties), kInstallFailure);
         EXPECT_TRUE(InstalledProducts().empty());
         EXPECT_FALSE(Exists(InstallFolder()));
     }
+    ASSERT_EQ(Msiexec(L"/i", args.msi, L"MSIINSTALLPERUSER=1 ALLUSERS=\"\""), 0u);
+    EXPECT_EQ(ProductInfo(InstalledProduct(), INSTALLPROPERTY_ASSIGNMENTTYPE), L"0") << "installed for every user";
+    EXPECT_EQ(Msiexec(L"/x", args.msi), 0u);
+    EXPECT_TRUE(InstalledProducts().empty());
 }
 
 TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
@@ -275,25 +377,40 @@ TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
         EXPECT_EQ(halvane.WaitForExit(10000), 0u) << "the installed program on a remembered Deny";
         EXPECT_EQ(driver::ReadDecisionsKey(), decisions);
     }
-    // Each replaces the one installed: the other architecture (and back), and
-    // another package of the same version.
+    {
+        SCOPED_TRACE("the same files built a day later over it");
+        const ULONGLONG written = LastWritten(InstalledExe());
+        ASSERT_EQ(Msiexec(L"/i", args.aDayLaterMsi), 0u);
+        ExpectInstalled(args.version, args.version, args.language);
+        EXPECT_EQ(InstalledProduct(), ProductCode(args.aDayLaterMsi));
+        EXPECT_EQ(UninstallEntry(first, L"DisplayName"), L"(none)") << "the first build is still listed";
+        EXPECT_GT(LastWritten(InstalledExe()), written) << "the first build's files were kept";
+    }
+    // Each replaces the one installed, and its exe of the same file version
+    // with it: the other architecture (and back), and another build.
+    const WORD machine = Machine(args.arch), otherMachine = Machine(args.arch == L"x64" ? L"x86" : L"x64");
     const struct {
         const char* what;
         const std::wstring& msi;
         const wchar_t* properties;
-        const std::wstring& exeVersion;
         std::wstring language;
         bool firstProduct;
+        WORD machine, imageVersion;
     } sameVersion[] = {
-        {"the other architecture over it", args.otherArchMsi, L"", args.version, args.language, false},
-        {"back to this architecture", args.msi, L"HALVANE_LANGUAGE=fr", args.version, L"fr", true},
-        {"another package of the same version", args.sameVersionMsi, L"", args.nextVersion, args.language, false},
+        {"the other architecture over it", args.otherArchMsi, L"", args.language, false, otherMachine, 0},
+        {"back to this architecture", args.msi, L"HALVANE_LANGUAGE=fr", L"fr", true, machine, 0},
+        {"another build of the same version", args.sameVersionMsi, L"", args.language, false, machine, 1},
     };
     for (const auto& step : sameVersion) {
         SCOPED_TRACE(step.what);
         ASSERT_EQ(Msiexec(L"/i", step.msi, step.properties), 0u);
-        ExpectInstalled(args.version, step.exeVersion, step.language);
+        ExpectInstalled(args.version, args.version, step.language);
         EXPECT_EQ(InstalledProduct() == first, step.firstProduct);
+        const PeHeader exe = ReadPeHeader(InstalledExe());
+        const PeHeader host = ReadPeHeader(InstallFolder() + L"\\" HALVANE_HOST_EXE);
+        EXPECT_EQ(exe.machine, step.machine);
+        EXPECT_EQ(host.machine, step.machine);
+        EXPECT_EQ(exe.imageVersion, step.imageVersion);
     }
     {
         SCOPED_TRACE("upgrade to " + Narrow(args.nextVersion));
@@ -304,7 +421,7 @@ TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
     }
     {
         SCOPED_TRACE("older over newer");
-        EXPECT_NE(Msiexec(L"/i", args.msi), 0u) << "an earlier version replaced a later one";
+        EXPECT_EQ(Msiexec(L"/i", args.msi), kInstallFailure) << "an earlier version replaced a later one";
         ExpectInstalled(args.nextVersion, args.nextVersion, args.language);
     }
     {
@@ -329,12 +446,12 @@ TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
 int wmain(int argc, wchar_t** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (argc != 9) {
-        fprintf(stderr, "usage: installer_test.exe CURRENT.msi OTHER_ARCH.msi SAME_VERSION.msi NEXT.msi ARCH"
-                        " CURRENT_VERSION NEXT_VERSION LANGUAGE\n");
+    if (argc != 10) {
+        fprintf(stderr, "usage: installer_test.exe CURRENT.msi A_DAY_LATER.msi OTHER_ARCH.msi SAME_VERSION.msi NEXT.msi"
+                        " ARCH CURRENT_VERSION NEXT_VERSION LANGUAGE\n");
         return 2;
     }
-    args = {argv[1], argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8]};
+    args = {argv[1], argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8], argv[9]};
     CoInitialize(nullptr);
     return RUN_ALL_TESTS();
 }
