@@ -4,12 +4,10 @@ outside the project into a program, as its linker map shows:
 
     check_notices.py NOTICES PROGRAM.map...
 
-Each archive member the linker took counts, named ARCHIVE(MEMBER) without
-the architecture's prefix (lib32_libmingwex_a-, lib64_...); the members an
-import library has for each imported function count as ARCHIVE(import
-stubs). Each object it loaded counts by its name. Files of the build folder
-(the project's own libraries) and paths given relative to it are the
-project's own.
+Each archive member taken counts as ARCHIVE(MEMBER), without the prefix of
+the architecture (lib64_libmingwex_a-), an import library's per-function
+members as ARCHIVE(import stubs); each object loaded by its name. Files of
+the build folder, or given relative to it, are the project's own.
 """
 import os
 import re

@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Windows Installer packages the installer test needs and runs
-# installer_test.exe on them in a private Wine prefix of its own:
+# Builds the packages the installer test needs and runs installer_test.exe on
+# them in a private Wine prefix of its own (German, so the Start-menu
+# shortcut's language follows the user's):
 #
 #   installer_test.sh BIN OTHER_ARCH_BIN ARCH VERSION NEXT_VERSION ICON
 #
-# this build's package; the same built a day later (another commit time, the
-# same files); the other architecture's programs of the same version; another
-# build of the same version (an exe of equal file version, other bytes); and
-# the later version. Building this build's package twice must give the same
-# bytes.
-#
-# The prefix runs in a German locale, so the Start-menu shortcut's language is
-# chosen from the user's language and not merely left at English.
+# this build's package (built twice: the same bytes); the same files a day
+# later; the other architecture's programs; another build of this version (an
+# exe of the same file version, PE image version 1); the next version.
 set -uo pipefail
 bin=$1 other_bin=$2 arch=$3 version=$4 next=$5 icon=$6
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -22,8 +18,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-installer.XXXXXX")
 cleanup() { wine_prefix_stop; rm -rf "$work"; }
 trap cleanup EXIT
 
-# NAME:ARCH:VERSION:EPOCH:BIN for each package, BIN holding its halvane.exe (and its
-# halvane-host.exe, or this build's is taken).
+# NAME:ARCH:VERSION:EPOCH:BIN, BIN holding halvane.exe (and halvane-host.exe, or this build's is taken).
 for package in "current:$arch:$version:1700000000:$bin" "rebuilt:$arch:$version:1700000000:$bin" \
                "a-day-later:$arch:$version:1700086400:$bin" "other-arch:$other:$version:1700000000:$other_bin" \
                "same-version:$arch:$version:1700000000:$bin/same" "next:$arch:$next:1700000000:$bin/next"; do
@@ -33,7 +28,25 @@ for package in "current:$arch:$version:1700000000:$bin" "rebuilt:$arch:$version:
   /usr/bin/python3 "$repo/package/make_msi.py" --epoch "$epoch" --arch "$parch" --version "$pversion" \
     --exe "$exes/halvane.exe" --host "$host" --icon "$icon" --out "$work/$name.msi" >/dev/null || exit 1
 done
-cmp "$work/current.msi" "$work/rebuilt.msi" || { echo "installer_test: a rebuild gave another package" >&2; exit 1; }
+fail() { echo "installer_test: $*" >&2; exit 1; }
+cmp "$work/current.msi" "$work/rebuilt.msi" || fail "a rebuild gave another package"
+table() { msiinfo export "$work/$1.msi" "$2" | tail -n +4 | tr -d '\r'; }
+for p in current other-arch; do
+  [ "$(table $p File | awk -F'\t' '/\.exe\t/ { print $5 }' | sort -u)" = "$version.0" ] ||
+    fail "$p: the exes' file versions"
+done
+# Windows refuses another package under an installed product code (error 1638; Wine lets it pass).
+[ "$(for p in current a-day-later other-arch same-version next; do table $p Property | grep ^ProductCode; done |
+     sort -u | wc -l)" = 5 ] || fail "two packages share a product code"
+# The Upgrade rows: earlier versions, later ones (detect only), this one (both bounds inclusive);
+# and the product found is removed whole before anything is installed.
+code={BA6F122D-F40A-4519-8075-6952C9A171EE}
+[ "$(table current Upgrade | cut -f1,2,3,5,7 | sort)" = "$(printf '%s\t%s\t%s\t%s\t%s\n' "$code" "" "$version" 1 \
+   WIX_UPGRADE_DETECTED "$code" "$version" "$version" 768 HALVANE_SAME_VERSION "$code" "$version" "" 2 \
+   WIX_DOWNGRADE_DETECTED | sort)" ] || { table current Upgrade >&2; fail "not the Upgrade rows expected"; }
+table current InstallExecuteSequence | awk -F'\t' '{ at[$1] = $3 } END { removal = at["RemoveExistingProducts"]
+  exit !(at["InstallValidate"] < removal && removal < at["InstallInitialize"]) }' ||
+  fail "RemoveExistingProducts is not between InstallValidate and InstallInitialize"
 
 wine_prefix_start null || exit 1
 w() { winepath -w "$work/$1.msi"; }
