@@ -159,9 +159,11 @@ target_link_libraries(halvane_host PRIVATE halvane_host_logic halvane_logic adva
 target_link_options(halvane_host PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
                     -Wl,-Map=${CMAKE_BINARY_DIR}/halvane_host.map ${HALVANE_PE_VERSION_FLAGS})
 
-add_subdirectory(tools)
-add_subdirectory(tests/wine)
-add_subdirectory(tests/imports)
-add_subdirectory(tests/package)
-add_subdirectory(tests/browser)
-add_subdirectory(bench)
+if(HALVANE_TESTS)
+  add_subdirectory(tools)
+  add_subdirectory(tests/wine)
+  add_subdirectory(tests/imports)
+  add_subdirectory(tests/package)
+  add_subdirectory(tests/browser)
+  add_subdirectory(bench)
+endif()

@@ -1,23 +1,28 @@
 #!/usr/bin/python3
 """Builds Halvane's Windows Installer package for one architecture with wixl.
 
-    make_msi.py --exe halvane.exe --host halvane-host.exe --icon halvane.ico --arch x64 --version 1.0.0 \
-                --out halvane-1.0.0-x64.msi
+    make_msi.py --exe halvane.exe --host halvane-host.exe --icon halvane.ico --arch x64 --version 1.0.1 \
+                --out halvane-1.0.1-x64.msi [--readme-out README.txt]
 
-The same inputs give the same bytes, and different contents give different
-codes. The product code is a name-based UUID of everything staged for the
-package (every file's name and bytes, the WiX source with its properties, the
-version, the architecture, this builder and wixl's version): a package that
-holds anything else is another product, which the upgrade rules let replace
-an installed one of the same version. The package code is a name-based UUID
-of the finished package's own bytes.
+The same inputs give the same bytes, and packages that differ in any byte
+have different codes. The package is built twice: first with a placeholder
+product code, whose bytes (every file, the cabinet's times, the tables, the
+summary's times: everything but the two codes) name the product; then with
+that product code. So a rebuild at another commit time, or with other tools,
+is another product, which the upgrade rules let replace an installed one of
+the same version; Windows Installer would refuse a package that kept the
+installed product's code with another package code (error 1638). The package
+code is a name-based UUID of the finished package's own bytes.
 
 wixl stamps the package with a random package code and the current time, and
 its cabinet takes the files' modification times: the files are staged with
 the time of SOURCE_DATE_EPOCH (or --epoch), and the summary information is
-rewritten in place afterwards (with olefile). wixl cannot give a file record
-its version, so msibuild (msitools) writes the exe's own version into the
-File table afterwards, as WiX would.
+rewritten in place afterwards (with olefile). What wixl cannot write, msibuild
+(msitools) adds: the exes' own versions in the File table, as WiX would, and
+the inclusive upper bound of the same-version Upgrade row.
+
+README.txt is installed too, with the version, the architecture and both
+codes filled in; --readme-out writes that text for the zip.
 """
 import argparse
 import hashlib
@@ -39,6 +44,10 @@ REPO = os.path.dirname(HERE)
 UPGRADE_CODE = uuid.UUID("BA6F122D-F40A-4519-8075-6952C9A171EE")
 # Text files the package installs beside the program (name in the package: file in the repository).
 DOCUMENTS = {"LICENSE.txt": "LICENSE", "THIRD-PARTY-NOTICES.txt": "THIRD-PARTY-NOTICES.txt"}
+README = os.path.join(HERE, "README.txt")
+# The Upgrade row that finds this very version (package/halvane.wxs).
+SAME_VERSION_PROPERTY = "HALVANE_SAME_VERSION"
+VERSION_MIN_INCLUSIVE, VERSION_MAX_INCLUSIVE = 0x100, 0x200
 # The browser host's names, as the host itself has them.
 HOST_IDENTITY = os.path.join(REPO, "src", "host", "host_identity.h")
 SUMMARY = "\x05SummaryInformation"
@@ -51,6 +60,15 @@ def code(kind, digest):
 
 def crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+def readme(version, arch, product_code):
+    with open(README, encoding="utf-8") as f:
+        text = f.read()
+    for name, value in (("VERSION", version), ("ARCH", arch), ("PRODUCTCODE", product_code),
+                        ("UPGRADECODE", "{%s}" % str(UPGRADE_CODE).upper())):
+        text = text.replace("@%s@" % name, value)
+    return crlf(text.encode("utf-8"))
 
 
 def host_identity():
@@ -88,18 +106,23 @@ def file_version(path):
     return version, str(struct.unpack_from("<H", data, value)[0])
 
 
-def set_file_versions(msi, stage, files):
-    """Gives versioned files (file id: name) their version, and drops the
-    hash Windows Installer keeps for unversioned files only."""
-    queries = []
+def fix_tables(msi, stage, files, version):
+    """Gives versioned files (file id: name) their version, dropping the hash
+    Windows Installer keeps for unversioned files only, and makes both bounds
+    of the same-version Upgrade row inclusive (wixl ignores IncludeMaximum;
+    the row's attributes are part of its key, so it is written anew)."""
+    queries = ["-q", "DELETE FROM `Upgrade` WHERE `ActionProperty` = '%s'" % SAME_VERSION_PROPERTY,
+               "-q", "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Attributes`, `ActionProperty`)"
+               " VALUES ('{%s}', '%s', '%s', %d, '%s')" % (str(UPGRADE_CODE).upper(), version, version,
+                                                          VERSION_MIN_INCLUSIVE | VERSION_MAX_INCLUSIVE,
+                                                          SAME_VERSION_PROPERTY)]
     for key, name in files.items():
         found = file_version(os.path.join(stage, name))
         if found:
             queries += ["-q", "UPDATE `File` SET `Version` = '%s', `Language` = '%s' WHERE `File` = '%s'"
                         % (found[0], found[1], key),
                         "-q", "DELETE FROM `MsiFileHash` WHERE `File_` = '%s'" % key]
-    if queries:
-        subprocess.run(["msibuild", msi] + queries, check=True)
+    subprocess.run(["msibuild", msi] + queries, check=True)
 
 
 # ---- the summary information --------------------------------------------------------
@@ -136,16 +159,24 @@ def fix_summary(path, package_code, epoch):
         ole.close()
 
 
-def staged_digest(stage, names, version, arch):
-    digest = hashlib.sha256()
-    wixl = subprocess.run(["wixl", "--version"], stdout=subprocess.PIPE, text=True).stdout
-    for part in ("arch", arch, "version", version, "wixl", wixl.strip()):
-        digest.update(part.encode() + b"\0")
-    for name in sorted(names) + [os.path.abspath(__file__)]:
-        with open(os.path.join(stage, name), "rb") as f:
-            data = f.read()
-        digest.update(b"%s\0%d\0" % (os.path.basename(name).encode(), len(data)) + data)
-    return digest.hexdigest()
+def build(stage, args, identity, product_code):
+    """The package with this product code and the placeholder package code, as bytes."""
+    with open(os.path.join(stage, "README.txt"), "wb") as out:
+        out.write(readme(args.version, args.arch, product_code))
+    os.utime(os.path.join(stage, "README.txt"), (args.epoch, args.epoch))
+    built = os.path.join(stage, "halvane.msi")
+    command = ["wixl", "-a", args.arch, "-D", "Version=" + args.version,
+               "-D", "ProductCode=" + product_code, "-D", "HostExe=" + identity["HOST_EXE"],
+               "-D", "HostManifest=" + identity["HOST_MANIFEST"], "-D", "HostKey=" + identity["HOST_KEY"],
+               "-o", built, "halvane.wxs"]
+    result = subprocess.run(command, cwd=stage, stderr=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        sys.exit("make_msi: wixl failed:\n" + result.stderr)
+    # The exes' file ids in halvane.wxs.
+    fix_tables(built, stage, {"halvane.exe": "halvane.exe", "halvane_host.exe": identity["HOST_EXE"]}, args.version)
+    fix_summary(built, PLACEHOLDER_CODE, args.epoch)
+    with open(built, "rb") as f:
+        return f.read()
 
 
 def main():
@@ -156,6 +187,7 @@ def main():
     parser.add_argument("--arch", required=True, choices=["x86", "x64"])
     parser.add_argument("--version", required=True, help="major.minor.patch")
     parser.add_argument("--out", required=True)
+    parser.add_argument("--readme-out", help="where to write the README.txt the package installs")
     parser.add_argument("--epoch", type=int, default=int(os.environ.get("SOURCE_DATE_EPOCH", "0") or 0),
                         help="the time stamped into the package (default: SOURCE_DATE_EPOCH)")
     args = parser.parse_args()
@@ -176,26 +208,18 @@ def main():
         for name, data in made.items():
             with open(os.path.join(stage, name), "wb") as out:
                 out.write(data)
-        names = sorted(list(files) + list(made))
-        for name in names:
+        for name in list(files) + list(made):
             os.utime(os.path.join(stage, name), (args.epoch, args.epoch))
 
-        product_code = code("product", staged_digest(stage, names, args.version, args.arch))
+        draft = build(stage, args, identity, PLACEHOLDER_CODE)
+        product_code = code("product", hashlib.sha256(draft).hexdigest())
+        final = build(stage, args, identity, product_code)
         built = os.path.join(stage, "halvane.msi")
-        command = ["wixl", "-a", args.arch, "-D", "Version=" + args.version,
-                   "-D", "ProductCode=" + product_code, "-D", "HostExe=" + identity["HOST_EXE"],
-                   "-D", "HostManifest=" + identity["HOST_MANIFEST"], "-D", "HostKey=" + identity["HOST_KEY"],
-                   "-o", built, "halvane.wxs"]
-        result = subprocess.run(command, cwd=stage, stderr=subprocess.PIPE, text=True)
-        if result.returncode != 0:
-            sys.exit("make_msi: wixl failed:\n" + result.stderr)
-        # The exes' file ids in halvane.wxs.
-        set_file_versions(built, stage, {"halvane.exe": "halvane.exe", "halvane_host.exe": identity["HOST_EXE"]})
-        fix_summary(built, PLACEHOLDER_CODE, args.epoch)
-        with open(built, "rb") as f:
-            package_code = code("package", hashlib.sha256(f.read()).hexdigest())
-        fix_summary(built, package_code, args.epoch)
+        fix_summary(built, code("package", hashlib.sha256(final).hexdigest()), args.epoch)
         shutil.copyfile(built, args.out)
+        if args.readme_out:
+            shutil.copyfile(os.path.join(stage, "README.txt"), args.readme_out)
+        print("make_msi: %s: product code %s" % (os.path.basename(args.out), product_code))
 
 
 if __name__ == "__main__":

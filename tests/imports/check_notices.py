@@ -4,22 +4,30 @@ outside the project into a program, as its linker map shows:
 
     check_notices.py NOTICES PROGRAM.map...
 
-Archives count when the linker took a member from them, objects when it
-loaded them. Files of the build folder (the project's own libraries) and
-paths given relative to it are the project's own.
+Each archive member taken counts as ARCHIVE(MEMBER), without the prefix of
+the architecture (lib64_libmingwex_a-), an import library's per-function
+members as ARCHIVE(import stubs); each object loaded by its name. Files of
+the build folder, or given relative to it, are the project's own.
 """
 import os
 import re
 import sys
 
 
+def member_name(archive, member):
+    member = re.sub(r"^lib(32|64)_\w+?_a-", "", member)
+    if re.fullmatch(re.escape(archive[:-len(".a")]) + r"(_def)?(h|t|s\d+)\.o", member):
+        member = "import stubs"
+    return "%s(%s)" % (archive, member)
+
+
 def linked_from_outside(map_text):
     names = set()
     members = map_text.split("Archive member included", 1)[-1].split("Discarded input sections", 1)[0]
     for line in members.splitlines():
-        found = re.match(r"(/\S+?\.a)\(", line)
+        found = re.match(r"(/\S+?\.a)\((\S+?)\)", line)
         if found:
-            names.add(os.path.basename(found.group(1)))
+            names.add(member_name(os.path.basename(found.group(1)), found.group(2)))
     for found in re.finditer(r"^LOAD (/\S+\.o)$", map_text, re.MULTILINE):
         names.add(os.path.basename(found.group(1)))
     return names
@@ -36,11 +44,12 @@ def main():
             linked = linked_from_outside(f.read())
         if not linked:
             sys.exit("check_notices: %s names nothing linked from outside; is it a linker map?" % map_path)
-        missing = sorted(name for name in linked if not re.search(r"\b%s\b" % re.escape(name), notices))
+        missing = sorted(name for name in linked
+                         if not re.search(r"(?<![\w.(-])%s(?![\w.)-])" % re.escape(name), notices))
         for name in missing:
             print("check_notices: %s is linked in (%s), but THIRD-PARTY-NOTICES.txt does not name it" % (name, map_path))
         if not missing:
-            print("check_notices: %s: all %d files linked from outside are named: %s"
+            print("check_notices: %s: all %d members and objects linked from outside are named: %s"
                   % (os.path.basename(map_path), len(linked), " ".join(sorted(linked))))
         failed = failed or bool(missing)
     return 1 if failed else 0

@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Windows Installer packages the installer test needs and runs
-# installer_test.exe on them in a private Wine prefix of its own:
+# Builds the packages the installer test needs and runs installer_test.exe on
+# them in a private Wine prefix of its own (German, so the Start-menu
+# shortcut's language follows the user's):
 #
-#   installer_test.sh BIN ARCH VERSION NEXT_VERSION ICON
+#   installer_test.sh BIN OTHER_ARCH_BIN ARCH VERSION NEXT_VERSION ICON
 #
-# this build's package; the same for the other architecture (holding this
-# build's exe: only its upgrade rules matter here); another package of the
-# same version (holding the later-numbered exe); and the later version.
-# Building this build's package twice must give the same bytes.
-#
-# The prefix runs in a German locale, so the Start-menu shortcut's language is
-# chosen from the user's language and not merely left at English.
+# this build's package (built twice: the same bytes); the same files a day
+# later; the other architecture's programs; another build of this version (an
+# exe of the same file version, PE image version 1); the next version.
 set -uo pipefail
-bin=$1 arch=$2 version=$3 next=$4 icon=$5
+bin=$1 other_bin=$2 arch=$3 version=$4 next=$5 icon=$6
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 other=$([ "$arch" = x64 ] && echo x86 || echo x64)
 
@@ -21,18 +18,38 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-installer.XXXXXX")
 cleanup() { wine_prefix_stop; rm -rf "$work"; }
 trap cleanup EXIT
 
-# NAME:ARCH:VERSION:EXE for each package.
-for package in "current:$arch:$version:$bin/halvane.exe" "rebuilt:$arch:$version:$bin/halvane.exe" \
-               "other-arch:$other:$version:$bin/halvane.exe" "same-version:$arch:$version:$bin/next/halvane.exe" \
-               "next:$arch:$next:$bin/next/halvane.exe"; do
-  IFS=: read -r name parch pversion exe <<<"$package"
-  /usr/bin/python3 "$repo/package/make_msi.py" --epoch 1700000000 --arch "$parch" --version "$pversion" \
-    --exe "$exe" --host "$bin/halvane-host.exe" --icon "$icon" --out "$work/$name.msi" || exit 1
+# NAME:ARCH:VERSION:EPOCH:BIN, BIN holding halvane.exe (and halvane-host.exe, or this build's is taken).
+for package in "current:$arch:$version:1700000000:$bin" "rebuilt:$arch:$version:1700000000:$bin" \
+               "a-day-later:$arch:$version:1700086400:$bin" "other-arch:$other:$version:1700000000:$other_bin" \
+               "same-version:$arch:$version:1700000000:$bin/same" "next:$arch:$next:1700000000:$bin/next"; do
+  IFS=: read -r name parch pversion epoch exes <<<"$package"
+  host=$exes/halvane-host.exe
+  [ -e "$host" ] || host=$bin/halvane-host.exe
+  /usr/bin/python3 "$repo/package/make_msi.py" --epoch "$epoch" --arch "$parch" --version "$pversion" \
+    --exe "$exes/halvane.exe" --host "$host" --icon "$icon" --out "$work/$name.msi" >/dev/null || exit 1
 done
-cmp "$work/current.msi" "$work/rebuilt.msi" || { echo "installer_test: a rebuild gave another package" >&2; exit 1; }
+fail() { echo "installer_test: $*" >&2; exit 1; }
+cmp "$work/current.msi" "$work/rebuilt.msi" || fail "a rebuild gave another package"
+table() { msiinfo export "$work/$1.msi" "$2" | tail -n +4 | tr -d '\r'; }
+for p in current other-arch; do
+  [ "$(table $p File | awk -F'\t' '/\.exe\t/ { print $5 }' | sort -u)" = "$version.0" ] ||
+    fail "$p: the exes' file versions"
+done
+# Windows refuses another package under an installed product code (error 1638; Wine lets it pass).
+[ "$(for p in current a-day-later other-arch same-version next; do table $p Property | grep ^ProductCode; done |
+     sort -u | wc -l)" = 5 ] || fail "two packages share a product code"
+# The Upgrade rows: earlier versions, later ones (detect only), this one (both bounds inclusive);
+# and the product found is removed whole before anything is installed.
+code={BA6F122D-F40A-4519-8075-6952C9A171EE}
+[ "$(table current Upgrade | cut -f1,2,3,5,7 | sort)" = "$(printf '%s\t%s\t%s\t%s\t%s\n' "$code" "" "$version" 1 \
+   WIX_UPGRADE_DETECTED "$code" "$version" "$version" 768 HALVANE_SAME_VERSION "$code" "$version" "" 2 \
+   WIX_DOWNGRADE_DETECTED | sort)" ] || { table current Upgrade >&2; fail "not the Upgrade rows expected"; }
+table current InstallExecuteSequence | awk -F'\t' '{ at[$1] = $3 } END { removal = at["RemoveExistingProducts"]
+  exit !(at["InstallValidate"] < removal && removal < at["InstallInitialize"]) }' ||
+  fail "RemoveExistingProducts is not between InstallValidate and InstallInitialize"
 
 wine_prefix_start null || exit 1
 w() { winepath -w "$work/$1.msi"; }
 # Only Wine's own processes see the locale; this machine may not have it.
-LC_ALL=de_DE.UTF-8 timeout 280 "$HALVANE_WINE_EXEC" "$bin/installer_test.exe" "$(w current)" "$(w other-arch)" \
-  "$(w same-version)" "$(w next)" "$arch" "$version" "$next" de
+LC_ALL=de_DE.UTF-8 timeout 280 "$HALVANE_WINE_EXEC" "$bin/installer_test.exe" "$(w current)" "$(w a-day-later)" \
+  "$(w other-arch)" "$(w same-version)" "$(w next)" "$arch" "$version" "$next" de
