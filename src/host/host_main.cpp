@@ -211,13 +211,17 @@ StoredDecision ReadStoredDecision(const std::wstring& site)
 
 // Until Halvane ends ("ended" is sent) or the port closes (nothing more is).
 // A look taken while Halvane was ending is dropped: it would describe no
-// running Halvane.
+// running Halvane. Once the window is kept, Halvane shows nothing more until it
+// ends, and its end is waited on, not looked for: a keep may last hours, so
+// the looks slow down then (a window already on top before Halvane ran reads as
+// kept early, and its prompt must still be told).
 void Watch(HANDLE halvane, DWORD processId, const HostRequest& request)
 {
     HANDLE waits[2] = {halvane, PortClosed};
     WatchState state;
     for (;;) {
-        DWORD woken = WaitForMultipleObjects(PortClosed ? 2 : 1, waits, FALSE, WatchIntervalMs);
+        DWORD interval = state.kept ? KeptWatchIntervalMs : WatchIntervalMs;
+        DWORD woken = WaitForMultipleObjects(PortClosed ? 2 : 1, waits, FALSE, interval);
         if (woken == WAIT_OBJECT_0)
             break;
         if (woken != WAIT_TIMEOUT)

@@ -13,9 +13,10 @@
 #include <vector>
 
 enum : uint32_t {
-    WatchIntervalMs = 100,  // between two looks at a running Halvane
-    BusyPollMs = 50,        // between two looks for another Halvane before starting one
-    BusyWaitMs = 2000,      // how long one that is ending is waited for
+    WatchIntervalMs = 100,       // between two looks at a running Halvane
+    KeptWatchIntervalMs = 1000,  // the same once the window is kept
+    BusyPollMs = 50,             // between two looks for another Halvane before starting one
+    BusyWaitMs = 2000,           // how long one that is ending is waited for
 };
 
 // One look at a Halvane that runs.

@@ -69,10 +69,11 @@ void CheckWatch(const uint8_t* looks, size_t count)
         WatchSample sample = {(looks[i] & 1) != 0, (looks[i] & 2) != 0};
         std::string sent;
         for (const std::string& message : WatchStep(&state, sample))
-            sent += EventOf(message) + " ";
+            sent += message;
         bool askingDue = sample.promptShown && !shown;
         bool keptDue = !sample.promptShown && sample.windowTopmost && !kept;
-        FUZZ_CHECK(sent == std::string(askingDue ? "asking " : "") + (keptDue ? "kept " : ""));
+        const char* asking = askingDue ? "{\"event\":\"asking\"}" : "";
+        FUZZ_CHECK(sent == std::string(asking) + (keptDue ? "{\"event\":\"kept\"}" : ""));
         shown = sample.promptShown;
         asked = asked || shown;
         kept = kept || keptDue;

@@ -74,8 +74,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
     const std::wstring title = L"\"A\" & B \x2014 Firefox";
     const std::string request = Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT"));
     // stored: the site's decision beforehand (-1 none); window: the browser window is open; otherMs:
-    // another Halvane's mutex is held so long from the start; answer: at "asking", a choice, Cancel or
-    // the port closed. On "kept" the window is closed.
+    // another Halvane's mutex is held so long from the start (INFINITE: throughout); answer: at
+    // "asking", a choice, Cancel or the port closed. On "kept" the window is closed.
     const struct { const char* name; int stored; bool window; DWORD otherMs; int answer; const char* told; } cases[] = {
         {"just this time", -1, true, 0, IDC_JUST_THIS_TIME, "started asking kept ended/released"},
         {"never", -1, true, 0, IDC_NEVER, "started asking ended/declined"},
@@ -83,7 +83,7 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         {"a remembered Deny", 0, true, 0, 0, "started ended/declined"},
         {"a remembered Allow", 1, true, 0, 0, "started kept ended/released"},
         {"a remembered Allow, no such window", 1, false, 0, 0, "started ended/not-found"},
-        {"another Halvane for over 2 s", 1, true, 3000, 0, "busy"},
+        {"another Halvane for over 2 s", 1, true, INFINITE, 0, "busy"},
         {"another Halvane ending within 2 s", 1, true, 1000, 0, "started kept ended/released"},
         {"the port closed while the prompt shows", -1, true, 0, kClosePort, "started asking"},
     };
@@ -145,8 +145,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         if (c.answer == kClosePort) {
             // The host ends at once; Halvane, out of the job and holding none of its pipes, goes on.
             host.ClosePort();
-            EXPECT_EQ(host.WaitForExit(2000), 0u);
-            EXPECT_TRUE(host.OutputEnded(2000)) << "something else holds the host's standard output";
+            EXPECT_EQ(host.WaitForExit(kTimeoutMs), 0u);
+            EXPECT_TRUE(host.OutputEnded(kTimeoutMs)) << "something else holds the host's standard output";
             TerminateJobObject(host.job(), 1);
             driver::ScopedProcess halvane(driver::FindProcess(L"halvane.exe"));
             EXPECT_EQ(halvane.id(), halvaneId);
