@@ -2,8 +2,11 @@
 // tables with the thread locale, which the program sets only on older systems. So a
 // test that needs a language other than English sends halvane.exe alone on the XP
 // road through Wine's per-program version; the test program itself stays on 6.1.
+// Windows honours either road: there the program takes its own, and nothing is written.
 #ifndef HALVANE_TEST_LANGUAGE_ROADS_H
 #define HALVANE_TEST_LANGUAGE_ROADS_H
+
+#include "driver.h"
 
 #include <windows.h>
 
@@ -25,9 +28,16 @@ inline bool WriteAppDefault(const wchar_t* subkey, const wchar_t* name, const st
 }
 
 // Windows XP for every later start of halvane.exe in this prefix.
-inline bool SendHalvaneOnTheLocaleRoad() { return WriteAppDefault(L"", L"Version", L"winxp64"); }
+inline bool SendHalvaneOnTheLocaleRoad()
+{
+    return !driver::UnderWine() || WriteAppDefault(L"", L"Version", L"winxp64");
+}
 
 // Takes every setting of Wine's for halvane.exe away.
-inline void SendHalvaneOnTheDefaultRoad() { RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults); }
+inline void SendHalvaneOnTheDefaultRoad()
+{
+    if (driver::UnderWine())
+        RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults);
+}
 
 #endif

@@ -210,10 +210,10 @@ TEST_F(PromptTest, OpensUndecidedAboveTheBrowserWithItsTextsRolesAndIconAndTheKe
         EXPECT_EQ(IsWindowEnabled(window) != FALSE, e.id != IDOK);
         Heard heard = Hear(window);
         EXPECT_EQ(heard.name, e.text);
-        if (heard.role == ROLE_SYSTEM_CLIENT) {
+        if (driver::UnderWine() && heard.role == ROLE_SYSTEM_CLIENT) {
             // Wine's oleacc gives every window the role "client", whatever it is,
             // so it cannot tell the role: hold the window to what Windows derives
-            // the role from, its class and button style.
+            // the role from, its class and button style. Windows must say it.
             std::printf("note: oleacc says \"client\" for control %d; checking its class and style instead\n", e.id);
             EXPECT_EQ(RoleOfClass(window), e.role);
         } else {
@@ -524,7 +524,12 @@ TEST_F(PromptGuardTest, WhileInactiveAndRightAfterActivationAClickIsIgnored)
     ASSERT_TRUE(AwaitInput());
 
     SetForegroundWindow(page_);
-    ASSERT_TRUE(driver::WaitUntil([&] { return GetForegroundWindow() == page_; }, kTimeoutMs));
+    if (!driver::WaitUntil([&] { return GetForegroundWindow() == page_; }, kTimeoutMs)) {
+        if (!driver::UnderWine())
+            GTEST_SKIP() << "Windows' focus-stealing prevention kept the page from the front: the prompt's "
+                            "process was in front, and only it or the user can bring another window there";
+        FAIL() << "the page did not come to the front";
+    }
     driver::Click(prompt_, IDC_ALWAYS);
     ASSERT_TRUE(driver::Settle(prompt_));
     EXPECT_TRUE(CheckedChoices().empty());

@@ -25,6 +25,10 @@ Process Launch(const std::wstring& tail, const std::wstring& exe, DWORD flags, H
 {
     const int kTries = 3;
     std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
+    // As the browser host does for the program it starts: while the caller is
+    // in front, the dialog of the program started can come to the front past
+    // Windows' focus-stealing prevention (Wine has none).
+    AllowSetForegroundWindow(ASFW_ANY);
     for (int attempt = 1;; ++attempt) {
         std::wstring commandLine = L"\"" + exe + L"\"";
         if (!tail.empty())
@@ -727,6 +731,18 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
     bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeThread(thread, result);
     CloseHandle(thread);
     return finished;
+}
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool VistaOrLater()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExW(&version) && version.dwMajorVersion >= 6;
 }
 
 }  // namespace driver
