@@ -188,19 +188,13 @@ TEST_F(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing
 // Wine both come from one table; Windows is where this shows.
 TEST_F(Keeper, TitlesMatchByTheCaseRuleOfFindWindow)
 {
+    // Latin-1; sharp s, which has no single upper-case letter, and its capital; Turkish
+    // dotless and dotted I; Greek sigma's two forms; a digraph's three cases; Roman
+    // numerals; full width; Armenian; Cherokee, whose lower case came with Unicode 8.
     const std::pair<std::wstring, std::wstring> titles[] = {
-        {L"Page \u00E4", L"PAGE \u00C4"},            // Latin-1
-        {L"stra\u00DFe", L"STRASSE"},                // no single upper-case letter
-        {L"\u1E9E", L"\u00DF"},                      // capital sharp s
-        {L"\u0131", L"I"},                            // Turkish dotless i
-        {L"i", L"\u0130"},                            // Turkish dotted I
-        {L"\u03C3\u03C2", L"\u03A3\u03A3"},           // Greek sigma, both forms
-        {L"\u01C6\u01C5", L"\u01C4\u01C4"},           // a digraph's three cases
-        {L"\u2170", L"\u2160"},                      // Roman numeral
-        {L"\uFF41", L"\uFF21"},                      // full width
-        {L"\u0561", L"\u0531"},                      // Armenian
-        {L"\u13F8", L"\u13F0"},                      // Cherokee, lower case new in Unicode 8
-    };
+        {L"Page \u00E4", L"PAGE \u00C4"}, {L"stra\u00DFe", L"STRASSE"}, {L"\u1E9E", L"\u00DF"}, {L"\u0131", L"I"},
+        {L"i", L"\u0130"}, {L"\u03C3\u03C2", L"\u03A3\u03A3"}, {L"\u01C6\u01C5", L"\u01C4\u01C4"},
+        {L"\u2170", L"\u2160"}, {L"\uFF41", L"\uFF21"}, {L"\u0561", L"\u0531"}, {L"\u13F8", L"\u13F0"}};
     for (const auto& [shown, asked] : titles) {
         SCOPED_TRACE(testing::PrintToString(shown) + " asked as " + testing::PrintToString(asked));
         HWND window = browser.Open(kWindowClass, shown, /*visible=*/false);

@@ -14,10 +14,12 @@
 
 const wchar_t kHalvaneAppDefaults[] = L"Software\\Wine\\AppDefaults\\halvane.exe";
 
-// A string value of Wine's settings for halvane.exe alone (subkey "" or "\\Name").
+// A string value of Wine's settings for halvane.exe alone (subkey "" or "\\Name"); nothing on Windows.
 inline bool WriteAppDefault(const wchar_t* subkey, const wchar_t* name, const std::wstring& value)
 {
     HKEY key;
+    if (!driver::UnderWine())
+        return true;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, (kHalvaneAppDefaults + std::wstring(subkey)).c_str(), 0, nullptr, 0,
                         KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
@@ -28,16 +30,9 @@ inline bool WriteAppDefault(const wchar_t* subkey, const wchar_t* name, const st
 }
 
 // Windows XP for every later start of halvane.exe in this prefix.
-inline bool SendHalvaneOnTheLocaleRoad()
-{
-    return !driver::UnderWine() || WriteAppDefault(L"", L"Version", L"winxp64");
-}
+inline bool SendHalvaneOnTheLocaleRoad() { return WriteAppDefault(L"", L"Version", L"winxp64"); }
 
 // Takes every setting of Wine's for halvane.exe away.
-inline void SendHalvaneOnTheDefaultRoad()
-{
-    if (driver::UnderWine())
-        RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults);
-}
+inline void SendHalvaneOnTheDefaultRoad() { RegDeleteTreeW(HKEY_CURRENT_USER, kHalvaneAppDefaults); }
 
 #endif
