@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # bundle_test.sh BUILD ARCH JUNIT: BUILD's tests bundle, unzipped outside the build, run as on Windows in a
 # fresh prefix holding keys of the user's own, gives CTest's verdicts (JUNIT) and leaves the keys; then,
-# halvane.exe taken out, it reports startup_test failed and ends non-zero.
+# halvane.exe taken out, it reports startup_test failed, ends non-zero and leaves the keys again.
 set -uo pipefail
 build=$(realpath -e "$1") arch=$2 junit=$(realpath -e "$3") repo=$(cd "$(dirname "$0")/../.." && pwd)
 fail() { echo "bundle_test ($arch): $*" >&2; exit 1; }
@@ -30,8 +30,8 @@ tail -n 1 "$work/all" | grep -Eq '^[0-9]+ passed, 0 failed, 0 skipped$' || fail 
 kept ""
 "$repo/package/tests/compare-verdicts" "$build" "$junit" results || fail "verdicts differ from CTest's"
 
-rm bin/halvane.exe  # now startup_test cannot start it
-run failing 300 startup_test && fail "run-tests.cmd ended with 0 with a program failing"
+rm bin/halvane.exe  # now startup_test cannot start it; two of its tests that wipe the key and fail at once
+GTEST_FILTER='Startup.AnEmptyTail*:Startup.TwoValues*' run failing 300 startup_test && fail "run-tests.cmd ended with 0 with a program failing"
 grep -q '^FAILED   startup_test' "$work/failing" && tail -n 1 "$work/failing" | grep -q '^0 passed, 1 failed, 0 skipped$' &&
   grep -q '<failure' results/startup_test.xml || fail "the failure is not reported, or results\\startup_test.xml has none"
 kept "after a failure"
