@@ -39,7 +39,6 @@ if not errorlevel 1 (
   exit /b 2
 )
 rem The tests share the user's Halvane's single-instance mutex and keys.
-rem (Where tasklist is missing, as on XP Home, nothing is found.)
 tasklist /fi "imagename eq halvane.exe" 2>nul | find /i "halvane.exe" >nul
 if not errorlevel 1 (
   echo run-tests: Halvane is running: let it end ^(close its window or the page keeping one^), then run this again
@@ -87,7 +86,7 @@ if /i "%name%"=="installer_test" (
   )
   rem The language the package's shortcut passes for this user's language.
   if "!HALVANE_TEST_LANGUAGE!"=="" set HALVANE_TEST_LANGUAGE=en
-  set arguments="%~dp0msi\current.msi" "%~dp0msi\other-arch.msi" "%~dp0msi\same-version.msi" "%~dp0msi\next.msi" @ARCH@ @VERSION@ @NEXT_VERSION@ !HALVANE_TEST_LANGUAGE!
+  set arguments="%cd%\msi\current.msi" "%cd%\msi\other-arch.msi" "%cd%\msi\same-version.msi" "%cd%\msi\next.msi" @ARCH@ @VERSION@ @NEXT_VERSION@ !HALVANE_TEST_LANGUAGE!
 )
 if /i "%name%"=="browser_host_test" if not "!all!"=="1" set arguments=--gtest_filter=-HostRegistration.*
 "bin\%name%.exe" --gtest_output=xml:results\%name%.xml --gtest_also_run_disabled_tests !arguments! >"results\%name%.txt" 2>&1
@@ -108,10 +107,10 @@ rem Saved keys left by a stopped run are the user's own: put back, kept.
 if exist %saved% (
   echo run-tests: putting back the registry keys saved by a run that was stopped
   call :restore
-  goto :eof
+  exit /b 0
 )
 mkdir %saved%
-if errorlevel 1 goto :eof
+if not exist %saved%\. exit /b 1
 set n=0
 for %%k in (%keys%) do (
   set /a n+=1
@@ -123,7 +122,8 @@ for %%k in (%keys%) do (
     if errorlevel 1 (echo run-tests: cannot save %%k & exit /b 1)
   )
 )
-goto :eof
+rem cmd's own commands leave the errorlevel of the last reg query as it was.
+exit /b 0
 
 rem :restore - each key as saved: the tests' changes deleted, the saved copy imported.
 :restore
