@@ -6,6 +6,13 @@ enable_language(RC)
 # Every Windows-side file calls the wide API.
 add_compile_definitions(UNICODE _UNICODE)
 
+# The tests bundle is released too (scripts/release), so every program built
+# here, not only the product, is the same file wherever and whenever one commit
+# is built: no folder of the build machine and no link time in it.
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>
+                    $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>)
+add_link_options(-Wl,--no-insert-timestamp)
+
 # The oldest Windows each architecture runs on: XP (5.1) for x86 and XP x64
 # Edition (5.2) for x64. The PE header states it as the OS and subsystem
 # version (a loader refuses an exe that asks for a newer system than itself,

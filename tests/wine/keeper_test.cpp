@@ -3,11 +3,13 @@
 #include "browser_windows.h"
 #include "driver.h"
 #include "keeper/keeper.h"
+#include "text/system_case.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -177,6 +179,29 @@ TEST_F(Keeper, WithoutABrowserWindowOfThatTitleTheKeeperReturnsAndTouchesNothing
     for (HWND window : {otherTitle, longerTitle, doublePrefix, notBrowser}) {
         EXPECT_FALSE(StandInBrowser::IsTopmost(window)) << testing::PrintToString(StandInBrowser::Title(window));
         EXPECT_FALSE(StandInBrowser::IsVisible(window)) << testing::PrintToString(StandInBrowser::Title(window));
+    }
+}
+
+// The keeper's look at every window matches titles by the system's case rule,
+// and must agree with FindWindowW, whose searches it stands in for: a window is
+// found under a title exactly when the rule makes the two titles equal. Under
+// Wine both come from one table; Windows is where this shows.
+TEST_F(Keeper, TitlesMatchByTheCaseRuleOfFindWindow)
+{
+    // Latin-1; sharp s, which has no single upper-case letter, and its capital; Turkish
+    // dotless and dotted I; Greek sigma's two forms; a digraph's three cases; Roman
+    // numerals; full width; Armenian; Cherokee, whose lower case came with Unicode 8.
+    const std::pair<std::wstring, std::wstring> titles[] = {
+        {L"Page \u00E4", L"PAGE \u00C4"}, {L"stra\u00DFe", L"STRASSE"}, {L"\u1E9E", L"\u00DF"}, {L"\u0131", L"I"},
+        {L"i", L"\u0130"}, {L"\u03C3\u03C2", L"\u03A3\u03A3"}, {L"\u01C6\u01C5", L"\u01C4\u01C4"},
+        {L"\u2170", L"\u2160"}, {L"\uFF41", L"\uFF21"}, {L"\u0561", L"\u0531"}, {L"\u13F8", L"\u13F0"}};
+    for (const auto& [shown, asked] : titles) {
+        SCOPED_TRACE(testing::PrintToString(shown) + " asked as " + testing::PrintToString(asked));
+        HWND window = browser.Open(kWindowClass, shown, /*visible=*/false);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(FindWindowW(kWindowClass, asked.c_str()) == window,
+                  EqualAfterFold(shown.c_str(), asked.c_str(), SystemCaseFold()));
+        browser.Close(window);
     }
 }
 

@@ -1,6 +1,6 @@
 // The interface language on both roads (language_roads.h). Wine ignores the thread
-// UI language, so only the locale road shows in the dialogs; the other road is seen
-// through the program's calls. Expected texts come from halvane.exe's own table for
+// UI language, so only the locale road shows in the dialogs there (on Windows, the
+// program's own road does); the other road is seen through the program's calls. Expected texts come from halvane.exe's own table for
 // each LANGID, so these check which table reaches the dialogs, not the wording.
 #include "driver.h"
 #include "language_roads.h"
@@ -231,6 +231,9 @@ TEST_F(SelectInterfaceLanguageTest, EachCodeAsksForItsLanguageOnTheRoadOfTheRepo
 // would switch tables, the user's. The decision words are loaded whatever the code.
 TEST_F(SelectInterfaceLanguageTest, TheSystemsCallsTakeTheUiLanguageRoadHere)
 {
+    if (!driver::VistaOrLater())
+        GTEST_SKIP() << "needs Windows Vista or later: XP has no thread UI language, and the program takes the "
+                        "thread locale's road there";
     EXPECT_EQ(ThreadLanguage.SetThreadUILanguage(kGerman), kGerman);
     const LCID locale = GetThreadLocale();
     for (const InterfaceLanguage& language : InterfaceLanguages) {

@@ -32,6 +32,10 @@ bool StartProcess(const std::wstring& exe, const std::wstring& commandLine, DWOR
 {
     const int kTries = 3;
     std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
+    // As the browser host does for the program it starts: while the caller is
+    // in front, the dialog of the program started can come to the front past
+    // Windows' focus-stealing prevention (Wine has none).
+    AllowSetForegroundWindow(ASFW_ANY);
     for (int attempt = 1;; ++attempt) {
         std::wstring line = commandLine;  // CreateProcessW may write into it
         if (createProcess(exe.c_str(), &line[0], nullptr, nullptr, inherit, flags, nullptr, folder, startup, info))
@@ -860,6 +864,18 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
     bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeThread(thread, result);
     CloseHandle(thread);
     return finished;
+}
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool VistaOrLater()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExW(&version) && version.dwMajorVersion >= 6;
 }
 
 }  // namespace driver

@@ -256,6 +256,15 @@ void FocusControl(HWND dialog, HWND control);
 bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
                     DWORD timeoutMs = kPatienceMs);
 
+// ---- where the tests run -----------------------------------------------------
+
+// Whether this process runs under Wine, whose ntdll exports wine_get_version.
+// Where Wine and Windows behave differently, a test keys its expectation on
+// it: Windows' documented behaviour on Windows, Wine's here.
+bool UnderWine();
+// Whether the system says it is Windows Vista (6.0) or later.
+bool VistaOrLater();
+
 }  // namespace driver
 
 #endif
