@@ -86,7 +86,7 @@ if /i "%name%"=="installer_test" (
   )
   rem The language the package's shortcut passes for this user's language.
   if "!HALVANE_TEST_LANGUAGE!"=="" set HALVANE_TEST_LANGUAGE=en
-  set arguments="%cd%\msi\current.msi" "%cd%\msi\other-arch.msi" "%cd%\msi\same-version.msi" "%cd%\msi\next.msi" @ARCH@ @VERSION@ @NEXT_VERSION@ !HALVANE_TEST_LANGUAGE!
+  set arguments="%cd%\msi\current.msi" "%cd%\msi\a-day-later.msi" "%cd%\msi\other-arch.msi" "%cd%\msi\same-version.msi" "%cd%\msi\next.msi" @ARCH@ @VERSION@ @NEXT_VERSION@ !HALVANE_TEST_LANGUAGE!
 )
 if /i "%name%"=="browser_host_test" if not "!all!"=="1" set arguments=--gtest_filter=-HostRegistration.*
 "bin\%name%.exe" --gtest_output=xml:results\%name%.xml --gtest_also_run_disabled_tests !arguments! >"results\%name%.txt" 2>&1

@@ -30,7 +30,7 @@ PIN = re.compile("\U0001F4CC [a-z2-9]{4} ")
 TITLE = "Halvane browser test"
 # Sites the test's Firefox resolves to the loopback, and the answers Halvane remembers.
 REMEMBERED = {"deny.test": 0, "allow.test": 1, "again.test": 1, "reload.test": 1, "idle.test": 1}
-SITES = ["never.test", "cancel.test", "once.test", "gesture.test", "tab.test", "focus.test", "frame.test",
+SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", *REMEMBERED,
          *(f"bench{n}.test" for n in range(40))]
 
@@ -307,6 +307,8 @@ ROWS = [
     Row("let go and ask again 150 ms later", "again.test", "again",
         ["click", "heard 1", "click", "heard 3", "sleep 2", "kept", "command let-go", "heard 4"],
         ["kept/remembered", "released/page", "kept/remembered", "released/page"], 0),
+    Row("the page retitles itself while Halvane asks", "retitle.test", "keep",
+        ["click", "prompt", "command retitle", "answer once", "heard 1"], ["released/title"], 1),
     Row("no gesture", "gesture.test", "keep", ["command keep", "heard 1"], ["refused/no-gesture"], 0),
     Row("a tab that is not shown", "tab.test", "late", ["click", "tab", "heard 1", "untab"], ["refused/not-active"], 0),
     Row("a window that is not focused", "focus.test", "late", ["click", "window", "heard 1", "unwindow"],
@@ -390,10 +392,13 @@ class Run:
         marionette = self.browser.marionette
         if verb == "click":
             self.browser.click(self.target(argument))
-        elif verb == "answer":
+        elif verb == "prompt":
             reply = self.browser.standin.ask("prompt 30", "prompt")
             if row.site not in reply:
                 raise Failure(f"the prompt does not name {row.site}: {reply}")
+        elif verb == "answer":
+            if "prompt" not in row.steps:
+                self.step(row, "prompt")
             self.browser.standin.ask(f"answer {argument}", "answered")
         elif verb in ("heard", "heard-popup"):
             key = row.key + ("-popup" if verb == "heard-popup" else "")

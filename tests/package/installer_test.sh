@@ -1,33 +1,19 @@
 #!/usr/bin/env bash
-# Builds the packages the installer test needs and runs installer_test.exe on
-# them in a private Wine prefix of its own (German, so the Start-menu
-# shortcut's language follows the user's):
+# Builds the packages the installer test needs (make_packages.sh), checks their
+# tables and runs installer_test.exe on them in a private Wine prefix of its own
+# (German, so the Start-menu shortcut's language follows the user's):
 #
 #   installer_test.sh BIN OTHER_ARCH_BIN ARCH VERSION NEXT_VERSION ICON
-#
-# this build's package (built twice: the same bytes); the same files a day
-# later; the other architecture's programs; another build of this version (an
-# exe of the same file version, PE image version 1); the next version.
 set -uo pipefail
 bin=$1 other_bin=$2 arch=$3 version=$4 next=$5 icon=$6
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-other=$([ "$arch" = x64 ] && echo x86 || echo x64)
 
 . "$repo/scripts/wine-prefix.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-installer.XXXXXX")
 cleanup() { wine_prefix_stop; rm -rf "$work"; }
 trap cleanup EXIT
 
-# NAME:ARCH:VERSION:EPOCH:BIN, BIN holding halvane.exe (and halvane-host.exe, or this build's is taken).
-for package in "current:$arch:$version:1700000000:$bin" "rebuilt:$arch:$version:1700000000:$bin" \
-               "a-day-later:$arch:$version:1700086400:$bin" "other-arch:$other:$version:1700000000:$other_bin" \
-               "same-version:$arch:$version:1700000000:$bin/same" "next:$arch:$next:1700000000:$bin/next"; do
-  IFS=: read -r name parch pversion epoch exes <<<"$package"
-  host=$exes/halvane-host.exe
-  [ -e "$host" ] || host=$bin/halvane-host.exe
-  /usr/bin/python3 "$repo/package/make_msi.py" --epoch "$epoch" --arch "$parch" --version "$pversion" \
-    --exe "$exes/halvane.exe" --host "$host" --icon "$icon" --out "$work/$name.msi" >/dev/null || exit 1
-done
+"$repo/tests/package/make_packages.sh" "$work" "$bin" "$other_bin" "$arch" "$version" "$next" "$icon" || exit 1
 fail() { echo "installer_test: $*" >&2; exit 1; }
 cmp "$work/current.msi" "$work/rebuilt.msi" || fail "a rebuild gave another package"
 table() { msiinfo export "$work/$1.msi" "$2" | tail -n +4 | tr -d '\r'; }
