@@ -234,7 +234,7 @@ void Watch(HANDLE halvane, DWORD processId, const HostRequest& request)
     }
     DWORD exitCode = 0;
     GetExitCodeProcess(halvane, &exitCode);
-    Send(EndedEvent(EndOutcome(state, exitCode, ReadStoredDecision(request.site)), exitCode));
+    Send(EndedEvent(EndOutcome(state, exitCode, ReadStoredDecision(request.site), HalvaneRuns()), exitCode));
 }
 
 int Serve()

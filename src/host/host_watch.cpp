@@ -47,7 +47,7 @@ std::vector<std::string> WatchStep(WatchState* state, const WatchSample& sample)
 // Allow was stored: "Always" for a window that was gone by then is no keep.
 // One that neither asked nor kept, for a site without a decision, found the
 // single-instance mutex taken and ended at once.
-const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision)
+const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision, bool otherRuns)
 {
     if (exitCode != 0)
         return "error";
@@ -57,9 +57,11 @@ const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecisio
         return "declined";
     if (state.asked)
         return "dismissed";
+    if (otherRuns)
+        return "busy";
     if (decision == StoredAllow)
         return "not-found";
-    return "busy";
+    return "dismissed";
 }
 
 std::string ErrorEvent(HostError error, const std::string& detail)

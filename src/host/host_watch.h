@@ -40,8 +40,11 @@ std::vector<std::string> WatchStep(WatchState* state, const WatchSample& sample)
 
 // What Halvane's end means: "error", "released", "declined", "dismissed",
 // "not-found" or "busy". Halvane says nothing itself, so this is read from its
-// exit code, what the looks saw and the decision it may have stored.
-const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision);
+// exit code, what the looks saw, the decision it may have stored, and whether
+// another Halvane holds the single-instance mutex now that this one has ended
+// (then this one found it taken and ended at once). A prompt closed between
+// two looks (Escape at once) is still a dismissal.
+const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision, bool otherRuns);
 
 // The bodies: {"event":"error","error":CODE,"message":TEXT} (a detail, such as a
 // Windows error number, follows the message), {"event":"busy"},

@@ -82,13 +82,14 @@ void CheckWatch(const uint8_t* looks, size_t count)
         return;
     StoredDecision decision = static_cast<StoredDecision>(looks[count - 1] % 3);
     uint32_t exitCode = looks[count - 1] & 4 ? 0xFFFFFFFEu : 0;
-    std::string outcome = EndOutcome(state, exitCode, decision);
+    bool otherRuns = (looks[count - 1] & 8) != 0;
+    std::string outcome = EndOutcome(state, exitCode, decision, otherRuns);
     FUZZ_CHECK((outcome == "error") == (exitCode != 0));
     FUZZ_CHECK(outcome == "error" || (outcome == "released") == kept);
     FUZZ_CHECK(outcome != "declined" || decision == StoredDeny);
-    FUZZ_CHECK(outcome != "dismissed" || asked);
-    FUZZ_CHECK(outcome != "not-found" || (decision == StoredAllow && !asked));
-    FUZZ_CHECK(outcome != "busy" || (decision == StoredNone && !asked && !kept));
+    FUZZ_CHECK(outcome != "dismissed" || asked || (decision == StoredNone && !otherRuns));
+    FUZZ_CHECK(outcome != "not-found" || (decision == StoredAllow && !asked && !otherRuns));
+    FUZZ_CHECK(outcome != "busy" || (otherRuns && decision != StoredDeny && !asked && !kept));
     rapidjson::Document ended;
     ended.Parse(EndedEvent(outcome.c_str(), exitCode).c_str());
     FUZZ_CHECK(ended["outcome"].GetString() == outcome && ended["exitCode"].GetInt() == int32_t(exitCode));
