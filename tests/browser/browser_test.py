@@ -479,8 +479,8 @@ def main():
     for site, decision in REMEMBERED.items():
         subprocess.run(["wine", "reg", "add", r"HKCU\Software\Marrowin\Quillery\Halvane", "/v", site, "/t",
                         "REG_DWORD", "/d", str(decision), "/f"], check=True, capture_output=True)
-    # HALVANE_ROWS=word runs only the rows whose names hold it (the dismissal rows go together).
-    rows = [row for row in ROWS if os.environ.get("HALVANE_ROWS", "") in row.name]
+    # HALVANE_ROWS=PATTERN runs only the rows whose names it finds (the dismissal rows go together).
+    rows = [row for row in ROWS if re.search(os.environ.get("HALVANE_ROWS", ""), row.name)]
     browser = Browser(port, marionette_port)
     run, passed = Run(browser, port), 0
     try:
