@@ -120,17 +120,17 @@ async function countDismissal(site) {
   await browser.storage.session.set({dismissed: {...dismissed, [site]: (dismissed?.[site] || 0) + 1}});
 }
 
-// The window's title once it shows the preface, wherever Firefox puts it, or
-// null when it never does (Firefox can keep page titles out of window titles).
-async function waitForPreface(windowId, preface) {
+// Whether the window's title comes to show the preface, wherever Firefox puts
+// it: it never does when Firefox keeps page titles out of window titles.
+async function prefaceShown(windowId, preface) {
   for (let waited = 0; waited <= TITLE_WAIT_MS; waited += TITLE_POLL_MS) {
     const window = await browser.windows.get(windowId);
     if (window.title && window.title.includes(preface)) {
-      return window.title;
+      return true;
     }
     await sleep(TITLE_POLL_MS);
   }
-  return null;
+  return false;
 }
 
 // The window's title as it stands, read until two reads agree and the tab's
@@ -178,8 +178,7 @@ async function refusal(request) {
 // or null (the page told why).
 async function markWindow(request, preface) {
   await browser.windows.update(request.windowId, {titlePreface: preface});
-  const shown = await waitForPreface(request.windowId, preface).catch(() => null);
-  if (!shown) {
+  if (!await prefaceShown(request.windowId, preface).catch(() => false)) {
     tell(request, "error", "title-not-shown",
       "The window's title does not show the page's title, so Halvane could not find the window.");
     return null;

@@ -25,7 +25,8 @@ import threading
 import time
 
 # Set by browser_test.sh (and read by the browser benchmark, which shares this harness).
-BIN, REPO, WORK = sys.argv[1] if len(sys.argv) > 1 else "", os.environ.get("HALVANE_REPO"), os.environ.get("HALVANE_WORK")
+BIN = sys.argv[1] if len(sys.argv) > 1 else ""
+REPO, WORK = os.environ.get("HALVANE_REPO"), os.environ.get("HALVANE_WORK")
 PIN = re.compile("\U0001F4CC [a-z2-9]{4} ")
 TITLE = "Halvane browser test"
 # Sites the test's Firefox resolves to the loopback, and the answers Halvane remembers.
