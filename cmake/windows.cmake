@@ -153,7 +153,7 @@ halvane_program(halvane ${PROJECT_VERSION})
 target_compile_options(halvane_host_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
 target_compile_definitions(halvane_host_logic PUBLIC _GLIBCXX_ASSERTIONS)
 halvane_version_header(${CMAKE_BINARY_DIR}/halvane_host_version ${PROJECT_VERSION})
-add_executable(halvane_host src/host/host_main.cpp src/host/host_registration.cpp src/host/no_exceptions.cpp
+add_executable(halvane_host src/host/host_main.cpp src/host/host_registration.cpp src/host/host_win32.cpp src/host/no_exceptions.cpp
                res/host.rc)
 set_target_properties(halvane_host PROPERTIES OUTPUT_NAME halvane-host)
 set_source_files_properties(res/host.rc PROPERTIES OBJECT_DEPENDS

@@ -3,9 +3,11 @@
 // halvane.exe for it and stays connected while Halvane runs, sending a message
 // for each change it sees: "started", "asking" (the prompt shows), "kept" (the
 // window is on top) and "ended" with what the end means (host_watch.h). Halvane
-// itself says nothing and never waits for the host: when the port closes, the
-// host ends at once and Halvane goes on, and a keep ends when the extension
-// takes its title preface away.
+// itself says nothing and never waits for the host. Until the window is kept,
+// the request can be taken back: the extension posts {"withdraw":true}, or its
+// port closes, and the host ends that Halvane (nothing is stored before an
+// answer). Once the window is kept, a closed port ends the host alone and
+// Halvane goes on; the keep ends when the extension takes its title preface away.
 //
 // A console program: Firefox starts it with CREATE_NO_WINDOW, so no window
 // shows, and started by hand (--register) its output can be read. Standard
@@ -26,8 +28,10 @@
 
 namespace {
 
-// Set by the reader thread once the port has closed: standard input ended or broke.
+// Set by the reader thread: the port has closed (standard input ended or
+// broke), and the extension has taken its request back.
 HANDLE PortClosed;
+HANDLE Withdrawn;
 
 size_t ReadFromHandle(void* handle, char* buffer, size_t size)
 {
@@ -54,39 +58,65 @@ void Send(const std::string& body)
     }
 }
 
-// Nothing the extension posts after the request means anything; only the end
-// of the input does. A thread of its own, since a read from the browser's pipe
-// blocks and cannot be waited on together with Halvane's process.
+// After the request the extension posts only a withdrawal; anything else is
+// read and dropped, and input that is not framed at all is read to its end. A
+// thread of its own, since a read from the browser's pipe blocks and cannot be
+// waited on together with Halvane's process.
 DWORD WINAPI ReadUntilPortCloses(void*)
 {
-    char discarded[512];
-    DWORD got = 0;
-    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), discarded, sizeof(discarded), &got, nullptr) && got > 0) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    std::string body;
+    HostError error;
+    while ((error = ReadMessage(ReadFromHandle, in, &body)) != ErrorTruncated) {
+        if (error == HostOk && IsWithdrawal(body))
+            SetEvent(Withdrawn);
+        if (error == ErrorLength) {
+            char discarded[512];
+            while (ReadFromHandle(in, discarded, sizeof(discarded)) > 0) {
+            }
+            break;
+        }
     }
     SetEvent(PortClosed);
     return 0;
 }
 
-// Without the event or the thread the host cannot see the port close; it then
+// Without the events or the thread the host cannot hear the port; it then
 // stays until Halvane ends, which Firefox's own clean-up also allows for.
 void WatchPort()
 {
     PortClosed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!PortClosed)
+    Withdrawn = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!PortClosed || !Withdrawn) {
+        PortClosed = Withdrawn = nullptr;
         return;
+    }
     HANDLE reader = CreateThread(nullptr, 64 * 1024, ReadUntilPortCloses, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                  nullptr);
     if (reader)
         CloseHandle(reader);
 }
 
-bool PortHasClosed(DWORD waitMs)
+enum PortNews { PortQuiet, PortGone, PortWithdrew };
+
+// What the port said within waitMs, or with halvane (if any) ended first, PortQuiet.
+PortNews WaitForPort(DWORD waitMs, HANDLE halvane = nullptr, bool* halvaneEnded = nullptr)
 {
-    if (!PortClosed) {
-        Sleep(waitMs);
-        return false;
+    HANDLE waits[3];
+    DWORD count = 0;
+    if (halvane)
+        waits[count++] = halvane;
+    if (PortClosed) {
+        waits[count++] = PortClosed;
+        waits[count++] = Withdrawn;
     }
-    return WaitForSingleObject(PortClosed, waitMs) == WAIT_OBJECT_0;
+    DWORD woken = count ? WaitForMultipleObjects(count, waits, FALSE, waitMs) : (Sleep(waitMs), WAIT_TIMEOUT);
+    if (woken >= WAIT_OBJECT_0 + count)
+        return PortQuiet;
+    HANDLE signalled = waits[woken - WAIT_OBJECT_0];
+    if (halvaneEnded)
+        *halvaneEnded = signalled == halvane;
+    return signalled == PortClosed ? PortGone : signalled == Withdrawn ? PortWithdrew : PortQuiet;
 }
 
 // Halvane's single-instance mutex exists while one runs. Opening it takes
@@ -100,20 +130,37 @@ bool HalvaneRuns()
     return true;
 }
 
-enum OtherHalvane { NoneRuns, StillRuns, PortGone };
+enum OtherHalvane { NoneRuns, StillRuns, PortGoneFirst, WithdrawnFirst };
 
 // A Halvane whose keep was let go a moment ago may take a second to notice:
 // a request made meanwhile waits for it rather than be lost to its mutex.
 OtherHalvane WaitForOtherHalvane()
 {
     DWORD start = GetTickCount();
-    while (HalvaneRuns()) {
+    for (;;) {
+        // Taken back even before anything started: nothing is.
+        PortNews news = WaitForPort(0);
+        if (news != PortQuiet)
+            return news == PortGone ? PortGoneFirst : WithdrawnFirst;
+        if (!HalvaneRuns())
+            return NoneRuns;
         if (GetTickCount() - start >= BusyWaitMs)
             return StillRuns;
-        if (PortHasClosed(BusyPollMs))
-            return PortGone;
+        news = WaitForPort(BusyPollMs);
+        if (news != PortQuiet)
+            return news == PortGone ? PortGoneFirst : WithdrawnFirst;
     }
-    return NoneRuns;
+}
+
+// Whether this process's job refuses CREATE_BREAKAWAY_FROM_JOB; when the job
+// cannot be read, an access denied is taken to mean so.
+bool JobRefusesBreakaway()
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof(limits), nullptr))
+        return true;
+    return (limits.BasicLimitInformation.LimitFlags &
+            (JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK)) == 0;
 }
 
 // Firefox ends its job, and everything in it, as soon as the host ends: Halvane
@@ -147,9 +194,10 @@ HANDLE StartHalvane(const HostRequest& request, DWORD* processId)
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
                         &process)) {
         DWORD failure = GetLastError();
-        // A job without JOB_OBJECT_LIMIT_BREAKAWAY_OK refuses the flag so.
-        Send(inJob && failure == ERROR_ACCESS_DENIED ? ErrorEvent(ErrorBreakaway)
-                                                      : ErrorEvent(ErrorStart, ErrorNumber(failure)));
+        // A job without JOB_OBJECT_LIMIT_BREAKAWAY_OK refuses the flag so; an
+        // access denied in a job that allows it has another cause.
+        bool breakaway = inJob && failure == ERROR_ACCESS_DENIED && JobRefusesBreakaway();
+        Send(breakaway ? ErrorEvent(ErrorBreakaway) : ErrorEvent(ErrorStart, ErrorNumber(failure)));
         return nullptr;
     }
     // The browser is in front and started this host, so it may hand that on.
@@ -184,14 +232,31 @@ bool HalvaneWindowShown(DWORD processId)
 
 // The window Halvane's keeper takes: the first found class by class, its whole
 // title matched as FindWindowW matches it.
-bool KeptWindowTopmost(const wchar_t* title)
+HWND FindKeptWindow(const wchar_t* title)
 {
     for (const wchar_t* className : BrowserWindowClasses) {
         HWND window = FindWindowW(className, title);
         if (window)
-            return (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+            return window;
     }
-    return false;
+    return nullptr;
+}
+
+bool IsTopmost(HWND window)
+{
+    return window && (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+// A Halvane that did not end by its own road (ended by the host, killed,
+// crashed) did not take the window out of the topmost band as it would have:
+// the host does, unless the window was on top before that Halvane started.
+// The window still has its title, pin and all: the extension takes the pin
+// away only once the host has reported the end.
+void LowerWhatHalvaneRaised(const WatchState& state, const wchar_t* title)
+{
+    HWND window = FindKeptWindow(title);
+    if (!state.topmostBefore && IsTopmost(window))
+        SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
 // As Halvane reads it: a value of exactly four bytes, whatever its type, is a decision.
@@ -206,35 +271,68 @@ StoredDecision ReadStoredDecision(const std::wstring& site)
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || size != sizeof(value))
         return StoredNone;
-    return value == 0 ? StoredDeny : value == 1 ? StoredAllow : StoredNone;
+    return value == 0 ? StoredDeny : value == 1 ? StoredAllow : StoredOther;
 }
 
-// Until Halvane ends ("ended" is sent) or the port closes (nothing more is).
-// A look taken while Halvane was ending is dropped: it would describe no
-// running Halvane. Once the window is kept, Halvane shows nothing more until it
-// ends, and its end is waited on, not looked for: a keep may last hours, so
-// the looks slow down then (a window already on top before Halvane ran reads as
-// kept early, and its prompt must still be told).
-void Watch(HANDLE halvane, DWORD processId, const HostRequest& request)
+std::vector<std::string> Look(WatchState* state, DWORD processId, const wchar_t* title)
 {
-    HANDLE waits[2] = {halvane, PortClosed};
-    WatchState state;
+    WatchSample sample = {HalvaneWindowShown(processId), IsTopmost(FindKeptWindow(title))};
+    return WatchStep(state, sample);
+}
+
+void SendAll(const std::vector<std::string>& messages)
+{
+    for (const std::string& message : messages)
+        Send(message);
+}
+
+// Until Halvane ends ("ended" is sent) or the port closes once the window is
+// kept (nothing more is). A look taken while Halvane was ending is dropped: it
+// would describe no running Halvane. Once the window is kept, Halvane shows
+// nothing more until it ends, and its end is waited on, not looked for: a keep
+// may last hours, so the looks slow down then. Before it is kept, a withdrawal
+// or a closed port ends Halvane, after one last look so that a prompt that
+// showed is known to have shown.
+void Watch(HANDLE halvane, DWORD processId, const HostRequest& request, WatchState* state)
+{
+    const wchar_t* title = request.windowTitle.c_str();
+    bool withdrawn = false;
     for (;;) {
-        DWORD interval = state.kept ? KeptWatchIntervalMs : WatchIntervalMs;
-        DWORD woken = WaitForMultipleObjects(PortClosed ? 2 : 1, waits, FALSE, interval);
-        if (woken == WAIT_OBJECT_0)
+        bool ended = false;
+        PortNews news = WaitForPort(state->kept ? KeptWatchIntervalMs : WatchIntervalMs, halvane, &ended);
+        if (ended)
             break;
-        if (woken != WAIT_TIMEOUT)
+        if (news == PortGone && state->kept)
             return;
-        WatchSample sample = {HalvaneWindowShown(processId), KeptWindowTopmost(request.windowTitle.c_str())};
-        if (WaitForSingleObject(halvane, 0) == WAIT_OBJECT_0)
-            break;
-        for (const std::string& message : WatchStep(&state, sample))
-            Send(message);
+        if (news != PortQuiet && !state->kept) {
+            SendAll(Look(state, processId, title));
+            if (!state->kept) {
+                TerminateProcess(halvane, 1);
+                WaitForSingleObject(halvane, WithdrawWaitMs);
+                withdrawn = true;
+                break;
+            }
+        }
+        // A withdrawal that came after the keep: the extension takes the pin away instead.
+        if (news == PortWithdrew)
+            ResetEvent(Withdrawn);
+        if (news == PortQuiet) {
+            WatchState before = *state;
+            std::vector<std::string> messages = Look(state, processId, title);
+            if (WaitForSingleObject(halvane, 0) == WAIT_OBJECT_0) {
+                *state = before;
+                break;
+            }
+            SendAll(messages);
+        }
     }
     DWORD exitCode = 0;
     GetExitCodeProcess(halvane, &exitCode);
-    Send(EndedEvent(EndOutcome(state, exitCode, ReadStoredDecision(request.site), HalvaneRuns()), exitCode));
+    if (withdrawn || exitCode != 0)
+        LowerWhatHalvaneRaised(*state, title);
+    const char* outcome =
+        EndOutcome(*state, exitCode, ReadStoredDecision(request.site), HalvaneRuns(), withdrawn);
+    Send(EndedEvent(outcome, exitCode, state->asked));
 }
 
 int Serve()
@@ -250,7 +348,10 @@ int Serve()
     }
     WatchPort();
     switch (WaitForOtherHalvane()) {
-    case PortGone:
+    case PortGoneFirst:
+        return 0;
+    case WithdrawnFirst:
+        Send(EndedEvent("withdrawn", 0, false));
         return 0;
     case StillRuns:
         Send(BusyEvent());
@@ -258,12 +359,16 @@ int Serve()
     case NoneRuns:
         break;
     }
+    // What stands before Halvane starts, so that what it does can be told apart.
+    WatchState state;
+    state.allowedBefore = ReadStoredDecision(request.site) == StoredAllow;
+    state.topmostBefore = IsTopmost(FindKeptWindow(request.windowTitle.c_str()));
     DWORD processId = 0;
     HANDLE halvane = StartHalvane(request, &processId);
     if (!halvane)
         return 1;
     Send(StartedEvent(processId));
-    Watch(halvane, processId, request);
+    Watch(halvane, processId, request, &state);
     CloseHandle(halvane);
     return 0;
 }
@@ -287,16 +392,6 @@ int Usage()
 }
 
 }  // namespace
-
-bool ModulePath(std::wstring* path)
-{
-    path->assign(MaxCommandLineChars + 1, L'\0');
-    DWORD length = GetModuleFileNameW(nullptr, &(*path)[0], static_cast<DWORD>(path->size()));
-    if (length == 0 || length >= path->size())
-        return false;
-    path->resize(length);
-    return path->find(L'\\') != std::wstring::npos;
-}
 
 // Firefox passes the manifest's path and the extension's id; neither is needed.
 int wmain(int argc, wchar_t** argv)

@@ -32,36 +32,53 @@ std::vector<std::string> WatchStep(WatchState* state, const WatchSample& sample)
     std::vector<std::string> messages;
     if (sample.promptShown && !state->promptShown)
         messages.push_back(Event("asking"));
-    // Halvane keeps a window only once its own windows are gone: while one
-    // shows, a window on top is not its doing.
-    if (!sample.promptShown && sample.windowTopmost && !state->kept) {
+    state->asked = state->asked || sample.promptShown;
+    state->promptShown = sample.promptShown;
+    state->closedLooks = sample.promptShown || !state->asked ? 0 : state->closedLooks + 1;
+    // A window on top is Halvane's doing only once Halvane may have put it
+    // there: with a stored Allow, or once its prompt has been answered. One
+    // on top before Halvane started stays so after Cancel too, so then only
+    // a Halvane that goes on running once its prompt closed is keeping it.
+    bool answered = state->closedLooks >= (state->topmostBefore ? uint32_t(ClosedLooksForOldTopmost) : 1u);
+    bool mayKeep = state->allowedBefore || answered;
+    if (!sample.promptShown && sample.windowTopmost && mayKeep && !state->kept) {
         messages.push_back(Event("kept"));
         state->kept = true;
     }
-    state->asked = state->asked || sample.promptShown;
-    state->promptShown = sample.promptShown;
     return messages;
 }
 
-// A Halvane that asked and ended without a Deny was dismissed, even when an
-// Allow was stored: "Always" for a window that was gone by then is no keep.
-// One that neither asked nor kept, for a site without a decision, found the
-// single-instance mutex taken and ended at once.
-const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision, bool otherRuns)
+// A Halvane that asked and ended without a Deny was dismissed, unless an Allow
+// was stored: "Always" for a window that was gone by then is no keep, and no
+// dismissal either. One that neither asked nor kept, for a site without a
+// decision, found the single-instance mutex taken and ended at once, or could
+// show no prompt.
+const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision, bool otherRuns,
+                       bool withdrawn)
 {
+    if (withdrawn)
+        return "withdrawn";
     if (exitCode != 0)
         return "error";
     if (state.kept)
         return "released";
-    if (decision == StoredDeny)
+    if (decision == StoredDeny || decision == StoredOther)
         return "declined";
+    if (decision == StoredAllow)
+        return state.asked || !otherRuns ? "not-found" : "busy";
     if (state.asked)
         return "dismissed";
-    if (otherRuns)
-        return "busy";
-    if (decision == StoredAllow)
-        return "not-found";
-    return "dismissed";
+    return otherRuns ? "busy" : "no-prompt";
+}
+
+bool IsWithdrawal(const std::string& body)
+{
+    rapidjson::Document json;
+    json.Parse<HostParseFlags>(body.data(), body.size());
+    if (json.HasParseError() || !json.IsObject() || json.MemberCount() != 1)
+        return false;
+    auto member = json.MemberBegin();
+    return member->name == "withdraw" && member->value.IsTrue();
 }
 
 std::string ErrorEvent(HostError error, const std::string& detail)
@@ -90,12 +107,14 @@ std::string StartedEvent(uint32_t processId)
     });
 }
 
-std::string EndedEvent(const char* outcome, uint32_t exitCode)
+std::string EndedEvent(const char* outcome, uint32_t exitCode, bool asked)
 {
     return Event("ended", [&](JsonWriter& writer) {
         writer.Key("outcome");
         writer.String(outcome);
         writer.Key("exitCode");
         writer.Int(static_cast<int32_t>(exitCode));
+        writer.Key("asked");
+        writer.Bool(asked);
     });
 }

@@ -17,6 +17,7 @@ enum : uint32_t {
     KeptWatchIntervalMs = 1000,  // the same once the window is kept
     BusyPollMs = 50,             // between two looks for another Halvane before starting one
     BusyWaitMs = 2000,           // how long one that is ending is waited for
+    WithdrawWaitMs = 1000,       // how long a Halvane the host ended is waited for
 };
 
 // One look at a Halvane that runs.
@@ -25,34 +26,53 @@ struct WatchSample {
     bool windowTopmost;  // the browser window Halvane looks for is in the topmost band
 };
 
-// What the looks so far have shown, and so what has been sent.
-struct WatchState {
-    bool promptShown = false;  // at the last look
-    bool asked = false;        // the prompt showed at some look
-    bool kept = false;         // "kept" was sent
-};
+// The site's decision as Halvane stores it: read before Halvane starts, and
+// again once it has ended. Any four-byte value but 0 and 1 is Other, which
+// Halvane acts on as it does on a Deny: it does nothing.
+enum StoredDecision { StoredNone, StoredDeny, StoredAllow, StoredOther };
 
-// The site's decision as Halvane stores it, read once Halvane has ended.
-enum StoredDecision { StoredNone, StoredDeny, StoredAllow };
+// Looks in a row, after the prompt closed, before a window that was on top
+// before Halvane started counts as kept: Halvane, answered with Cancel or
+// Never, ends well within this (it only saves, at most), while a keep lasts.
+enum : uint32_t { ClosedLooksForOldTopmost = 3 };
+
+// What the host knew before Halvane started, what the looks so far have
+// shown, and so what has been sent.
+struct WatchState {
+    bool allowedBefore = false;  // the site had a stored Allow: Halvane keeps without asking
+    bool topmostBefore = false;  // the window was on top already: not Halvane's doing
+    bool promptShown = false;    // at the last look
+    bool asked = false;          // the prompt showed at some look
+    uint32_t closedLooks = 0;    // looks in a row without the prompt, since it last showed
+    bool kept = false;           // "kept" was sent
+};
 
 // The messages one look calls for, in the order they are to be sent.
 std::vector<std::string> WatchStep(WatchState* state, const WatchSample& sample);
 
-// What Halvane's end means: "error", "released", "declined", "dismissed",
-// "not-found" or "busy". Halvane says nothing itself, so this is read from its
-// exit code, what the looks saw, the decision it may have stored, and whether
-// another Halvane holds the single-instance mutex now that this one has ended
-// (then this one found it taken and ended at once). A prompt closed between
-// two looks (Escape at once) is still a dismissal.
-const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision, bool otherRuns);
+// What Halvane's end means: "withdrawn", "error", "released", "declined",
+// "dismissed", "not-found", "busy" or "no-prompt". Halvane says nothing
+// itself, so this is read from whether the host ended it (withdrawn: the
+// extension took the request back before an answer), its exit code, what the
+// looks saw, the decision it may have stored, and whether another Halvane
+// holds the single-instance mutex now that this one has ended (then this one
+// found it taken and ended at once). "dismissed" only for a prompt that was
+// seen and closed with nothing stored.
+const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecision decision, bool otherRuns,
+                       bool withdrawn);
+
+// Whether a message the extension posts after its request takes the request
+// back: exactly {"withdraw":true}. Anything else means nothing.
+bool IsWithdrawal(const std::string& body);
 
 // The bodies: {"event":"error","error":CODE,"message":TEXT} (a detail, such as a
 // Windows error number, follows the message), {"event":"busy"},
-// {"event":"started","pid":N} and {"event":"ended","outcome":O,"exitCode":N},
-// the exit code as the signed number Halvane returned.
+// {"event":"started","pid":N} and {"event":"ended","outcome":O,"exitCode":N,
+// "asked":B}, the exit code as the signed number Halvane returned (0 when the
+// request was withdrawn before Halvane started) and B whether a look saw the prompt.
 std::string ErrorEvent(HostError error, const std::string& detail = std::string());
 std::string BusyEvent();
 std::string StartedEvent(uint32_t processId);
-std::string EndedEvent(const char* outcome, uint32_t exitCode);
+std::string EndedEvent(const char* outcome, uint32_t exitCode, bool asked);
 
 #endif

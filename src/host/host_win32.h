@@ -1,4 +1,5 @@
-// The Windows side of halvane-host.exe, shared by its two files.
+// The Windows side of halvane-host.exe, shared by its files: what
+// host_win32.cpp gives, and the registration (host_registration.cpp).
 #ifndef HALVANE_HOST_WIN32_H
 #define HALVANE_HOST_WIN32_H
 

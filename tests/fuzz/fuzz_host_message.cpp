@@ -59,40 +59,52 @@ std::string EventOf(const std::string& message)
     return parsed["event"].GetString();
 }
 
-// Each byte but the last is a look: bit 0 a window of Halvane's shown, bit 1 the
-// browser window topmost. The last gives the stored decision and the exit code.
+// The first byte says what stood before Halvane started: bit 0 a stored Allow,
+// bit 1 the window on top. Each byte after it but the last is a look: bit 0 a
+// window of Halvane's shown, bit 1 the browser window topmost. The last gives
+// the stored decision, the exit code, another Halvane and a withdrawal.
 void CheckWatch(const uint8_t* looks, size_t count)
 {
+    if (count < 2)
+        return;
     WatchState state;
+    state.allowedBefore = (looks[0] & 1) != 0;
+    state.topmostBefore = (looks[0] & 2) != 0;
     bool shown = false, asked = false, kept = false;
-    for (size_t i = 0; i + 1 < count; ++i) {
+    uint32_t closed = 0;
+    for (size_t i = 1; i + 1 < count; ++i) {
         WatchSample sample = {(looks[i] & 1) != 0, (looks[i] & 2) != 0};
         std::string sent;
         for (const std::string& message : WatchStep(&state, sample))
             sent += message;
         bool askingDue = sample.promptShown && !shown;
-        bool keptDue = !sample.promptShown && sample.windowTopmost && !kept;
+        asked = asked || sample.promptShown;
+        closed = sample.promptShown || !asked ? 0 : closed + 1;
+        bool answered = closed >= (state.topmostBefore ? 3u : 1u);
+        bool keptDue = !sample.promptShown && sample.windowTopmost && !kept && (state.allowedBefore || answered);
         const char* asking = askingDue ? "{\"event\":\"asking\"}" : "";
         FUZZ_CHECK(sent == std::string(asking) + (keptDue ? "{\"event\":\"kept\"}" : ""));
+        FUZZ_CHECK(!keptDue || state.allowedBefore || asked);
         shown = sample.promptShown;
-        asked = asked || shown;
         kept = kept || keptDue;
     }
-    if (count == 0)
-        return;
-    StoredDecision decision = static_cast<StoredDecision>(looks[count - 1] % 3);
-    uint32_t exitCode = looks[count - 1] & 4 ? 0xFFFFFFFEu : 0;
-    bool otherRuns = (looks[count - 1] & 8) != 0;
-    std::string outcome = EndOutcome(state, exitCode, decision, otherRuns);
-    FUZZ_CHECK((outcome == "error") == (exitCode != 0));
-    FUZZ_CHECK(outcome == "error" || (outcome == "released") == kept);
-    FUZZ_CHECK(outcome != "declined" || decision == StoredDeny);
-    FUZZ_CHECK(outcome != "dismissed" || asked || (decision == StoredNone && !otherRuns));
-    FUZZ_CHECK(outcome != "not-found" || (decision == StoredAllow && !asked && !otherRuns));
-    FUZZ_CHECK(outcome != "busy" || (otherRuns && decision != StoredDeny && !asked && !kept));
+    uint8_t end = looks[count - 1];
+    StoredDecision decision = static_cast<StoredDecision>(end % 4);
+    uint32_t exitCode = end & 4 ? 0xFFFFFFFEu : 0;
+    bool otherRuns = (end & 8) != 0, withdrawn = (end & 16) != 0;
+    std::string outcome = EndOutcome(state, exitCode, decision, otherRuns, withdrawn);
+    FUZZ_CHECK((outcome == "withdrawn") == withdrawn);
+    FUZZ_CHECK(withdrawn || (outcome == "error") == (exitCode != 0));
+    FUZZ_CHECK(outcome == "error" || withdrawn || (outcome == "released") == kept);
+    FUZZ_CHECK(outcome != "declined" || decision == StoredDeny || decision == StoredOther);
+    FUZZ_CHECK(outcome != "dismissed" || (asked && decision == StoredNone));
+    FUZZ_CHECK(outcome != "no-prompt" || (!asked && decision == StoredNone && !otherRuns));
+    FUZZ_CHECK(outcome != "not-found" || decision == StoredAllow);
+    FUZZ_CHECK(outcome != "busy" || (otherRuns && !asked && !kept));
     rapidjson::Document ended;
-    ended.Parse(EndedEvent(outcome.c_str(), exitCode).c_str());
-    FUZZ_CHECK(ended["outcome"].GetString() == outcome && ended["exitCode"].GetInt() == int32_t(exitCode));
+    ended.Parse(EndedEvent(outcome.c_str(), exitCode, asked).c_str());
+    FUZZ_CHECK(ended["outcome"].GetString() == outcome && ended["exitCode"].GetInt() == int32_t(exitCode) &&
+               ended["asked"].GetBool() == asked);
 }
 
 }  // namespace
@@ -105,9 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(error != HostOk || (input.at == 4 + body.size() && body.size() <= MaxMessageBytes));
     FUZZ_CHECK(error != HostOk || IsUtf8(body));
 
+    // A withdrawal is never a request, and a request never a withdrawal.
     HostRequest request;
+    bool withdrawal = error == HostOk && IsWithdrawal(body);
     if (error == HostOk)
         error = ParseRequest(body, &request);
+    FUZZ_CHECK(!withdrawal || error != HostOk);
     if (error == HostOk) {
         std::string site;
         FUZZ_CHECK(Utf8FromUtf16(request.site, &site) && IsHostName(site));

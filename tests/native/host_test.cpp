@@ -234,40 +234,56 @@ TEST(HostEvents, CodesAreStableAndMessagesFramed)
     }
     EXPECT_EQ(StartedEvent(4294967295u), "{\"event\":\"started\",\"pid\":4294967295}");
     EXPECT_EQ(BusyEvent(), "{\"event\":\"busy\"}");
-    EXPECT_EQ(EndedEvent("error", 0xFFFFFFFEu), "{\"event\":\"ended\",\"outcome\":\"error\",\"exitCode\":-2}")
+    EXPECT_EQ(EndedEvent("error", 0xFFFFFFFEu, true),
+              "{\"event\":\"ended\",\"outcome\":\"error\",\"exitCode\":-2,\"asked\":true}")
         << "Halvane's -2 as Halvane gives it";
+    // The one message the extension posts after its request, and what only looks like it.
+    EXPECT_TRUE(IsWithdrawal("{\"withdraw\":true}"));
+    for (const char* other : {"{\"withdraw\":false}", "{\"withdraw\":1}", "{\"withdraw\":\"true\"}", "{\"Withdraw\":true}",
+                              "{\"withdraw\":true,\"withdraw\":true}", "[true]", "{\"withdraw\":true", ""})
+        EXPECT_FALSE(IsWithdrawal(other)) << other;
     EXPECT_EQ(FrameMessage("{}"), Length(2) + "{}");
     EXPECT_EQ(ErrorNumber(0), "error 0");
 }
 
-// Each look: '.' nothing, 'P' a window of Halvane's shown, 'T' the browser window
-// topmost, 'B' both; a look of '!' is none, but another Halvane holds the mutex
-// at the end. Then Halvane ends with the exit code, its decision read after.
+// Before Halvane starts: 'A' the site has a stored Allow, 'T' the window is on
+// top already. Each look: '.' nothing, 'P' a window of Halvane's shown, 'T' the
+// browser window topmost, 'B' both; a look of '!' is none, but another Halvane
+// holds the mutex at the end. Then Halvane ends with the exit code, or the host
+// ends it (withdrawn), and its decision is read.
 TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
 {
-    const struct { const char* name; const char* looks; uint32_t exitCode; StoredDecision decision;
-                   const char* sent; const char* outcome; } cases[] = {
-        {"just this time, then let go", "..PPP..TTT..", 0, StoredNone, "asking kept", "released"},
-        {"always, kept, then Preferences made it a Deny", "PP.TT", 0, StoredDeny, "asking kept", "released"},
-        {"remembered Allow", "TTTT", 0, StoredAllow, "kept", "released"},
-        {"kept, lost and on top again: told once", "T.T.T", 0, StoredAllow, "kept", "released"},
-        {"on top already while the prompt shows", "BBB", 0, StoredNone, "asking", "dismissed"},
-        {"on top while the prompt shows, then kept", "BB.T", 0, StoredNone, "asking kept", "released"},
-        {"never", "PPP.", 0, StoredDeny, "asking", "declined"},
-        {"remembered Deny", "", 0, StoredDeny, "", "declined"},
-        {"cancel", "PPP", 0, StoredNone, "asking", "dismissed"},
-        {"a second showing is told again", "PP.PP", 0, StoredNone, "asking asking", "dismissed"},
-        {"always for a window that was gone", "PP.", 0, StoredAllow, "asking", "dismissed"},
-        {"remembered Allow, no such window", "..", 0, StoredAllow, "", "not-found"},
-        {"the mutex taken first", "!", 0, StoredNone, "", "busy"},
-        {"the mutex taken first, with a remembered Allow", "!", 0, StoredAllow, "", "busy"},
-        {"escape before the first look", "", 0, StoredNone, "", "dismissed"},
-        {"a malformed command line", "", 0xFFFFFFFEu, StoredDeny, "", "error"},
-        {"ended badly after a keep", "T", 3, StoredAllow, "kept", "error"},
+    const struct { const char* name; const char* before; const char* looks; uint32_t exitCode;
+                   StoredDecision decision; bool withdrawn; const char* sent; const char* outcome; } cases[] = {
+        {"just this time, then let go", "", "..PPP..TTT..", 0, StoredNone, false, "asking kept", "released"},
+        {"always, kept, then Preferences made it a Deny", "", "PP.TT", 0, StoredDeny, false, "asking kept", "released"},
+        {"remembered Allow", "A", "TTTT", 0, StoredAllow, false, "kept", "released"},
+        {"kept, lost and on top again: told once", "A", "T.T.T", 0, StoredAllow, false, "kept", "released"},
+        {"on top while the prompt shows", "", "BBB", 0, StoredNone, false, "asking", "dismissed"},
+        {"on top while the prompt shows, then kept", "", "BB.T", 0, StoredNone, false, "asking kept", "released"},
+        {"on top before Halvane started, then Cancel", "T", "TTBBTT", 0, StoredNone, false, "asking", "dismissed"},
+        {"on top before Halvane started, then kept", "T", "TBBTTT", 0, StoredNone, false, "asking kept", "released"},
+        {"on top before, and a remembered Allow", "AT", "TT", 0, StoredAllow, false, "kept", "released"},
+        {"never", "", "PPP.", 0, StoredDeny, false, "asking", "declined"},
+        {"remembered Deny", "", "", 0, StoredDeny, false, "", "declined"},
+        {"another stored value, which Halvane does not act on", "", "", 0, StoredOther, false, "", "declined"},
+        {"cancel", "", "PPP", 0, StoredNone, false, "asking", "dismissed"},
+        {"a second showing is told again", "", "PP.PP", 0, StoredNone, false, "asking asking", "dismissed"},
+        {"always for a window that was gone", "", "PP.", 0, StoredAllow, false, "asking", "not-found"},
+        {"remembered Allow, no such window", "A", "..", 0, StoredAllow, false, "", "not-found"},
+        {"the mutex taken first", "", "!", 0, StoredNone, false, "", "busy"},
+        {"the mutex taken first, with a remembered Allow", "A", "!", 0, StoredAllow, false, "", "busy"},
+        {"no prompt seen: none could be made", "", "", 0, StoredNone, false, "", "no-prompt"},
+        {"a malformed command line", "", "", 0xFFFFFFFEu, StoredDeny, false, "", "error"},
+        {"ended badly after a keep", "A", "T", 3, StoredAllow, false, "kept", "error"},
+        {"withdrawn while asking", "", ".PP", 1, StoredNone, true, "asking", "withdrawn"},
+        {"withdrawn before the prompt showed", "", "..", 1, StoredNone, true, "", "withdrawn"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WatchState state;
+        state.allowedBefore = strchr(c.before, 'A') != nullptr;
+        state.topmostBefore = strchr(c.before, 'T') != nullptr;
         std::string sent;
         bool otherRuns = strchr(c.looks, '!') != nullptr;
         for (const char* look = c.looks; *look && *look != '!'; ++look) {
@@ -280,7 +296,7 @@ TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
             }
         }
         EXPECT_EQ(sent, c.sent);
-        EXPECT_STREQ(EndOutcome(state, c.exitCode, c.decision, otherRuns), c.outcome);
+        EXPECT_STREQ(EndOutcome(state, c.exitCode, c.decision, otherRuns, c.withdrawn), c.outcome);
     }
 }
 

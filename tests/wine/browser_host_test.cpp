@@ -63,7 +63,8 @@ struct BrowserHost : testing::Test {
     }
 };
 
-const int kClosePort = -1;
+// Besides a choice or Cancel at "asking": the port closed, or the request withdrawn; at "kept", Halvane killed.
+const int kClosePort = -1, kWithdraw = -2, kKill = -3;
 
 // The host stays while its Halvane runs and tells each change. The title carries
 // what the command line must not split or strip: quotes, spaces, an ampersand and
@@ -73,19 +74,23 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
     ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());
     const std::wstring title = L"\"A\" & B \x2014 Firefox";
     const std::string request = Framed(Request("example.org", "\\\"A\\\" & B \xE2\x80\x94 Firefox", "de-AT"));
-    // stored: the site's decision beforehand (-1 none); window: the browser window is open; otherMs:
-    // another Halvane's mutex is held so long from the start (INFINITE: throughout); answer: at
-    // "asking", a choice, Cancel or the port closed. On "kept" the window is closed.
-    const struct { const char* name; int stored; bool window; DWORD otherMs; int answer; const char* told; } cases[] = {
-        {"just this time", -1, true, 0, IDC_JUST_THIS_TIME, "started asking kept ended/released"},
-        {"never", -1, true, 0, IDC_NEVER, "started asking ended/declined"},
-        {"cancel", -1, true, 0, IDCANCEL, "started asking ended/dismissed"},
-        {"a remembered Deny", 0, true, 0, 0, "started ended/declined"},
-        {"a remembered Allow", 1, true, 0, 0, "started kept ended/released"},
-        {"a remembered Allow, no such window", 1, false, 0, 0, "started ended/not-found"},
-        {"another Halvane for over 2 s", 1, true, INFINITE, 0, "busy"},
-        {"another Halvane ending within 2 s", 1, true, 1000, 0, "started kept ended/released"},
-        {"the port closed while the prompt shows", -1, true, 0, kClosePort, "started asking"},
+    // stored: the site's decision beforehand (-1 none); window: the browser window is open (2: and
+    // on top already); otherMs: another Halvane's mutex is held so long from the start (INFINITE:
+    // throughout); answer: what is done at "asking" or "kept". On "kept" the window is closed, unless
+    // Halvane is killed: then the host must have lowered it before it tells the end.
+    const struct { const char* name; int stored; int window; DWORD otherMs; int answer; const char* told; } cases[] = {
+        {"just this time", -1, 1, 0, IDC_JUST_THIS_TIME, "started asking kept ended/released"},
+        {"never", -1, 1, 0, IDC_NEVER, "started asking ended/declined"},
+        {"cancel", -1, 1, 0, IDCANCEL, "started asking ended/dismissed"},
+        {"cancel, the window on top before Halvane started", -1, 2, 0, IDCANCEL, "started asking ended/dismissed"},
+        {"a remembered Deny", 0, 1, 0, 0, "started ended/declined"},
+        {"a remembered Allow", 1, 1, 0, 0, "started kept ended/released"},
+        {"a remembered Allow, no such window", 1, 0, 0, 0, "started ended/not-found"},
+        {"another Halvane for over 2 s", 1, 1, INFINITE, 0, "busy"},
+        {"another Halvane ending within 2 s", 1, 1, 1000, 0, "started kept ended/released"},
+        {"withdrawn while the prompt shows", -1, 1, 0, kWithdraw, "started asking ended/withdrawn"},
+        {"Halvane killed while it keeps", 1, 1, 0, kKill, "started kept ended/error"},
+        {"the port closed while the prompt shows", -1, 1, 0, kClosePort, "started asking"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,6 +98,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
             driver::WriteDword(L"example.org", c.stored);
         StandInBrowser browser;
         HWND window = c.window ? browser.Open(L"MozillaWindowClass", title) : nullptr;
+        if (c.window == 2)
+            SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         HANDLE other = c.otherMs ? CreateMutexW(nullptr, FALSE, L"HalvaneExe") : nullptr;
         DWORD start = GetTickCount();
         driver::FirefoxHost host(driver::ProgramPath(L"" HALVANE_HOST_EXE));
@@ -130,35 +137,39 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
                 EXPECT_EQ(driver::ItemText(prompt, IDC_MESSAGE), text);
                 if (c.answer == kClosePort)
                     break;
-                if (c.answer == IDCANCEL)
+                if (c.answer == kWithdraw)
+                    host.Post(Framed("{\"withdraw\":true}"));
+                else if (c.answer == IDCANCEL)
                     driver::Click(prompt, IDCANCEL);
                 else
                     EXPECT_TRUE(driver::WaitUntilInputCounts(prompt) && driver::Pick(prompt, c.answer) &&
                                 driver::PressOk(prompt));
             } else if (event == "kept") {
                 EXPECT_TRUE(driver::IsTopmost(window));
-                browser.Close(window);
+                if (c.answer == kKill) {
+                    driver::Process halvane = driver::FindProcess(L"halvane.exe");
+                    driver::End(halvane);  // as Task Manager ends it
+                } else
+                    browser.Close(window);
             } else if (event == "ended") {
                 told += std::string("/") + message["outcome"].GetString();
-                EXPECT_EQ(message["exitCode"].GetInt(), 0);
+                EXPECT_EQ(message["exitCode"].GetInt() == 0, c.answer != kWithdraw && c.answer != kKill);
+                if (c.answer == kKill)
+                    EXPECT_FALSE(driver::IsTopmost(window)) << "the killed Halvane's window is left on top";
+                EXPECT_EQ(driver::IsTopmost(window), c.window == 2) << "a window on top before stays so";
             }
         }
         if (other)
             CloseHandle(other);
         EXPECT_EQ(told, c.told);
         if (c.answer == kClosePort) {
-            // The host ends at once; Halvane, out of the job and holding none of its pipes, goes on.
+            // The extension is gone before anybody answered: the host ends its Halvane, then itself.
             host.ClosePort();
             EXPECT_EQ(host.WaitForExit(kTimeoutMs), 0u);
             EXPECT_TRUE(host.OutputEnded(kTimeoutMs)) << "something else holds the host's standard output";
-            TerminateJobObject(host.job(), 1);
-            driver::ScopedProcess halvane(driver::FindProcess(L"halvane.exe"));
-            EXPECT_EQ(halvane.id(), halvaneId);
-            HWND prompt = driver::WaitForDialog(halvaneId, kTimeoutMs);
-            ASSERT_NE(prompt, nullptr) << "Halvane ended with the host";
-            driver::Click(prompt, IDCANCEL);
-            EXPECT_EQ(halvane.WaitForExit(kTimeoutMs), 0u);
         }
+        if (c.answer == kClosePort || c.answer == kWithdraw)
+            EXPECT_FALSE(driver::DecisionsKeyExists()) << "a withdrawn request stored a decision";
         EXPECT_EQ(host.WaitForExit(kTimeoutMs), 0u) << "259 (STILL_ACTIVE): the host was still waiting";
         EXPECT_TRUE(NoHalvaneRuns()) << "a Halvane was left running";
         driver::DeleteDecisionsKey();
