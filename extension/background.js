@@ -9,6 +9,9 @@
 // "started", "asking" (the prompt shows), "kept" (the window is in the topmost
 // band), and "ended" with what happened. The open port also keeps this
 // background page loaded, so a keep lasts however long Firefox's idle time-out.
+// Until the window is kept, a request can be taken back: before the host
+// starts nothing is started; after, the host is told to withdraw it, and ends
+// its Halvane before anything is stored.
 //
 // One keep at a time, like Halvane itself. It lives in session storage, which
 // Firefox empties when the extension starts anew (install, update, reload,
@@ -16,7 +19,8 @@
 
 const HOST = "org.marrowin.halvane";
 const TITLE_WAIT_MS = 3000;
-const TITLE_POLL_MS = 100;
+// Firefox retitles the window within milliseconds: a short step sees it then.
+const TITLE_POLL_MS = 10;
 const TITLE_READS = 3;
 // Firefox blocks a site's notification prompt for a while after a few
 // dismissals; Halvane's prompt is as intrusive, so a site gets three.
@@ -66,6 +70,11 @@ function siteOf(url) {
   }
 }
 
+// The host names the host takes: letters, digits and hyphens in dot-separated
+// labels of 1 to 63, 253 in all, no hyphen at either end of a label. An IPv6
+// address, a name ending in a dot or one with "_" in it is none.
+const HOST_NAME = /^(?=.{1,253}$)[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?(?:\.[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?)*$/;
+
 // Every outcome a page can hear, with the reasons it comes with. The page
 // authors' guide has a row for each, and a test holds the two together. An
 // error may also carry one of the host's own codes.
@@ -75,17 +84,19 @@ const OUTCOMES = {
   dismissed: ["cancel"],
   busy: ["keeping", "asking", "halvane"],
   released: ["page", "user", "title", "tab", "window", "halvane", "restart", "not-kept"],
-  refused: ["no-gesture", "not-active", "not-focused", "embargoed", "site-changed", "title-changed", "not-a-web-page"],
-  error: ["title-not-shown", "not-found", "no-host", "host-ended", "halvane-exit", "failed"],
+  refused: ["no-gesture", "too-many", "not-active", "not-focused", "embargoed", "site-changed", "title-changed",
+    "not-a-web-page", "not-a-host-name"],
+  error: ["title-not-shown", "not-found", "no-prompt", "no-host", "host-ended", "halvane-exit", "failed"],
 };
 
-// Only the document that asked hears: its content script drops a message
-// that carries another document's token.
+// Only the document that asked hears, and it matches the outcome to its
+// request by the request's number: its content script drops a message that
+// carries another document's token.
 function tell(asker, outcome, reason, message) {
   if (!OUTCOMES[outcome] || (!OUTCOMES[outcome].includes(reason) && outcome !== "error")) {
     console.error(`Halvane: an outcome the guide does not list: ${outcome}/${reason}`);
   }
-  browser.tabs.sendMessage(asker.tabId, {token: asker.token, outcome, reason, message}, {frameId: 0})
+  browser.tabs.sendMessage(asker.tabId, {token: asker.token, n: asker.n, outcome, reason, message}, {frameId: 0})
     .catch(() => {});
 }
 
@@ -133,31 +144,36 @@ async function prefaceShown(windowId, preface) {
   return false;
 }
 
-// The window's title as it stands, read until two reads agree and the tab's
-// own title did not change between them: a page retitling itself meanwhile
-// would have Halvane look for a title the window no longer has.
+// The window's title as it stands: read twice alike, with the page's own title
+// in it, read in between. A page retitling itself meanwhile would have
+// Halvane look for a title the window no longer has.
 async function settledTitle(tabId, windowId, preface) {
   for (let read = 0; read < TITLE_READS; read++) {
-    const before = await browser.tabs.get(tabId);
     const windowTitle = (await browser.windows.get(windowId)).title || "";
-    const after = await browser.tabs.get(tabId);
-    if (before.title === after.title && windowTitle.includes(preface) &&
+    const pageTitle = (await browser.tabs.get(tabId)).title || "";
+    if (windowTitle.includes(preface) && windowTitle.includes(pageTitle) &&
         windowTitle === (await browser.windows.get(windowId)).title) {
-      return {windowTitle, pageTitle: after.title};
+      return {windowTitle, pageTitle};
     }
     await sleep(TITLE_POLL_MS);
   }
   return null;
 }
 
-// Why a request may not go to Halvane, or null. Letting go needs none of this.
-async function refusal(request) {
+// Why a request may not go to Halvane without looking at any keep, or null:
+// answered at once, never behind other work. Letting go needs none of this.
+function quickRefusal(request) {
   if (!request.site) {
     return "not-a-web-page";
   }
-  if (!request.activated) {
-    return "no-gesture";
+  if (!HOST_NAME.test(request.site)) {
+    return "not-a-host-name";
   }
+  return request.activated ? null : "no-gesture";
+}
+
+// Why a request may not go to Halvane, or null.
+async function refusal(request) {
   if (await dismissals(request.site) >= DISMISSALS_ALLOWED) {
     return "embargoed";
   }
@@ -174,26 +190,16 @@ async function refusal(request) {
   return window && window.focused ? null : "not-focused";
 }
 
-// The keep as it will be asked for once the window's title shows the preface,
-// or null (the page told why).
-async function markWindow(request, preface) {
-  await browser.windows.update(request.windowId, {titlePreface: preface});
-  if (!await prefaceShown(request.windowId, preface).catch(() => false)) {
-    tell(request, "error", "title-not-shown",
-      "The window's title does not show the page's title, so Halvane could not find the window.");
-    return null;
+// The titles Halvane is to look for, once the window's title shows the
+// preface; otherwise the outcome the page is to hear.
+async function markWindow(keep) {
+  await browser.windows.update(keep.windowId, {titlePreface: keep.preface});
+  if (!await prefaceShown(keep.windowId, keep.preface).catch(() => false)) {
+    return {told: ["error", "title-not-shown",
+      "The window's title does not show the page's title, so Halvane could not find the window."]};
   }
-  const titles = await settledTitle(request.tabId, request.windowId, preface);
-  if (!titles) {
-    tell(request, "refused", "title-changed");
-    return null;
-  }
-  const why = await refusal(request);
-  if (why) {
-    tell(request, "refused", why);
-    return null;
-  }
-  return {...request, ...titles, preface, state: "starting", asked: false, ending: null};
+  const titles = await settledTitle(keep.tabId, keep.windowId, keep.preface);
+  return titles || {told: ["refused", "title-changed"]};
 }
 
 // A keep that is ending has a Halvane that is still ending: a request made
@@ -205,8 +211,7 @@ async function keepWindow(request) {
   const keep = await currentKeep();
   if (keep && keep.ending && Date.now() - request.sent < ENDING_WAIT_MS) {
     // Not in the queue: the host's word that Halvane has ended comes through it.
-    setTimeout(() => serially(() => keepWindow(request)).catch(() => tell(request, "error", "failed")),
-      ENDING_POLL_MS);
+    setTimeout(() => handleKeep(request), ENDING_POLL_MS);
     return;
   }
   if (keep && keep.ending) {
@@ -226,22 +231,41 @@ async function keepWindow(request) {
     tell(request, "busy", "keeping");
     return;
   }
-
   // The preface begins with the pin, so the title sent never begins with "_":
-  // no page can have Halvane hide its window.
-  const preface = `${PIN} ${randomId()} `;
-  let started = null;
-  try {
-    started = await markWindow(request, preface);
-  } finally {
-    if (!started) {
-      await removePreface(request.windowId);
+  // no page can have Halvane hide its window. The keep is there from now on,
+  // so that a let-go, a closed tab or the toolbar can take it back while the
+  // window is being marked, which goes on outside the queue.
+  const starting = {...request, preface: `${PIN} ${randomId()} `, state: "starting", asked: false, settled: false,
+    ending: null, letGos: []};
+  await saveKeep(starting);
+  markThenConnect(starting);
+}
+
+async function markThenConnect(starting) {
+  const marked = await markWindow(starting).catch(() => ({told: ["error", "failed"]}));
+  await serially(async () => {
+    const keep = await currentKeep();
+    if (!keep || keep.preface !== starting.preface) {
+      // Taken back meanwhile: its end took the pin away, unless the pin came after.
+      const window = await browser.windows.get(starting.windowId).catch(() => null);
+      if (window && (window.title || "").includes(starting.preface)) {
+        await removePreface(starting.windowId);
+      }
+      return;
     }
-  }
-  if (started) {
-    await saveKeep(started);
-    connect(started);
-  }
+    const why = marked.told ? null : await refusal(keep);
+    if (marked.told || why) {
+      await finish(keep.preface, ...(marked.told || ["refused", why]));
+      return;
+    }
+    const ready = {...keep, ...marked};
+    await saveKeep(ready);
+    connect(ready);
+  });
+}
+
+function handleKeep(request) {
+  serially(() => keepWindow(request)).catch(() => tell(request, "error", "failed"));
 }
 
 // Starts the host for the keep; what it reports is handled in turn.
@@ -259,10 +283,25 @@ function connect(keep) {
     heard = true;
     serially(() => hostSaid(keep.preface, message));
   });
-  // Closed before the host said a word: Firefox found no host, or it could not start.
-  port.onDisconnect.addListener((p) => serially(() =>
-    finish(keep.preface, "error", heard ? "host-ended" : "no-host", p.error ? String(p.error.message) : "")));
+  port.onDisconnect.addListener((p) =>
+    serially(() => portClosed(keep.preface, heard, p.error ? String(p.error.message) : "")));
   port.postMessage({site: keep.site, title: keep.windowTitle, language: browser.i18n.getUILanguage()});
+}
+
+// The host ended without its last word. Closed before it said a word:
+// Firefox found no host, or it could not start.
+async function portClosed(preface, heard, error) {
+  const keep = await currentKeep();
+  if (!keep || keep.preface !== preface) {
+    return;
+  }
+  if (promptDismissed(keep, "host-ended", keep.asked)) {
+    await countDismissal(keep.site);
+  }
+  if (keep.ending) {
+    return finish(preface, "released", keep.ending);
+  }
+  return finish(preface, "error", heard ? "host-ended" : "no-host", error);
 }
 
 // A change the host saw. Messages of a keep that is over are dropped.
@@ -278,8 +317,11 @@ async function hostSaid(preface, message) {
       await saveKeep({...keep, state: "asking", asked: true});
       return;
     case "kept":
-      await saveKeep({...keep, state: "kept"});
-      if (!keep.ending) {
+      await saveKeep({...keep, state: "kept", settled: !keep.ending});
+      if (keep.ending) {
+        // Taken back as the user answered: the pin's going ends this keep.
+        await removePreface(keep.windowId);
+      } else {
         tell(keep, "kept", keep.asked ? "allowed" : "remembered");
       }
       return;
@@ -294,27 +336,37 @@ async function hostSaid(preface, message) {
   }
 }
 
+// A prompt that showed and ended without the user's answer counts towards the
+// site's dismissals, whoever ended it, but for the user's own Let go from the
+// toolbar.
+function promptDismissed(keep, outcome, asked) {
+  return outcome === "dismissed" ||
+    (asked && keep.state !== "kept" && keep.ending !== "user" && ["withdrawn", "host-ended"].includes(outcome));
+}
+
 // Halvane has ended: what the user did, told as the page will read it.
 async function ended(keep, message) {
   const outcome = String(message.outcome);
-  if (keep.ending || outcome === "released") {
-    return finish(keep.preface, "released", keep.ending || "halvane");
-  }
-  if (outcome === "dismissed") {
+  if (promptDismissed(keep, outcome, message.asked === true || keep.asked)) {
     await countDismissal(keep.site);
-    return finish(keep.preface, "dismissed", "cancel");
+  }
+  if (keep.ending) {
+    return finish(keep.preface, "released", keep.ending);
   }
   const told = {
+    released: ["released", "halvane"],
+    dismissed: ["dismissed", "cancel"],
     declined: ["declined", keep.asked ? "never" : "remembered"],
     busy: ["busy", "halvane"],
     "not-found": ["error", "not-found"],
+    "no-prompt": ["error", "no-prompt", "Halvane ended without showing its prompt."],
   }[outcome] || ["error", "halvane-exit", `Halvane ended with ${message.exitCode}.`];
   return finish(keep.preface, ...told);
 }
 
 // The keep is over: its pin goes, the toolbar is idle again and the page that
-// asked hears why. Once only: the host's last word and its port's closing
-// both arrive here.
+// asked hears why, with the let-gos that waited for the end. Once only: the
+// host's last word and its port's closing both arrive here.
 async function finish(preface, outcome, reason, message) {
   const port = ports.get(preface);
   ports.delete(preface);
@@ -324,29 +376,46 @@ async function finish(preface, outcome, reason, message) {
   }
   await removePreface(keep.windowId);
   await saveKeep(null);
-  tell(keep, outcome, reason, message);
+  // A keep the page itself let go of is told so by that let-go's own outcome.
+  if (!(keep.settled && keep.ending === "page")) {
+    tell(keep, outcome, reason, message);
+  }
+  for (const asker of keep.letGos || []) {
+    tell(asker, "released", keep.ending || reason);
+  }
   if (port) {
     port.disconnect();
   }
 }
 
-// Ends the keep: without its preface the window's title is one Halvane does
-// not know, and Halvane ends. The page hears of it when Halvane has ended.
-async function letGo(keep, reason) {
+// Ends the keep. A kept window is let go by its preface: without it the
+// window's title is one Halvane does not know, and Halvane ends. Before then,
+// the host is told to withdraw the request, and the preface stays until the
+// host has ended its Halvane: it finds the window by that title. The page
+// hears of it when Halvane has ended; an asker's let-go waits for that too.
+async function letGo(keep, reason, asker) {
+  const letGos = asker ? [...(keep.letGos || []), asker] : keep.letGos || [];
   if (keep.ending) {
+    await saveKeep({...keep, letGos});
     return;
   }
-  await saveKeep({...keep, ending: reason});
-  await removePreface(keep.windowId);
-  if (!ports.has(keep.preface)) {
+  await saveKeep({...keep, ending: reason, letGos});
+  const port = ports.get(keep.preface);
+  if (!port) {
     await finish(keep.preface, "released", reason);
+  } else if (keep.state === "kept") {
+    await removePreface(keep.windowId);
+  } else {
+    port.postMessage({withdraw: true});
   }
 }
 
+// A let-go from the document the tab shows ends a keep of its window,
+// whichever of the tab's documents asked for it.
 async function pageLetsGo(asker) {
   const keep = await currentKeep();
-  if (keep && keep.token === asker.token) {
-    await letGo(keep, "page");
+  if (keep && keep.tabId === asker.tabId) {
+    await letGo(keep, "page", asker);
   } else {
     tell(asker, "released", "not-kept");
   }
@@ -366,9 +435,44 @@ function watch(matches, reason) {
 // document's, whatever the tab shows by the time it is handled.
 function requestFrom(message, sender) {
   return {
-    tabId: sender.tab.id, windowId: sender.tab.windowId, token: String(message.token),
+    tabId: sender.tab.id, windowId: sender.tab.windowId, token: String(message.token), n: Number(message.n),
     site: siteOf(sender.url), activated: message.activated === true, sent: Date.now(),
   };
+}
+
+// Keep requests of each tab not yet through the queue: a let-go from the tab
+// waits behind them, so that it takes them back.
+const keepsQueued = new Map();
+
+function onKeep(request) {
+  const why = quickRefusal(request);
+  if (why) {
+    tell(request, "refused", why);
+    return;
+  }
+  keepsQueued.set(request.tabId, (keepsQueued.get(request.tabId) || 0) + 1);
+  serially(() => keepWindow(request))
+    .catch(() => tell(request, "error", "failed"))
+    .finally(() => {
+      const left = keepsQueued.get(request.tabId) - 1;
+      if (left > 0) {
+        keepsQueued.set(request.tabId, left);
+      } else {
+        keepsQueued.delete(request.tabId);
+      }
+    });
+}
+
+// Nothing to let go of is answered at once; the rest takes its turn.
+async function onLetGo(request) {
+  if (!keepsQueued.has(request.tabId)) {
+    const keep = await currentKeep();
+    if (!keep || keep.tabId !== request.tabId) {
+      tell(request, "released", "not-kept");
+      return;
+    }
+  }
+  serially(() => pageLetsGo(request));
 }
 
 // Messages: a page's request through the content script (top frame only), or
@@ -380,14 +484,21 @@ browser.runtime.onMessage.addListener((message, sender) => {
   if (sender.tab && sender.frameId === 0 && typeof message.token === "string") {
     const request = requestFrom(message, sender);
     if (message.halvane === "keep") {
-      serially(() => keepWindow(request)).catch(() => tell(request, "error", "failed"));
+      onKeep(request);
     } else if (message.halvane === "let-go") {
-      serially(() => pageLetsGo(request));
+      onLetGo(request);
+    } else if (message.halvane === "gone") {
+      serially(async () => {
+        const keep = await currentKeep();
+        if (keep && keep.token === request.token) {
+          await letGo(keep, "tab");
+        }
+      });
     }
     return undefined;
   }
   if (!sender.tab && message.popup === "status") {
-    return serially(currentKeep);
+    return currentKeep();
   }
   if (!sender.tab && message.popup === "let-go") {
     return serially(async () => {
@@ -411,7 +522,8 @@ browser.tabs.onUpdated.addListener(watch((keep, tabId, change) =>
   keep.tabId === tabId && change.url !== undefined && siteOf(change.url) !== keep.site, "tab"),
 {properties: ["url"]});
 browser.tabs.onUpdated.addListener(watch((keep, tabId, change) =>
-  keep.tabId === tabId && change.title !== undefined && change.title !== keep.pageTitle, "title"),
+  keep.tabId === tabId && change.title !== undefined && keep.pageTitle !== undefined &&
+  change.title !== keep.pageTitle, "title"),
 {properties: ["title"]});
 
 // Started anew, this extension owns no keep: its pins go, and so does a keep

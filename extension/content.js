@@ -1,13 +1,89 @@
 "use strict";
 // The page's side of Halvane. A page asks with
-//   window.postMessage({halvane: "keep"}, location.origin)      or {halvane: "let-go"}
+//   window.postMessage({halvane: "keep", id: "…"}, location.origin)      or {halvane: "let-go"}
 // and hears back through a "halvane" event on window, whose detail is
-// {outcome, reason, message}. The page says only what it wants: which site
-// asks is the background's to know, from the sender itself.
+// {outcome, reason, message, id}: one for each request, the id repeated when
+// the request had one (a string of at most 64 characters). The page says only
+// what it wants: which site asks is the background's to know, from the sender.
 
 // This document's own mark: outcomes meant for another document of the tab
 // (one it navigated away from, or to) are not this one's to hear.
 const token = Array.from(crypto.getRandomValues(new Uint32Array(4)), (n) => n.toString(36)).join("");
+
+// One user input, one request: as Firefox lets a click open one popup, a click,
+// a tap or a key press lets the page ask once. Listened for on window in the
+// capture phase from document_start, so no listener of the page's comes first.
+let gesture = false;
+const onInput = (event) => {
+  if (event.isTrusted && !event.repeat) {
+    gesture = true;
+  }
+};
+window.addEventListener("pointerdown", onInput, {capture: true});
+window.addEventListener("keydown", onInput, {capture: true});
+
+// Even with inputs, a page asks at most this often.
+const KEEPS_PER_SECOND = 3;
+const keepTimes = [];
+
+// The requests on their way to the background, by their number here: the
+// page's ids that wait for each one's outcome. A kept request stays, so that
+// the end of its keep carries its id too.
+let serial = 0;
+const waiting = new Map();
+// This document's let-go on its way: another one meanwhile shares its outcome,
+// so that no page can flood the background with them.
+let letGoOnItsWay = null;
+
+function tellPage(outcome, reason, message, id) {
+  const detail = {outcome, reason: String(reason || ""), message: String(message || "")};
+  if (id !== undefined) {
+    detail.id = id;
+  }
+  window.dispatchEvent(new CustomEvent("halvane", {detail: cloneInto(detail, window)}));
+}
+
+function answer(n, outcome, reason, message) {
+  const ids = waiting.get(n) || [undefined];
+  if (outcome !== "kept") {
+    waiting.delete(n);
+  }
+  if (n === letGoOnItsWay) {
+    letGoOnItsWay = null;
+  }
+  for (const id of ids) {
+    tellPage(outcome, reason, message, id);
+  }
+}
+
+function forward(request, id, activated) {
+  const n = ++serial;
+  waiting.set(n, [id]);
+  browser.runtime.sendMessage({halvane: request, token, n, activated})
+    .catch(() => answer(n, "error", "failed"));
+  return n;
+}
+
+// Why this keep request may not go on, or null. Every request uses up the
+// input before it: one that came after it allows the next.
+function refusal() {
+  // A click or a key press in the last few seconds, and none asked with yet.
+  const active = navigator.userActivation ? navigator.userActivation.isActive === true : false;
+  const fresh = gesture && active;
+  gesture = false;
+  if (!fresh) {
+    return "no-gesture";
+  }
+  const now = performance.now();
+  while (keepTimes.length && now - keepTimes[0] > 1000) {
+    keepTimes.shift();
+  }
+  if (keepTimes.length >= KEEPS_PER_SECOND) {
+    return "too-many";
+  }
+  keepTimes.push(now);
+  return null;
+}
 
 window.addEventListener("message", (event) => {
   // Only the page's own scripts: a frame posting to its parent is not the page.
@@ -15,21 +91,35 @@ window.addEventListener("message", (event) => {
     return;
   }
   const request = event.data.halvane;
-  if (request === "keep" || request === "let-go") {
-    // A click or a key press in the last few seconds: without one a page
-    // cannot raise Halvane's prompt, as it cannot raise Firefox's own.
-    const activated = navigator.userActivation ? navigator.userActivation.isActive === true : false;
-    browser.runtime.sendMessage({halvane: request, token, activated}).catch(() => {});
+  const id = typeof event.data.id === "string" && event.data.id.length <= 64 ? event.data.id : undefined;
+  if (request === "keep") {
+    const why = refusal();
+    if (why) {
+      tellPage("refused", why, "", id);
+    } else {
+      forward("keep", id, true);
+    }
+  } else if (request === "let-go") {
+    if (letGoOnItsWay !== null) {
+      waiting.get(letGoOnItsWay).push(id);
+    } else {
+      letGoOnItsWay = forward("let-go", id, false);
+    }
   }
 });
+
+// A document that goes (a reload, a link, history, its tab closed) takes its
+// keep, or its request, with it: nothing of it passes to the next document.
+window.addEventListener("pagehide", () => {
+  if (waiting.size > 0) {
+    browser.runtime.sendMessage({halvane: "gone", token}).catch(() => {});
+  }
+}, {capture: true});
 
 browser.runtime.onMessage.addListener((message) => {
   if (message === null || typeof message !== "object" || message.token !== token ||
       typeof message.outcome !== "string") {
     return;
   }
-  const detail = cloneInto({
-    outcome: message.outcome, reason: String(message.reason || ""), message: String(message.message || ""),
-  }, window);
-  window.dispatchEvent(new CustomEvent("halvane", {detail}));
+  answer(message.n, message.outcome, message.reason, message.message);
 });

@@ -44,7 +44,7 @@ cat >"$work/home/.mozilla/native-messaging-hosts/org.marrowin.halvane.json" <<EO
 EOS
 
 # One bound for the whole run, under CTest's, so the clean-up still runs.
-HALVANE_REPO=$repo HALVANE_WORK=$work HALVANE_ROWS=${HALVANE_ROWS:-} timeout 230 python3 -u "$script" "$bin" &
+HALVANE_REPO=$repo HALVANE_WORK=$work HALVANE_ROWS=${HALVANE_ROWS:-} timeout 420 python3 -u "$script" "$bin" &
 test_pid=$!
 wait "$test_pid"
 status=$?

@@ -7,6 +7,7 @@
 //       close N               closes window N
 //       state                 prints every window: class, title, topmost, visible
 //       raised N S            waits up to S seconds for window N to be kept on top
+//       down N S              waits up to S seconds for window N to leave the topmost band
 //       prompt S              waits up to S seconds for the consent prompt of a
 //                             halvane.exe that something else started, and prints it
 //       answer A              answers that prompt: always | once | never | cancel
@@ -16,6 +17,8 @@
 //       prompts               prints how many consent prompts of any halvane.exe
 //                             have shown since the last time it was asked
 //       gone S                waits up to S seconds until no halvane.exe runs
+//       kill                  ends every halvane.exe at once, as Task Manager would
+//       stored SITE           prints whether Halvane has a decision stored for SITE
 //       quit                  (ends that halvane.exe if it still runs)
 //     Lines are UTF-8.
 //
@@ -182,6 +185,21 @@ void WaitNoneRunning(DWORD seconds)
     Say(none ? L"halvane.exe: none" : L"halvane.exe: running");
 }
 
+int KillAll()
+{
+    int killed = 0;
+    for (DWORD id : driver::ProcessIds(L"halvane.exe")) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (process && TerminateProcess(process, 1)) {
+            WaitForSingleObject(process, 5000);
+            ++killed;
+        }
+        if (process)
+            CloseHandle(process);
+    }
+    return killed;
+}
+
 int Interactive()
 {
     PromptCounter prompts;
@@ -206,7 +224,7 @@ int Interactive()
             HWND window = browser.Open(className, rest);
             windows[next] = window;
             Say(L"window " + std::to_wstring(next++) + L" " + className + L" " + Describe(window));
-        } else if (verb == L"title" || verb == L"close" || verb == L"raised") {
+        } else if (verb == L"title" || verb == L"close" || verb == L"raised" || verb == L"down") {
             int id = _wtoi(rest.c_str());
             auto found = windows.find(id);
             if (found == windows.end()) {
@@ -220,10 +238,13 @@ int Interactive()
                 Say(L"closed " + std::to_wstring(id));
                 continue;
             }
+            DWORD waitMs = _wtoi(argument.c_str()) * 1000;
             if (verb == L"title")
                 browser.Retitle(found->second, argument);
+            else if (verb == L"raised")
+                driver::WaitRaised(found->second, waitMs);
             else
-                driver::WaitRaised(found->second, _wtoi(argument.c_str()) * 1000);
+                driver::WaitUntil([&] { return !driver::IsTopmost(found->second); }, waitMs);
             Say(L"window " + std::to_wstring(id) + L" " + Describe(found->second));
         } else if (verb == L"state") {
             for (auto& [id, window] : windows)
@@ -242,11 +263,16 @@ int Interactive()
             Say(L"prompts: " + std::to_wstring(prompts.Take()));
         } else if (verb == L"gone") {
             WaitNoneRunning(_wtoi(rest.c_str()));
+        } else if (verb == L"kill") {
+            Say(L"killed " + std::to_wstring(KillAll()));
+        } else if (verb == L"stored") {
+            driver::KeyContents stored = driver::ReadDecisionsKey();
+            Say(stored.count(rest) ? L"stored: yes" : L"stored: none");
         } else if (verb == L"quit") {
             break;
         } else if (!verb.empty()) {
-            Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | raised N S"
-                L" | prompt S | answer A | exit S | launch TAIL | prompts | gone S | quit");
+            Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | raised N S | down N S"
+                L" | prompt S | answer A | exit S | launch TAIL | prompts | gone S | kill | stored SITE | quit");
         }
     }
     return 0;
