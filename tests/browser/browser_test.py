@@ -10,7 +10,8 @@ per Firefox window, titled as X has it the moment it changes.
 
 For each row the test checks what the page heard, the window's title, the
 toolbar badge (read through Marionette, as the user sees it) and how many of
-Halvane's prompts showed. Usage: browser_test.py BIN (halvane.exe,
+Halvane's prompts showed. The example page for authors reports nothing: its
+rows read what it shows the user. Usage: browser_test.py BIN (halvane.exe,
 halvane-host.exe and standin_browser.exe).
 """
 import http.server
@@ -34,7 +35,8 @@ REMEMBERED = {"deny.test": 0, "allow.test": 1, "leave.test": 1, "again.test": 1,
               "idle.test": 1, "renew.test": 1, "kill.test": 1}
 SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", "insist.test", "letgo.test", "nav.test",
-         "withdraw.test", "flood.test", *REMEMBERED, *(f"bench{n}.test" for n in range(40))]
+         "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", *REMEMBERED,
+         *(f"bench{n}.test" for n in range(40))]
 
 
 class Failure(Exception):
@@ -53,11 +55,16 @@ def until(what, seconds, condition, step=0.1):
 
 
 class Page(http.server.SimpleHTTPRequestHandler):
-    """Serves page.html; records what each row's page heard and steers it."""
+    """Serves page.html and examples/; records what each row's page heard and steers it."""
     heard, commands, lock = {}, {}, threading.Lock()
 
     def __init__(self, *args, **kwargs):
         super().__init__(*args, directory=os.path.dirname(os.path.abspath(__file__)), **kwargs)
+
+    def translate_path(self, path):
+        if path.startswith("/examples/"):
+            return os.path.join(REPO, "examples", os.path.basename(path.split("?")[0]))
+        return super().translate_path(path)
 
     def do_GET(self):
         parts = self.path.split("?")[0].strip("/").split("/")
@@ -134,6 +141,9 @@ class Marionette:
             return self.call("WebDriver:ExecuteScript", {"script": script, "args": []})
         finally:
             self.call("Marionette:SetContext", {"value": "content"})
+
+    def content(self, script, *args):
+        return self.call("WebDriver:ExecuteScript", {"script": script, "args": list(args)})
 
     def install(self):
         self.call("Addon:Install", {"path": os.path.join(REPO, "extension"), "temporary": True})
@@ -265,14 +275,16 @@ class Browser:
     def x_title(self, window):
         return subprocess.run(["xdotool", "getwindowname", window], capture_output=True, text=True).stdout.strip()
 
-    def click(self, window):
+    def geometry(self, window):
+        return {k: int(v) for k, v in (line.split("=") for line in subprocess.run(
+            ["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout.split())}
+
+    def click(self, window, point=None):
         # A window manager would give the window the focus on a click; the Xvfb has none.
         subprocess.run(["xdotool", "windowfocus", window])
-        geometry = dict(line.split("=") for line in subprocess.run(
-            ["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout.split())
-        x = int(geometry["X"]) + int(geometry["WIDTH"]) // 2
-        y = int(geometry["Y"]) + int(geometry["HEIGHT"]) * 2 // 3
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+        geometry = self.geometry(window)
+        x, y = point or (geometry["X"] + geometry["WIDTH"] // 2, geometry["Y"] + geometry["HEIGHT"] * 2 // 3)
+        subprocess.run(["xdotool", "mousemove", str(round(x)), str(round(y)), "click", "1"], check=True)
 
     def open(self, url):
         self.marionette.call("WebDriver:Navigate", {"url": url})
@@ -357,6 +369,15 @@ ROWS = [
     Row("three dismissals, then the embargo", "cancel.test", "keep",
         ["click", "answer cancel", "heard 1", "click", "answer cancel", "heard 2", "click", "heard 3"],
         ["dismissed/cancel", "dismissed/cancel", "refused/embargoed"], 2),
+    # The example page for authors, where both roads are open (*.localhost is a secure context): it takes
+    # Halvane's when the extension answers, the browser's Picture-in-Picture window when it does not.
+    Row("the example page, with the extension: Halvane", "keep.localhost", "example",
+        ["open Road: Halvane", "press keep", "answer once", "says kept (allowed)", "kept", "press let-go",
+         "says released (page)"], [], 1),
+    Row("the example page, without the extension: Picture-in-Picture", "pip.localhost", "example",
+        ["uninstall", "open Road: this browser's Picture-in-Picture", "press keep", "pip 320x200",
+         "says timer is in a Picture-in-Picture window", "press let-go", "pip-gone",
+         "says the timer is back here", "install"], [], 0),
     Row("navigating away during set-up", "away.test", "away&to=other.test", ["click", "sleep 3"], [], 0,
         {"-after": []}, optional=TAKEN_BACK),
     Row("a popup", "popup.test", "popup",
@@ -373,7 +394,8 @@ ROWS = [
 class Run:
     def __init__(self, browser, port):
         self.browser, self.port, self.serial = browser, port, 0
-        self.tab = self.window = self.popup = None
+        self.tab = self.window = self.popup = self.pip = None
+        self.known, self.uninstalled = set(), False
         self.figures = []
 
     def command(self, row, text):
@@ -388,7 +410,7 @@ class Run:
     def main_x(self):
         windows = self.browser.x_windows()
         for window in windows:
-            if window != self.popup and window != self.window:
+            if window not in (self.popup, self.window, self.pip):
                 return window
         raise Failure("Firefox's window is gone")
 
@@ -423,7 +445,9 @@ class Run:
         self.browser.standin.ask("prompt 1", "")
         self.browser.standin.ask("answer cancel", "")
         self.browser.standin.ask("gone 10", "halvane.exe:")
-        self.popup = self.tab = self.window = None
+        self.popup = self.tab = self.window = self.pip = None
+        if self.uninstalled:
+            self.step(row, "install")
 
     def step(self, row, step):
         verb, _, argument = step.partition(" ")
@@ -511,6 +535,57 @@ class Run:
             marionette.install()
             until("the pin to go after the reload", 10, lambda: not self.pinned(self.main_x()))
             self.figures.append(f"pin gone {time.monotonic() - started:.2f} s after the reload")
+        elif verb == "open":
+            # The example page, which tells the user which road it found.
+            self.known = set(self.browser.x_windows())
+            self.browser.open(f"http://{row.site}:{self.port}/examples/keep-on-top.html")
+            until("the page to find a road", 10, lambda: not self.shows("road").startswith("Looking"))
+            road = self.shows("road")
+            if not road.startswith(argument):
+                raise Failure(f"the page says {road!r}")
+        elif verb == "press":
+            # A real click on the page's button, found where Firefox draws it.
+            point = marionette.content("""
+                const box = document.getElementById(arguments[0]).getBoundingClientRect(), scale = devicePixelRatio;
+                return [(mozInnerScreenX + box.left + box.width / 2) * scale,
+                        (mozInnerScreenY + box.top + box.height / 2) * scale];""", argument)
+            self.browser.click(self.main_x(), point)
+        elif verb == "says":
+            try:
+                until(f"the page to say {argument!r}", 30, lambda: argument in self.shows("status"))
+            except Failure:
+                raise Failure(f"the page says {self.shows('status')!r}, not {argument!r}") from None
+        elif verb == "pip":
+            width, height = map(int, argument.split("x"))
+            self.pip = until("the Picture-in-Picture window", 10, lambda: next(
+                (w for w in self.browser.x_windows() if w not in self.known), None))
+            state = subprocess.run(["xprop", "-id", self.pip, "_NET_WM_STATE"], capture_output=True, text=True).stdout
+            if "_NET_WM_STATE_ABOVE" not in state:
+                raise Failure(f"the Picture-in-Picture window is not kept above: {state.strip()}")
+            # The X window adds Firefox's own bar above the page's part.
+            geometry = self.browser.geometry(self.pip)
+            if geometry["WIDTH"] != width or not height <= geometry["HEIGHT"] <= height + 80:
+                raise Failure(f"the Picture-in-Picture window is {geometry['WIDTH']}x{geometry['HEIGHT']}")
+            inside = """
+                const pip = documentPictureInPicture.window, timer = pip && pip.document.getElementById("timer");
+                return pip && [pip.innerWidth, pip.innerHeight, timer && timer.textContent,
+                               !!document.getElementById("timer")];"""
+            seen = marionette.content(inside)
+            if seen[:2] != [width, height] or seen[2] is None or seen[3]:
+                raise Failure(f"the Picture-in-Picture window's size and timer, the page's timer: {seen}")
+            until("the timer to go on in the Picture-in-Picture window", 3,
+                  lambda: marionette.content(inside)[2] != seen[2])
+        elif verb == "pip-gone":
+            until("the Picture-in-Picture window to close", 10, lambda: self.pip not in self.browser.x_windows())
+            self.pip = None
+            if not marionette.content("return !!document.getElementById('timer')"):
+                raise Failure("the timer did not come back to the page")
+        elif verb == "uninstall":
+            marionette.call("Addon:Uninstall", {"id": "halvane@marrowin.org"})
+            self.uninstalled = True
+        elif verb == "install":
+            marionette.install()
+            self.uninstalled = False
         elif verb == "window-gone":
             # Halvane's window goes (as when the user closes it): Halvane ends by itself.
             mirror = self.browser.mirrors[self.main_x()]
@@ -521,10 +596,13 @@ class Run:
         else:
             raise Failure(f"no step {step!r}")
 
+    def shows(self, element):
+        return self.browser.marionette.content("return document.getElementById(arguments[0]).textContent", element)
+
     def run(self, row):
-        url = f"http://{row.site}:{self.port}/page.html?row={row.key}&click={row.click}"
-        self.browser.open(url)
-        until("the page", 20, lambda: row.key in heard("loaded"))
+        if row.click != "example":
+            self.browser.open(f"http://{row.site}:{self.port}/page.html?row={row.key}&click={row.click}")
+            until("the page", 20, lambda: row.key in heard("loaded"))
         self.browser.standin.ask("prompts", "prompts:")
         self.loads = heard("loaded").count(row.key)
         for step in row.steps:
