@@ -54,10 +54,16 @@ async function saveKeep(keep) {
     await browser.storage.session.remove("keep");
   }
   await browser.action.setBadgeText({text: keep ? BADGES[keep.state] : ""});
-  const title = !keep ? "Halvane"
-    : keep.state === "kept" ? `Halvane: keeping the window of ${keep.site} on top`
-      : `Halvane: asking for ${keep.site}`;
-  await browser.action.setTitle({title});
+  await browser.action.setTitle({title: toolbarTitle(keep)});
+}
+
+// In the language Firefox chose for the extension, from _locales.
+function toolbarTitle(keep) {
+  if (!keep) {
+    return browser.i18n.getMessage("extensionName");
+  }
+  return keep.state === "kept" ? browser.i18n.getMessage("titleKept", keep.site)
+    : browser.i18n.getMessage("titleAsking", keep.site);
 }
 
 // The site is always the sender's own, never anything a page says.

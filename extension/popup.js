@@ -1,16 +1,34 @@
 "use strict";
 // The toolbar button's panel: which window is kept or being asked about, and letting go of it.
+// Its texts come from _locales, in the language Firefox chose for the extension.
+
+// Stands for the site in a message, so the site can show in bold wherever the language puts it.
+const SITE_MARK = "\uE000";
+
+function withSite(element, message, site) {
+  const [before, after = ""] = message.split(SITE_MARK);
+  const bold = document.createElement("b");
+  bold.textContent = site;
+  element.replaceChildren(before, bold, after);
+}
 
 async function show() {
+  // The texts' own language, not Firefox's (they differ where the extension
+  // falls back to English): it picks the fonts, the Han characters' above all.
+  document.documentElement.lang = browser.i18n.getMessage("lang");
+  document.documentElement.dir = browser.i18n.getMessage("dir");
+  document.getElementById("none-text").textContent = browser.i18n.getMessage("panelNone");
+  document.getElementById("show").textContent = browser.i18n.getMessage("panelShow");
+  document.getElementById("let-go").textContent = browser.i18n.getMessage("panelLetGo");
+
   const keep = await browser.runtime.sendMessage({popup: "status"});
   document.getElementById("none").hidden = Boolean(keep);
   document.getElementById("kept").hidden = !keep;
   if (!keep) {
     return;
   }
-  document.getElementById("state").textContent = keep.state === "kept"
-    ? "Halvane keeps this window on top for" : "Halvane is asking you whether to keep this window on top for";
-  document.getElementById("site").textContent = keep.site;
+  withSite(document.getElementById("state"), keep.state === "kept"
+    ? browser.i18n.getMessage("panelKept", SITE_MARK) : browser.i18n.getMessage("panelAsking", SITE_MARK), keep.site);
   document.getElementById("page").textContent = keep.windowTitle;
   document.getElementById("show").onclick = async () => {
     await browser.windows.update(keep.windowId, {focused: true}).catch(() => {});

@@ -35,7 +35,7 @@ REMEMBERED = {"deny.test": 0, "allow.test": 1, "leave.test": 1, "again.test": 1,
               "idle.test": 1, "renew.test": 1, "kill.test": 1}
 SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", "insist.test", "letgo.test", "nav.test",
-         "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", *REMEMBERED,
+         "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
          *(f"bench{n}.test" for n in range(40))]
 
 
@@ -153,6 +153,45 @@ class Marionette:
               "moz-src:///browser/components/customizableui/CustomizableUI.sys.mjs");
             CustomizableUI.addWidgetToArea("halvane_marrowin_org-browser-action", CustomizableUI.AREA_NAVBAR);""")
 
+    def title(self):
+        return self.chrome("""
+            const button = document.querySelector("#halvane_marrowin_org-browser-action .webextension-browser-action");
+            return button ? button.getAttribute("label") : "";""") or ""
+
+    def panel(self):
+        """Opens the toolbar button's panel as a click does, gives its lang and visible text, and lets go there."""
+        self.call("Marionette:SetContext", {"value": "chrome"})
+        try:
+            button = self.call("WebDriver:FindElement", {
+                "using": "css selector", "value": "#halvane_marrowin_org-browser-action .webextension-browser-action"})
+            self.call("WebDriver:ElementClick", {"id": next(iter(button.values()))})
+        finally:
+            self.call("Marionette:SetContext", {"value": "content"})
+        until("the panel's page", 10, lambda: self.chrome("""
+            const page = document.querySelector("browser.webextension-popup-browser");
+            return page?.currentURI.spec.endsWith("/popup.html") && page.browsingContext.currentWindowGlobal != null;"""))
+        # Its page runs in the extension's process: a frame script (as Firefox's own panel code uses)
+        # reads it there once its script has shown a part and, once that has arrived, presses Let go.
+        return self.chrome("""
+            function read() {
+              const page = content.document, text = page.body?.innerText.trim();
+              if (!text) {
+                content.setTimeout(read, 50);
+                return;
+              }
+              addMessageListener("halvane-test:let-go", () => page.getElementById("let-go").click());
+              sendAsyncMessage("halvane-test:panel", {lang: page.documentElement.lang, text});
+            }
+            const page = document.querySelector("browser.webextension-popup-browser");
+            return new Promise((resolve) => {
+              page.messageManager.addMessageListener("halvane-test:panel", (message) => {
+                page.messageManager.sendAsyncMessage("halvane-test:let-go");
+                resolve(message.data);
+              });
+              page.messageManager.loadFrameScript("data:," + encodeURIComponent(`(${read})();`), false);
+              setTimeout(() => resolve(null), 10000);
+            });""")
+
     def badge(self):
         return self.chrome("""
             const button = document.getElementById("halvane_marrowin_org-browser-action");
@@ -261,6 +300,18 @@ class Browser:
         self.marionette.install()
         threading.Thread(target=self.find_windows, daemon=True).start()
 
+    def speak(self, language):
+        """Firefox's interface in the language (None: its own), and the extension started anew, as it reads
+        its texts when it starts."""
+        spoken = self.marionette.chrome(f"""
+            const language = {json.dumps(language)};
+            if (language) Services.locale.requestedLocales = [language];
+            else Services.prefs.clearUserPref("intl.locale.requested");
+            return Services.locale.appLocaleAsBCP47;""")
+        if language and spoken != language:
+            raise Failure(f"Firefox speaks {spoken}, not {language}: its language pack (scripts/setup) is missing")
+        self.marionette.install()
+
     def x_windows(self):
         return subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "Navigator"], capture_output=True,
                               text=True).stdout.split()
@@ -302,12 +353,14 @@ class Browser:
 
 class Row:
     """optional: outcomes the page may or may not hear (a document told as it goes away);
-    unordered: outcomes matched to requests by their ids, in whatever order they came."""
+    unordered: outcomes matched to requests by their ids, in whatever order they came;
+    language: Firefox's, and the folder of the extension's texts in it."""
 
-    def __init__(self, name, site, click, steps, heard, prompts, extra_heard=None, optional=(), unordered=False):
+    def __init__(self, name, site, click, steps, heard, prompts, extra_heard=None, optional=(), unordered=False,
+                 language=None):
         self.name, self.site, self.click, self.steps = name, site, click, steps
         self.heard, self.prompts, self.extra_heard = heard, prompts, extra_heard or {}
-        self.optional, self.unordered = optional, unordered
+        self.optional, self.unordered, self.language = optional, unordered, language
         self.key = None   # the page's name for its row, given in order
 
 
@@ -385,6 +438,9 @@ ROWS = [
          "sleep 1"], [], 1, {"-popup": ["kept/allowed"]}),
     Row("the extension reloaded during a keep", "reload.test", "keep", ["click", "heard 1", "kept", "reload"],
         ["kept/remembered"], 0),
+    Row("Firefox in German: the toolbar button's titles and its panel", "german.test", "keep",
+        ["click", "prompt", "title titleAsking", "answer once", "heard 1", "kept", "title titleKept",
+         "panel panelKept", "heard 2"], ["kept/allowed", "released/user"], 1, language="de"),
     Row("a keep of 20 s with a 1 s idle time-out, ended by Halvane", "idle.test", "keep",
         ["click", "heard 1", "sleep 20", "kept", "window-gone", "heard 2"], ["kept/remembered", "released/halvane"],
         0),
@@ -473,6 +529,14 @@ class Run:
             self.kept(self.target(argument))
         elif verb in ("command", "command-popup"):
             self.command(row.key + ("-popup" if verb == "command-popup" else ""), argument)
+        elif verb == "title":
+            expected = message(row, argument)
+            until(f"the toolbar button's title to be {expected!r} (it is {marionette.title()!r})", 5,
+                  lambda: marionette.title() == expected)
+        elif verb == "panel":
+            shown, texts = marionette.panel(), [message(row, argument), message(row, "panelShow")]
+            if not shown or shown["lang"] != (row.language or "en") or not all(t in shown["text"] for t in texts):
+                raise Failure(f"the panel shows {shown}, not lang {row.language or 'en'} with {texts}")
         elif verb == "sleep":
             time.sleep(float(argument))
         elif verb in ("tab", "window"):
@@ -600,6 +664,15 @@ class Run:
         return self.browser.marionette.content("return document.getElementById(arguments[0]).textContent", element)
 
     def run(self, row):
+        if row.language:
+            self.browser.speak(row.language)
+        try:
+            self.play(row)
+        finally:
+            if row.language:
+                self.browser.speak(None)
+
+    def play(self, row):
         if row.click != "example":
             self.browser.open(f"http://{row.site}:{self.port}/page.html?row={row.key}&click={row.click}")
             until("the page", 20, lambda: row.key in heard("loaded"))
@@ -619,6 +692,13 @@ class Run:
         prompts = int(self.browser.standin.ask("prompts", "prompts:").split()[1])
         if prompts != row.prompts:
             raise Failure(f"{prompts} prompts showed, not {row.prompts}")
+
+
+def message(row, name):
+    """One of the extension's texts in the row's language, for the row's site."""
+    path = os.path.join(REPO, "extension", "_locales", row.language or "en", "messages.json")
+    with open(path, encoding="utf-8") as texts:
+        return json.load(texts)[name]["message"].replace("$SITE$", row.site)
 
 
 def serve():
