@@ -259,9 +259,10 @@ async function markThenConnect(starting) {
       }
       return;
     }
-    const why = marked.told ? null : await refusal(keep);
-    if (marked.told || why) {
-      await finish(keep.preface, ...(marked.told || ["refused", why]));
+    const told = marked.told || (keep.ending ? ["released", keep.ending] : null);
+    const why = told ? null : await refusal(keep);
+    if (told || why) {
+      await finish(keep.preface, ...(told || ["refused", why]));
       return;
     }
     const ready = {...keep, ...marked};
