@@ -42,6 +42,13 @@ cat >"$work/home/.mozilla/native-messaging-hosts/org.marrowin.halvane.json" <<EO
 {"name": "org.marrowin.halvane", "description": "Halvane (browser test)", "path": "$work/host.sh",
  "type": "stdio", "allowed_extensions": ["halvane@marrowin.org"]}
 EOS
+# The browser benchmark's floor: its bare host, for its bare extension (bench/floor-extension).
+sed "s/halvane-host\.exe/halvane_bench_floor_host.exe/" "$work/host.sh" >"$work/floor-host.sh"
+chmod +x "$work/floor-host.sh"
+cat >"$work/home/.mozilla/native-messaging-hosts/org.marrowin.halvane_floor.json" <<EOS
+{"name": "org.marrowin.halvane_floor", "description": "Halvane's benchmark floor", "path": "$work/floor-host.sh",
+ "type": "stdio", "allowed_extensions": ["halvane-floor@marrowin.org"]}
+EOS
 
 # One bound for the whole run, under CTest's, so the clean-up still runs.
 HALVANE_REPO=$repo HALVANE_WORK=$work HALVANE_ROWS=${HALVANE_ROWS:-} timeout 230 python3 -u "$script" "$bin" &
