@@ -17,7 +17,8 @@ and the pointer on it beforehand) or the start command to the stand-in
 browser's report of the dialog, which looks every 50 ms. One round first, not
 counted, warms Firefox's, Wine's and the disk's caches. Firefox's own idle
 time-out for background pages (30 s) holds during the run, so neither
-extension's background page is asleep when its page asks.
+extension's background page is asleep when its page asks. A click that never
+reached the page (it happens, rarely, under Xvfb) is said and made again.
 
 Run through the browser test's set-up, which makes the Wine prefix, the Xvfb
 and both hosts' registrations:
@@ -40,14 +41,25 @@ FLOOR_DIALOG = "halvane_bench_bare_dialog.exe"
 FLOOR_HOST = "halvane_bench_floor_host.exe"
 
 
-def dialog_shown(browser, since, program=""):
-    browser.standin.ask(f"prompt 30 {program}".strip(), "prompt:")
+def dialog_shown(browser, since, program="", seconds=30):
+    browser.standin.ask(f"prompt {seconds} {program}".strip(), "prompt:", seconds + 1)
     return (time.monotonic() - since) * 1000
+
+
+def page_clicked(browser):
+    return browser.marionette.call("WebDriver:ExecuteScript", {
+        "script": "return document.documentElement.dataset.clicked === 'yes';", "args": []})
 
 
 def click_page(browser, port, site, row, click):
     browser.open(f"http://{site}:{port}/page.html?row={row}&click={click}")
     harness.until("the page", 20, lambda: row in harness.heard("loaded"))
+    # Painted once (a click can be lost before), and with a mark of any click,
+    # to tell a click lost on its way from a path that did not answer.
+    browser.marionette.call("WebDriver:ExecuteAsyncScript", {"script": """
+        const done = arguments[arguments.length - 1];
+        document.addEventListener("click", () => { document.documentElement.dataset.clicked = "yes"; }, true);
+        requestAnimationFrame(() => requestAnimationFrame(() => done(true)));""", "args": []})
     # Focused and pointed at beforehand (as the harness's click does), so that
     # the time starts with the click itself.
     window = browser.x_windows()[0]
@@ -57,13 +69,20 @@ def click_page(browser, port, site, row, click):
     x = int(geometry["X"]) + int(geometry["WIDTH"]) // 2
     y = int(geometry["Y"]) + int(geometry["HEIGHT"]) * 2 // 3
     subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
-    started = time.monotonic()
-    subprocess.run(["xdotool", "click", "1"], check=True)
-    return started
+    for attempt in (1, 2):
+        started = time.monotonic()
+        subprocess.run(["xdotool", "click", "1"], check=True)
+        try:
+            return dialog_shown(browser, started, "" if click == "keep" else FLOOR_DIALOG, 10)
+        except harness.Failure:
+            # Now and then (once in some hundreds) a click never reaches the page.
+            if attempt == 2 or page_clicked(browser):
+                raise
+            print(f"the click on {row} did not reach the page: clicked again", flush=True)
 
 
 def through_halvane(browser, port, site, row):
-    elapsed = dialog_shown(browser, click_page(browser, port, site, row, "keep"))
+    elapsed = click_page(browser, port, site, row, "keep")
     browser.standin.ask("answer cancel", "answered")
     harness.until(f"the page {row} to hear it was dismissed", 20, lambda: harness.heard(row))
     browser.standin.ask("gone 10", "halvane.exe:")
@@ -72,7 +91,7 @@ def through_halvane(browser, port, site, row):
 
 
 def through_floor(browser, port, site, row):
-    elapsed = dialog_shown(browser, click_page(browser, port, site, row, "floor"), FLOOR_DIALOG)
+    elapsed = click_page(browser, port, site, row, "floor")
     browser.standin.ask("answer cancel", "answered")
     browser.standin.ask(f"gone 10 {FLOOR_DIALOG}", f"{FLOOR_DIALOG}:")
     browser.standin.ask(f"gone 10 {FLOOR_HOST}", f"{FLOOR_HOST}:")

@@ -113,6 +113,7 @@ void WatchPrompt(Watched& watched, DWORD seconds, const std::wstring& program)
     watched.program = program;
     if (driver::WaitForExit(watched.halvane, 0) != STILL_ACTIVE)
         driver::End(watched.halvane);  // the one watched before has ended: look for a new one
+    // Every 10 ms: the browser benchmark times the prompt by this report.
     bool shown = driver::WaitUntil([&] {
         if (!watched.halvane.handle)
             watched.halvane = driver::FindProcess(program.c_str());
@@ -120,7 +121,7 @@ void WatchPrompt(Watched& watched, DWORD seconds, const std::wstring& program)
                                                            : std::vector<HWND>();
         watched.prompt = dialogs.empty() ? nullptr : dialogs.front();
         return watched.prompt != nullptr;
-    }, seconds * 1000, 50);
+    }, seconds * 1000, 10);
     if (!shown) {
         Say(watched.halvane.handle ? L"no prompt" : L"no " + program);
         return;
