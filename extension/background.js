@@ -48,13 +48,11 @@ async function currentKeep() {
 
 const BADGES = {starting: "…", asking: "?", kept: "on"};
 async function saveKeep(keep) {
-  if (keep) {
-    await browser.storage.session.set({keep});
-  } else {
-    await browser.storage.session.remove("keep");
-  }
-  await browser.action.setBadgeText({text: keep ? BADGES[keep.state] : ""});
-  await browser.action.setTitle({title: toolbarTitle(keep)});
+  await Promise.all([
+    keep ? browser.storage.session.set({keep}) : browser.storage.session.remove("keep"),
+    browser.action.setBadgeText({text: keep ? BADGES[keep.state] : ""}),
+    browser.action.setTitle({title: toolbarTitle(keep)}),
+  ]);
 }
 
 // In the language Firefox chose for the extension, from _locales.
@@ -127,40 +125,44 @@ async function removeOldPins() {
     .map((w) => removePreface(w.id)));
 }
 
-async function dismissals(site) {
-  const {dismissed} = await browser.storage.session.get("dismissed");
-  return (dismissed && dismissed[site]) || 0;
-}
-
 async function countDismissal(site) {
   const {dismissed} = await browser.storage.session.get("dismissed");
   await browser.storage.session.set({dismissed: {...dismissed, [site]: (dismissed?.[site] || 0) + 1}});
 }
 
-// Whether the window's title comes to show the preface, wherever Firefox puts
-// it: it never does when Firefox keeps page titles out of window titles.
+// The window, its tabs with it, once its title shows the preface, wherever
+// Firefox puts it; null if it never does, as when Firefox keeps page titles
+// out of window titles.
 async function prefaceShown(windowId, preface) {
   for (let waited = 0; waited <= TITLE_WAIT_MS; waited += TITLE_POLL_MS) {
-    const window = await browser.windows.get(windowId);
+    const window = await browser.windows.get(windowId, {populate: true});
     if (window.title && window.title.includes(preface)) {
-      return true;
+      return window;
     }
     await sleep(TITLE_POLL_MS);
   }
-  return false;
+  return null;
 }
 
-// The window's title as it stands: read twice alike, with the page's own title
-// in it, read in between. A page retitling itself meanwhile would have
-// Halvane look for a title the window no longer has.
-async function settledTitle(tabId, windowId, preface) {
+function tabTitleIn(window, tabId) {
+  const tab = (window.tabs || []).find((t) => t.id === tabId);
+  return tab ? tab.title || "" : null;
+}
+
+// The window's title as it stands: read twice alike, with the page's own
+// title the same at both reads. A page retitling itself meanwhile would have
+// Halvane look for a title the window no longer has. Each read brings the
+// window's tabs, so the last one also says whether the request may still go.
+async function settledTitle(first, tabId, preface) {
+  let before = first;
   for (let read = 0; read < TITLE_READS; read++) {
-    const windowTitle = (await browser.windows.get(windowId)).title || "";
-    const pageTitle = (await browser.tabs.get(tabId)).title || "";
-    if (windowTitle.includes(preface) && windowTitle.includes(pageTitle) &&
-        windowTitle === (await browser.windows.get(windowId)).title) {
-      return {windowTitle, pageTitle};
+    const window = await browser.windows.get(first.id, {populate: true});
+    const pageTitle = tabTitleIn(window, tabId);
+    if (pageTitle !== null && window.title === before.title && window.title.includes(preface) &&
+        pageTitle === tabTitleIn(before, tabId)) {
+      return {window, titles: {windowTitle: window.title, pageTitle}};
     }
+    before = window;
     await sleep(TITLE_POLL_MS);
   }
   return null;
@@ -178,34 +180,42 @@ function quickRefusal(request) {
   return request.activated ? null : "no-gesture";
 }
 
-// Why a request may not go to Halvane, or null.
-async function refusal(request) {
-  if (await dismissals(request.site) >= DISMISSALS_ALLOWED) {
+// Why a request may not go to Halvane, or null, from its window as read with
+// its tabs, and the site's dismissals.
+function refusal(request, window, dismissed) {
+  if ((dismissed[request.site] || 0) >= DISMISSALS_ALLOWED) {
     return "embargoed";
   }
-  const tab = await browser.tabs.get(request.tabId).catch(() => null);
-  if (!tab || siteOf(tab.url) !== request.site) {
+  const tab = window && (window.tabs || []).find((t) => t.id === request.tabId);
+  if (!tab) {
+    // Closed, or moved to another window: the window's title is not its own.
+    return window ? "not-active" : "site-changed";
+  }
+  if (siteOf(tab.url) !== request.site) {
     return "site-changed";
   }
   // The window's title is its active tab's, and a prompt belongs in front of
   // what the user is looking at.
-  if (!tab.active || tab.windowId !== request.windowId) {
+  if (!tab.active) {
     return "not-active";
   }
-  const window = await browser.windows.get(tab.windowId).catch(() => null);
-  return window && window.focused ? null : "not-focused";
+  return window.focused ? null : "not-focused";
+}
+
+async function windowOf(request) {
+  return browser.windows.get(request.windowId, {populate: true}).catch(() => null);
 }
 
 // The titles Halvane is to look for, once the window's title shows the
-// preface; otherwise the outcome the page is to hear.
+// preface, and the window as last read; otherwise the outcome the page is to hear.
 async function markWindow(keep) {
   await browser.windows.update(keep.windowId, {titlePreface: keep.preface});
-  if (!await prefaceShown(keep.windowId, keep.preface).catch(() => false)) {
+  const shown = await prefaceShown(keep.windowId, keep.preface).catch(() => null);
+  if (!shown) {
     return {told: ["error", "title-not-shown",
       "The window's title does not show the page's title, so Halvane could not find the window."]};
   }
-  const titles = await settledTitle(keep.tabId, keep.windowId, keep.preface);
-  return titles || {told: ["refused", "title-changed"]};
+  return await settledTitle(shown, keep.tabId, keep.preface) || {told: ["refused", "title-changed"]};
 }
 
 // A keep that is ending has a Halvane that is still ending: a request made
@@ -214,7 +224,8 @@ const ENDING_WAIT_MS = 2000;
 const ENDING_POLL_MS = 100;
 
 async function keepWindow(request) {
-  const keep = await currentKeep();
+  const [{keep, dismissed}, window] = await Promise.all([
+    browser.storage.session.get(["keep", "dismissed"]), windowOf(request)]);
   if (keep && keep.ending && Date.now() - request.sent < ENDING_WAIT_MS) {
     // Not in the queue: the host's word that Halvane has ended comes through it.
     setTimeout(() => handleKeep(request), ENDING_POLL_MS);
@@ -228,7 +239,7 @@ async function keepWindow(request) {
     tell(request, keep.state === "kept" ? "kept" : "busy", keep.state === "kept" ? "already" : "asking");
     return;
   }
-  const why = await refusal(request);
+  const why = refusal(request, window, dismissed || {});
   if (why) {
     tell(request, "refused", why);
     return;
@@ -244,10 +255,12 @@ async function keepWindow(request) {
   const starting = {...request, preface: `${PIN} ${randomId()} `, state: "starting", asked: false, settled: false,
     ending: null, letGos: []};
   await saveKeep(starting);
-  markThenConnect(starting);
+  markThenConnect(starting, dismissed || {});
 }
 
-async function markThenConnect(starting) {
+// The site's dismissals were read as the request was taken: they change only
+// when a keep ends, and this is the one keep.
+async function markThenConnect(starting, dismissed) {
   const marked = await markWindow(starting).catch(() => ({told: ["error", "failed"]}));
   await serially(async () => {
     const keep = await currentKeep();
@@ -260,14 +273,16 @@ async function markThenConnect(starting) {
       return;
     }
     const told = marked.told || (keep.ending ? ["released", keep.ending] : null);
-    const why = told ? null : await refusal(keep);
+    const why = told ? null : refusal(keep, marked.window, dismissed);
     if (told || why) {
       await finish(keep.preface, ...(told || ["refused", why]));
       return;
     }
-    const ready = {...keep, ...marked};
-    await saveKeep(ready);
+    // Halvane is started before the keep is saved: the host's messages are
+    // handled in the queue, after this.
+    const ready = {...keep, ...marked.titles};
     connect(ready);
+    await saveKeep(ready);
   });
 }
 

@@ -8,15 +8,17 @@
 //       state                 prints every window: class, title, topmost, visible
 //       raised N S            waits up to S seconds for window N to be kept on top
 //       down N S              waits up to S seconds for window N to leave the topmost band
-//       prompt S              waits up to S seconds for the consent prompt of a
-//                             halvane.exe that something else started, and prints it
+//       prompt S [PROGRAM]    waits up to S seconds for the consent prompt of a
+//                             halvane.exe (or of PROGRAM, the browser benchmark's
+//                             bare dialog say) that something else started, and prints it
 //       answer A              answers that prompt: always | once | never | cancel
-//       exit S                waits up to S seconds for that halvane.exe to end
+//                             (a dialog without buttons is closed, whatever A)
+//       exit S                waits up to S seconds for that program to end
 //       launch TAIL           starts halvane.exe (next to this tool) with TAIL and
 //                             watches it as above
 //       prompts               prints how many consent prompts of any halvane.exe
 //                             have shown since the last time it was asked
-//       gone S                waits up to S seconds until no halvane.exe runs
+//       gone S [PROGRAM]      waits up to S seconds until no halvane.exe (or PROGRAM) runs
 //       kill                  ends every halvane.exe at once, as Task Manager would
 //       stored SITE           prints whether Halvane has a decision stored for SITE
 //       quit                  (ends that halvane.exe if it still runs)
@@ -99,24 +101,32 @@ std::wstring FromUtf8(const char* text)
 // A halvane.exe that something else started (a browser's host, say), and its prompt.
 struct Watched {
     driver::Process halvane;
+    std::wstring program = L"halvane.exe";
     HWND prompt = nullptr;
     ~Watched() { driver::End(halvane); }
 };
 
-void WatchPrompt(Watched& watched, DWORD seconds)
+void WatchPrompt(Watched& watched, DWORD seconds, const std::wstring& program)
 {
+    if (program != watched.program && watched.halvane.handle) {
+        // Another program's turn: the one watched so far is left to whoever started it.
+        CloseHandle(watched.halvane.handle);
+        watched.halvane = driver::Process{};
+    }
+    watched.program = program;
     if (driver::WaitForExit(watched.halvane, 0) != STILL_ACTIVE)
         driver::End(watched.halvane);  // the one watched before has ended: look for a new one
+    // Every 10 ms: the browser benchmark times the prompt by this report.
     bool shown = driver::WaitUntil([&] {
         if (!watched.halvane.handle)
-            watched.halvane = driver::FindProcess(L"halvane.exe");
+            watched.halvane = driver::FindProcess(program.c_str());
         std::vector<HWND> dialogs = watched.halvane.handle ? driver::DialogsOf(watched.halvane.id)
                                                            : std::vector<HWND>();
         watched.prompt = dialogs.empty() ? nullptr : dialogs.front();
         return watched.prompt != nullptr;
-    }, seconds * 1000, 50);
+    }, seconds * 1000, 10);
     if (!shown) {
-        Say(watched.halvane.handle ? L"no prompt" : L"no halvane.exe");
+        Say(watched.halvane.handle ? L"no prompt" : L"no " + program);
         return;
     }
     SayPrompt(watched.prompt);
@@ -128,7 +138,14 @@ void AnswerWatched(Watched& watched, const std::wstring& answer)
         Say(L"no prompt");
         return;
     }
-    Answer(watched.prompt, answer);
+    if (!GetDlgItem(watched.prompt, IDCANCEL)) {
+        // The benchmark's bare dialog: closed as its close box would.
+        PostMessageW(watched.prompt, WM_CLOSE, 0, 0);
+        driver::WaitForDialogGone(watched.prompt, 5000);
+        Say(L"answered: closed");
+    } else {
+        Answer(watched.prompt, answer);
+    }
     watched.prompt = nullptr;
 }
 
@@ -136,11 +153,11 @@ void WaitWatchedExit(const Watched& watched, DWORD seconds)
 {
     DWORD code = driver::WaitForExit(watched.halvane, seconds * 1000);
     if (!watched.halvane.handle)
-        Say(L"no halvane.exe");
+        Say(L"no " + watched.program);
     else if (code == STILL_ACTIVE)
-        Say(L"halvane.exe still runs");
+        Say(watched.program + L" still runs");
     else
-        Say(L"halvane.exe exit code: " + std::to_wstring(static_cast<int>(code)));
+        Say(watched.program + L" exit code: " + std::to_wstring(static_cast<int>(code)));
 }
 
 // Counts the prompts of every halvane.exe, whoever started it, from a thread of
@@ -179,10 +196,17 @@ struct PromptCounter {
     }
 };
 
-void WaitNoneRunning(DWORD seconds)
+void WaitNoneRunning(DWORD seconds, const std::wstring& program)
 {
-    bool none = driver::WaitUntil([] { return driver::ProcessIds(L"halvane.exe").empty(); }, seconds * 1000, 50);
-    Say(none ? L"halvane.exe: none" : L"halvane.exe: running");
+    bool none = driver::WaitUntil([&] { return driver::ProcessIds(program.c_str()).empty(); }, seconds * 1000, 50);
+    Say(program + (none ? L": none" : L": running"));
+}
+
+// "S [PROGRAM]": the program named after the seconds, or halvane.exe.
+std::wstring ProgramOf(const std::wstring& rest)
+{
+    size_t space = rest.find(L' ');
+    return space == std::wstring::npos || space + 1 == rest.size() ? L"halvane.exe" : rest.substr(space + 1);
 }
 
 int KillAll()
@@ -250,7 +274,7 @@ int Interactive()
             for (auto& [id, window] : windows)
                 Say(L"window " + std::to_wstring(id) + L" " + Describe(window));
         } else if (verb == L"prompt") {
-            WatchPrompt(watched, _wtoi(rest.c_str()));
+            WatchPrompt(watched, _wtoi(rest.c_str()), ProgramOf(rest));
         } else if (verb == L"answer") {
             AnswerWatched(watched, rest);
         } else if (verb == L"exit") {
@@ -258,11 +282,12 @@ int Interactive()
         } else if (verb == L"launch") {
             driver::End(watched.halvane);
             watched.halvane = driver::Launch(rest);
+            watched.program = L"halvane.exe";
             Say(watched.halvane.handle ? L"launched" : L"could not start " + driver::ProgramPath());
         } else if (verb == L"prompts") {
             Say(L"prompts: " + std::to_wstring(prompts.Take()));
         } else if (verb == L"gone") {
-            WaitNoneRunning(_wtoi(rest.c_str()));
+            WaitNoneRunning(_wtoi(rest.c_str()), ProgramOf(rest));
         } else if (verb == L"kill") {
             Say(L"killed " + std::to_wstring(KillAll()));
         } else if (verb == L"stored") {
@@ -272,7 +297,8 @@ int Interactive()
             break;
         } else if (!verb.empty()) {
             Say(L"commands: open [CLASS] TITLE | title N TITLE | close N | state | raised N S | down N S"
-                L" | prompt S | answer A | exit S | launch TAIL | prompts | gone S | kill | stored SITE | quit");
+                L" | prompt S [PROGRAM] | answer A | exit S | launch TAIL | prompts | gone S [PROGRAM] | kill"
+                L" | stored SITE | quit");
         }
     }
     return 0;
