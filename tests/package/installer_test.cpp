@@ -6,8 +6,9 @@
 //   installer_test.exe [gtest flags] CURRENT.msi A_DAY_LATER.msi OTHER_ARCH.msi SAME_VERSION.msi
 //                      NEXT.msi ARCH CURRENT_VERSION NEXT_VERSION LANGUAGE
 //
-// installer_test.sh says what each package holds. LANGUAGE is the code the
-// Start-menu shortcut is to pass in the prefix's locale.
+// installer_test.sh says what each package holds; a package's path may be
+// relative to the current folder. LANGUAGE is the code the Start-menu shortcut
+// is to pass in the prefix's locale. A test that fails removes what it installed.
 #include "driver.h"
 #include "host/host_identity.h"
 #include "string_tables.h"
@@ -181,6 +182,27 @@ std::wstring Summary(const std::wstring& package, UINT property)
     return type == VT_I2 || type == VT_I4 ? std::to_wstring(number) : text;
 }
 
+// Whether this Windows installs x64 packages: a 32-bit Windows refuses them (1633).
+bool InstallsX64()
+{
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+}
+
+// Whatever a failed test left installed is removed, so that the user's
+// Windows does not keep a Halvane whose keys the tests bundle then deletes.
+class Installer : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (const std::wstring& product : InstalledProducts()) {
+            ADD_FAILURE() << "left installed, now removed: " << Narrow(product);
+            Msiexec(L"/x", product);
+        }
+    }
+};
+
 std::wstring InstalledProduct()
 {
     std::vector<std::wstring> products = InstalledProducts();
@@ -229,7 +251,7 @@ void ExpectInstalled(const std::wstring& version, const std::wstring& exeVersion
     EXPECT_EQ(shortcut.arguments, language) << "user language " << GetUserDefaultLangID();
 }
 
-TEST(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsBytes)
+TEST_F(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsBytes)
 {
     const std::wstring otherArch = args.arch == L"x64" ? L"x86" : L"x64";
     const struct {
@@ -256,7 +278,7 @@ TEST(Installer, AsksForInstaller2VersionsItsExesAndTakesItsCodesFromItsBytes)
 // MSIINSTALLPERUSER=1, for a per-user install; Wine keeps it, so that pair is
 // tried in the form Windows gives it (ALLUSERS="" last: Wine's msiexec drops
 // the quotes and would take the next word for its value).
-TEST(Installer, RefusesToInstallForEveryoneAndInstallsPerUserAsWindowsSevenAsksIt)
+TEST_F(Installer, RefusesToInstallForEveryoneAndInstallsPerUserAsWindowsSevenAsksIt)
 {
     for (const wchar_t* properties : {L"ALLUSERS=1", L"ALLUSERS=2"}) {
         SCOPED_TRACE(Narrow(properties));
@@ -270,7 +292,7 @@ TEST(Installer, RefusesToInstallForEveryoneAndInstallsPerUserAsWindowsSevenAsksI
     EXPECT_TRUE(InstalledProducts().empty());
 }
 
-TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
+TEST_F(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
 {
     driver::DeleteDecisionsKey();
     driver::WriteDword(L"denied.example", 0);
@@ -304,8 +326,13 @@ TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
         {"back to this architecture", args.msi, L"HALVANE_LANGUAGE=fr", L"fr", true, false, machine, 0},
         {"another build of the same version", args.sameVersionMsi, L"", args.language, false, false, machine, 1},
     };
+    const char* notHere = nullptr;
     for (const auto& step : sameVersion) {
         SCOPED_TRACE(step.what);
+        if (step.machine == IMAGE_FILE_MACHINE_AMD64 && !InstallsX64()) {
+            notHere = step.what;
+            continue;
+        }
         const std::wstring before = InstalledProduct();
         const ULONGLONG written = LastWritten(InstalledExe());
         ASSERT_EQ(Msiexec(L"/i", step.msi, step.properties), 0u);
@@ -343,6 +370,8 @@ TEST(Installer, InstallsForTheUserUpgradesInPlaceAndRemovesAllButTheDecisions)
         }
         EXPECT_EQ(driver::ReadDecisionsKey(), decisions) << "the remembered decisions are the user's";
     }
+    if (notHere)
+        GTEST_SKIP() << "all but one step ran: " << notHere << " needs a 64-bit Windows, as it installs the x64 package";
 }
 
 }  // namespace
@@ -355,7 +384,12 @@ int wmain(int argc, wchar_t** argv)
                         " ARCH CURRENT_VERSION NEXT_VERSION LANGUAGE\n");
         return 2;
     }
-    args = {argv[1], argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8], argv[9]};
+    auto full = [](const wchar_t* path) {
+        wchar_t full[MAX_PATH];
+        DWORD length = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+        return length && length < MAX_PATH ? std::wstring(full) : std::wstring(path);
+    };
+    args = {full(argv[1]), full(argv[2]), full(argv[3]), full(argv[4]), full(argv[5]), argv[6], argv[7], argv[8], argv[9]};
     CoInitialize(nullptr);
     return RUN_ALL_TESTS();
 }

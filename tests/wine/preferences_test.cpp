@@ -58,9 +58,9 @@ RECT RectInParent(HWND window)
 std::vector<std::wstring> EditorItems(HWND editor)
 {
     std::vector<std::wstring> items;
-    for (int i = 0, count = static_cast<int>(SendMessageW(editor, CB_GETCOUNT, 0, 0)); i < count; ++i) {
-        std::wstring text(static_cast<size_t>(SendMessageW(editor, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
-        LRESULT length = SendMessageW(editor, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+    for (int i = 0, count = static_cast<int>(driver::Send(editor, CB_GETCOUNT, 0, 0)); i < count; ++i) {
+        std::wstring text(static_cast<size_t>(driver::Send(editor, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
+        LRESULT length = driver::Send(editor, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
         text.resize(length > 0 ? static_cast<size_t>(length) : 0);
         items.push_back(text);
     }
@@ -81,7 +81,7 @@ void Choose(HWND dialog, HWND editor, const std::wstring& text)
     std::vector<std::wstring> items = EditorItems(editor);
     int target = static_cast<int>(std::find(items.begin(), items.end(), text) - items.begin());
     ASSERT_LT(target, static_cast<int>(items.size())) << "no item " << testing::PrintToString(text);
-    auto selection = [&] { return static_cast<int>(SendMessageW(editor, CB_GETCURSEL, 0, 0)); };
+    auto selection = [&] { return static_cast<int>(driver::Send(editor, CB_GETCURSEL, 0, 0)); };
     int current = selection();
     ASSERT_NE(current, target) << "already chosen";
     driver::FocusControl(dialog, editor);
@@ -212,7 +212,7 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
     EXPECT_FALSE(IsWindowVisible(editor));
     EXPECT_EQ(EditorItems(editor), (std::vector<std::wstring>{kAllow, kDeny}));  // unsorted: Allow first
     for (int item : {0, 1})
-        EXPECT_EQ(SendMessageW(editor, CB_GETITEMDATA, item, 0), 1 - item);
+        EXPECT_EQ(driver::Send(editor, CB_GETITEMDATA, item, 0), 1 - item);
     EXPECT_EQ(driver::Text(editor), kDeny);
     EXPECT_EQ(GetWindowLongW(editor, GWL_STYLE) & (0x3 | CBS_SORT), CBS_DROPDOWNLIST);  // unsorted
     EXPECT_EQ(std::make_pair(RectInParent(editor).left, RectInParent(editor).top), std::make_pair(100L, 100L));
@@ -233,8 +233,8 @@ TEST_F(PreferencesOpenedAlone, ShowsItsTextsPlacementTheStoredSitesSortedAndAnEd
         // list (Wine makes room itself). CB_GETDROPPEDCONTROLRECT holds the field and the
         // list on Windows; Wine's omits the field.
         RECT dropped = {};
-        SendMessageW(editor, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
-        int itemHeight = static_cast<int>(SendMessageW(editor, CB_GETITEMHEIGHT, 0, 0));
+        driver::Send(editor, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+        int itemHeight = static_cast<int>(driver::Send(editor, CB_GETITEMHEIGHT, 0, 0));
         ASSERT_GT(itemHeight, 0);
         RECT field = driver::WindowRect(editor);
         const int listHeight = dropped.bottom - dropped.top - (driver::UnderWine() ? 0 : field.bottom - field.top);

@@ -311,12 +311,20 @@ bool WaitForDialogGone(HWND dialog, DWORD timeoutMs)
     return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
 }
 
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kPatienceMs, &result))
+        return 0;
+    return static_cast<LRESULT>(result);
+}
+
 std::wstring Text(HWND window)
 {
     // WM_GETTEXT crosses processes (the system marshals the buffer).
-    LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    LRESULT length = Send(window, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    LRESULT copied = Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
     text.resize(static_cast<size_t>(copied));
     return text;
 }
@@ -335,7 +343,7 @@ std::wstring ClassName(HWND window)
 
 bool IsChecked(HWND dialog, int id)
 {
-    return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return Send(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 bool IsEnabled(HWND dialog, int id)
@@ -462,7 +470,7 @@ void PressKey(HWND window, UINT virtualKey, bool heldDown)
 
 void TypeText(HWND window, const std::wstring& text)
 {
-    SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 // ---- list view across processes: its structures must live in its own memory ----
@@ -509,7 +517,7 @@ const int kTextChars = 512;
 
 int ListCount(HWND list)
 {
-    return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(Send(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
 namespace {
@@ -524,7 +532,7 @@ std::wstring RemoteText(HWND list, UINT message, WPARAM wParam, Structure struct
     structure.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextOffset));
     structure.cchTextMax = kTextChars;
     remote.Write(0, &structure, sizeof(structure));
-    SendMessageW(list, message, wParam, reinterpret_cast<LPARAM>(remote.at(0)));
+    Send(list, message, wParam, reinterpret_cast<LPARAM>(remote.at(0)));
     std::wstring text(kTextChars, L'\0');
     remote.Read(kTextOffset, &text[0], kTextChars * sizeof(wchar_t));
     return text.c_str();
@@ -546,7 +554,7 @@ static LPARAM ListItemData(HWND list, int row)
     item.mask = LVIF_PARAM;
     item.iItem = row;
     remote.Write(0, &item, sizeof(item));
-    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.at(0)));
+    Send(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.at(0)));
     remote.Read(0, &item, sizeof(item));
     return item.lParam;
 }
@@ -561,7 +569,7 @@ std::vector<ListRow> ListRows(HWND list)
 
 int ListSelectedRow(HWND list)
 {
-    return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return static_cast<int>(Send(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void ListSelect(HWND list, int row)
@@ -571,18 +579,18 @@ void ListSelect(HWND list, int row)
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     remote.Write(0, &item, sizeof(item));
-    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote.at(0)));
+    Send(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote.at(0)));
 }
 
 HWND ListEditLabel(HWND list, int row)
 {
     // The list must have the focus for the edit to start; focus moves only within a thread's queue.
-    return reinterpret_cast<HWND>(SendMessageW(list, LVM_EDITLABELW, row, 0));
+    return reinterpret_cast<HWND>(Send(list, LVM_EDITLABELW, row, 0));
 }
 
 int ListColumnWidth(HWND list, int column)
 {
-    return static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    return static_cast<int>(Send(list, LVM_GETCOLUMNWIDTH, column, 0));
 }
 
 RECT ListSubItemRect(HWND list, int row, int column)
@@ -590,7 +598,7 @@ RECT ListSubItemRect(HWND list, int row, int column)
     RemoteBuffer remote(list, sizeof(RECT));
     RECT rect = {LVIR_BOUNDS, column, 0, 0};
     remote.Write(0, &rect, sizeof(rect));
-    SendMessageW(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(remote.at(0)));
+    Send(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(remote.at(0)));
     remote.Read(0, &rect, sizeof(rect));
     return rect;
 }
@@ -598,8 +606,8 @@ RECT ListSubItemRect(HWND list, int row, int column)
 std::vector<std::wstring> ListColumns(HWND list)
 {
     std::vector<std::wstring> columns;
-    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
-    int count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    HWND header = reinterpret_cast<HWND>(Send(list, LVM_GETHEADER, 0, 0));
+    int count = static_cast<int>(Send(header, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT;
@@ -610,7 +618,7 @@ std::vector<std::wstring> ListColumns(HWND list)
 
 DWORD ListExtendedStyle(HWND list)
 {
-    return static_cast<DWORD>(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    return static_cast<DWORD>(Send(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
 }
 
 // ---- the decision key -------------------------------------------------------
@@ -822,12 +830,12 @@ void ListClearSelection(HWND list)
     LVITEMW item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     remote.Write(0, &item, sizeof(item));
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote.at(0)));
+    Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote.at(0)));
 }
 
 void FocusControl(HWND dialog, HWND control)
 {
-    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    Send(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
 }
 
 bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,

@@ -146,6 +146,11 @@ HWND WaitForDialog(DWORD processId, DWORD timeoutMs = kPatienceMs, const wchar_t
 // Waits until the process has no visible dialog with that handle any more.
 bool WaitForDialogGone(HWND dialog, DWORD timeoutMs = kPatienceMs);
 
+// SendMessageW with a time limit, so that a window that never answers (a hung
+// halvane.exe) fails the test instead of hanging it: 0 when no answer came
+// within kPatienceMs. Every message the driver sends goes through it.
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 std::wstring Text(HWND window);
 std::wstring ItemText(HWND dialog, int id);
 std::wstring ClassName(HWND window);
