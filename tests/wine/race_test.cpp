@@ -119,7 +119,9 @@ bool WaitForKeeperAction(const driver::ScopedProcess& halvane, DWORD timeoutMs)
 }
 
 // How late a Sleep(1) wakes a program that did not ask for a finer timer, as
-// halvane.exe does not: about 15.6 ms on Windows, 1 ms under Wine. The median of a few.
+// halvane.exe does not: about 15.6 ms on Windows, 1 ms under Wine. The least of
+// a few: a busy machine wakes some of them later still, which is the
+// scheduler's delay, not the timer's, and which the retries below absorb.
 double SleepGranularityMs()
 {
     std::vector<double> slept;
@@ -128,8 +130,7 @@ double SleepGranularityMs()
         Sleep(1);
         slept.push_back(NowMs() - start);
     }
-    std::sort(slept.begin(), slept.end());
-    return slept[slept.size() / 2];
+    return *std::min_element(slept.begin(), slept.end());
 }
 
 // Sleeps while a sleep cannot overshoot the target, then waits busily.
