@@ -222,14 +222,13 @@ async function markWindow(keep) {
 // meanwhile waits for it, at most this long, and is then told Halvane is busy.
 const ENDING_WAIT_MS = 2000;
 const ENDING_POLL_MS = 100;
+const WAIT = "wait";
 
 async function keepWindow(request) {
   const [{keep, dismissed}, window] = await Promise.all([
     browser.storage.session.get(["keep", "dismissed"]), windowOf(request)]);
   if (keep && keep.ending && Date.now() - request.sent < ENDING_WAIT_MS) {
-    // Not in the queue: the host's word that Halvane has ended comes through it.
-    setTimeout(() => handleKeep(request), ENDING_POLL_MS);
-    return;
+    return WAIT;
   }
   if (keep && keep.ending) {
     tell(request, "busy", "halvane");
@@ -284,10 +283,6 @@ async function markThenConnect(starting, dismissed) {
     connect(ready);
     await saveKeep(ready);
   });
-}
-
-function handleKeep(request) {
-  serially(() => keepWindow(request)).catch(() => tell(request, "error", "failed"));
 }
 
 // Starts the host for the keep; what it reports is handled in turn.
@@ -436,10 +431,16 @@ async function letGo(keep, reason, asker) {
 // whichever of the tab's documents asked for it.
 async function pageLetsGo(asker) {
   const keep = await currentKeep();
+  // Only those sent before this let-go: a later one has not had its turn yet.
+  const waiting = queuedFrom(asker.tabId).filter((request) => request.waiting && !request.withdrawn);
+  for (const request of waiting) {
+    request.withdrawn = true;
+    tell(request, "released", "page");
+  }
   if (keep && keep.tabId === asker.tabId) {
     await letGo(keep, "page", asker);
   } else {
-    tell(asker, "released", "not-kept");
+    tell(asker, "released", waiting.length ? "page" : "not-kept");
   }
 }
 
@@ -462,32 +463,47 @@ function requestFrom(message, sender) {
   };
 }
 
-// Keep requests of each tab not yet through the queue: a let-go from the tab
-// waits behind them, so that it takes them back.
-const keepsQueued = new Map();
+// Keep requests not yet through the queue, waiting ones among them: a let-go
+// from their tab waits behind them, and takes back one that waits.
+const keepsQueued = new Set();
 
-function onKeep(request) {
+async function onKeep(request) {
   const why = quickRefusal(request);
   if (why) {
     tell(request, "refused", why);
     return;
   }
-  keepsQueued.set(request.tabId, (keepsQueued.get(request.tabId) || 0) + 1);
-  serially(() => keepWindow(request))
-    .catch(() => tell(request, "error", "failed"))
-    .finally(() => {
-      const left = keepsQueued.get(request.tabId) - 1;
-      if (left > 0) {
-        keepsQueued.set(request.tabId, left);
-      } else {
-        keepsQueued.delete(request.tabId);
-      }
-    });
+  keepsQueued.add(request);
+  try {
+    // A keep that is ending is waited for outside the queue: the host's word
+    // that its Halvane has ended comes through it.
+    while (await serially(() => takeTurn(request)) === WAIT) {
+      await sleep(ENDING_POLL_MS);
+    }
+  } catch {
+    tell(request, "error", "failed");
+  } finally {
+    keepsQueued.delete(request);
+  }
+}
+
+// Marked as waiting within its turn, so that a let-go in the next turn sees it.
+async function takeTurn(request) {
+  if (request.withdrawn) {
+    return null;
+  }
+  const result = await keepWindow(request);
+  request.waiting = result === WAIT;
+  return result;
+}
+
+function queuedFrom(tabId) {
+  return [...keepsQueued].filter((request) => request.tabId === tabId);
 }
 
 // Nothing to let go of is answered at once; the rest takes its turn.
 async function onLetGo(request) {
-  if (!keepsQueued.has(request.tabId)) {
+  if (!queuedFrom(request.tabId).length) {
     const keep = await currentKeep();
     if (!keep || keep.tabId !== request.tabId) {
       tell(request, "released", "not-kept");

@@ -31,8 +31,9 @@ const keepTimes = [];
 // the end of its keep carries its id too.
 let serial = 0;
 const waiting = new Map();
-// This document's let-go on its way: another one meanwhile shares its outcome,
-// so that no page can flood the background with them.
+// This document's let-go on its way: another one meanwhile, with no keep
+// request in between, shares its outcome, so that no page can flood the
+// background with them.
 let letGoOnItsWay = null;
 
 function tellPage(outcome, reason, message, id) {
@@ -98,6 +99,8 @@ window.addEventListener("message", (event) => {
       tellPage("refused", why, "", id);
     } else {
       forward("keep", id, true);
+      // A let-go after this keep must reach the background to take it back.
+      letGoOnItsWay = null;
     }
   } else if (request === "let-go") {
     if (letGoOnItsWay !== null) {

@@ -32,7 +32,7 @@ PIN = re.compile("\U0001F4CC [a-z2-9]{4} ")
 TITLE = "Halvane browser test"
 # Sites the test's Firefox resolves to the loopback, and the answers Halvane remembers.
 REMEMBERED = {"deny.test": 0, "allow.test": 1, "leave.test": 1, "again.test": 1, "reload.test": 1,
-              "idle.test": 1, "renew.test": 1, "kill.test": 1}
+              "idle.test": 1, "renew.test": 1, "kill.test": 1, "retake.test": 1}
 SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", "insist.test", "letgo.test", "nav.test",
          "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
@@ -402,6 +402,9 @@ ROWS = [
         optional=TAKEN_BACK),
     Row("keep, then let go 100 ms later", "withdraw.test", "withdraw", ["click", "heard 2", "sleep 1"],
         ["released/page", "released/page"], 0),
+    Row("a request waiting for a keep to end, let go", "retake.test", "retake",
+        ["click", "heard 1", "kept", "click", "heard 4", "sleep 2"],
+        ["kept/remembered"] + ["released/page"] * 3, 0),
     Row("a kept page reloads, then lets go", "renew.test", "keep",
         ["click", "heard 1", "kept", "command reload", "reloaded", "gone 3", "command let-go", "heard 2", "down 2"],
         ["kept/remembered", "released/not-kept"], 0, optional=TAKEN_BACK),
