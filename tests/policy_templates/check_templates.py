@@ -138,6 +138,10 @@ def check_language(admx, folder, english):
     adml = parse(f"{policy_dir}/{folder}/halvane.adml", "policyDefinitionResources")
     if adml is None:
         return None
+    # The editors refuse an ADML older than the revision its ADMX asks for.
+    required = admx.find(f"{{{NS}}}resources")
+    if required is None or revision(adml.get("revision")) < revision(required.get("minRequiredRevision")):
+        problems.append(f"{folder}: revision {adml.get('revision')} is below what halvane.admx requires")
     strings = {s.get("id"): s.text or "" for s in adml.iter(f"{{{NS}}}string")}
     presentations = {p.get("id"): p for p in adml.iter(f"{{{NS}}}presentation")}
     named = {"string": set(), "presentation": set()}
@@ -161,6 +165,11 @@ def check_language(admx, folder, english):
         if presentation and presentation.group(2) in presentations:
             check_presentation(folder, policy, presentations[presentation.group(2)])
     return strings
+
+
+def revision(text):
+    """A revision as MAJOR.MINOR numbers, to compare; none or a malformed one is the lowest."""
+    return tuple(int(part) for part in text.split(".")) if re.fullmatch(r"\d+\.\d+", text or "") else (-1,)
 
 
 def check_presentation(folder, policy, presentation):
