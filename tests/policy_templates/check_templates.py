@@ -110,8 +110,10 @@ def check_writes(admx):
                 ("enum", key, names["POLICY_DEFAULT_DECISION"])}
     written = set()
     for policy in admx.iter(f"{{{NS}}}policy"):
-        if policy.get("valueName") is not None:
-            written.add(("value", policy.get("key"), policy.get("valueName")))
+        # The policy's own value, and the extra values its lists and items may write.
+        for writer in [policy, *policy.iter(f"{{{NS}}}item")]:
+            if writer.get("valueName") is not None:
+                written.add(("value", writer.get("key", policy.get("key")), writer.get("valueName")))
         elements = policy.find(f"{{{NS}}}elements")
         for element in elements if elements is not None else []:
             written.add((tag(element), element.get("key", policy.get("key")), element.get("valueName", "")))
