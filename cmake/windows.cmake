@@ -54,6 +54,7 @@ add_library(halvane_win32 STATIC
   src/decisions/registry_store.cpp
   src/guard/input_guard.cpp
   src/keeper/keeper.cpp
+  src/policy/policy_registry.cpp
   src/text/system_case.cpp
   src/ui/dialog_common.cpp
   src/ui/prompt.cpp
