@@ -9,10 +9,11 @@
 namespace {
 
 // Group Policy's client writes the machine's policy into the registry's
-// native view. A 32-bit halvane.exe on 64-bit Windows would otherwise be sent
-// to the 32-bit view wherever the system redirects HKLM\Software, so it asks
-// for the 64-bit one; 32-bit Windows ignores the flag, and HKCU\Software is
-// not redirected at all.
+// native view. Windows 7 and later keep HKLM\Software\Policies as one key for
+// both views, but XP x64 and Vista redirect it for 32-bit programs: a 32-bit
+// halvane.exe there would read an empty Wow6432Node copy. So it asks for the
+// 64-bit view; 32-bit Windows ignores the flag, and HKCU\Software is not
+// redirected at all.
 const REGSAM PolicyAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 
 // Longer than any entry can be ("[*.]", 253 characters, spaces around):

@@ -5,9 +5,12 @@
 //
 // Group Policy's client writes the registry's native view. The test writes it
 // with KEY_WOW64_64KEY, so the 32-bit build of this test writes where Windows'
-// own client would, and a 32-bit halvane.exe has to find it there. Under Wine
-// HKLM\Software is redirected for 32-bit programs as on Windows, Policies
-// included: a 32-bit reader without the flag would miss the machine's policy.
+// own client would, and a 32-bit halvane.exe has to find it there. Wine (8)
+// keeps HKLM\Software\Policies as one key for both views (its
+// Software\Wow6432Node\Policies shows the same values), as Windows does from
+// 7 on; XP x64 and Vista redirect it for 32-bit programs, where only the flag
+// halvane.exe asks with reaches the machine's policy. So under Wine this
+// proves the flag harmless and the reading right, not the redirection.
 //
 // On Windows only an administrator can write these keys: run without one, the
 // tests skip. Policy already on the machine is never touched: the tests skip
