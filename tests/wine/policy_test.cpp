@@ -255,14 +255,13 @@ TEST_F(Policy, DecidesBeforeTheUsersOwnDecisionWithoutAPromptAndNeverStoresAnyth
     }
 }
 
-using Rows = std::vector<std::pair<std::wstring, std::wstring>>;  // label, decision text
-
-Rows RowsOf(HWND list)
+// Each row as "label: decision", top to bottom.
+std::vector<std::wstring> Shown(HWND list)
 {
-    Rows rows;
+    std::vector<std::wstring> shown;
     for (const driver::ListRow& row : driver::ListRows(list))
-        rows.emplace_back(row.domain, row.decision);
-    return rows;
+        shown.push_back(row.domain + L": " + row.decision);
+    return shown;
 }
 
 HWND Editor(HWND list)
@@ -292,11 +291,10 @@ TEST_F(Policy, PreferencesShowsThePolicysSitesUnchangeableAndSavesOnlyTheUsersOw
         ASSERT_TRUE(SendHalvaneOnTheLocaleRoad());  // Wine switches string tables by the locale alone
         driver::HalvaneDialog halvane(L"de");
         ASSERT_NE(halvane.dialog(), nullptr);
-        EXPECT_EQ(RowsOf(GetDlgItem(halvane.dialog(), IDC_SITE_LIST)),
-                  (Rows{{L"ads.example.com", de[IDS_POLICY_BLOCKED]},
-                        {L"[*.]example.com", de[IDS_POLICY_ALLOWED]},
-                        {L"ads.example.com", de[IDS_ALLOW]},
-                        {L"site1", de[IDS_ALLOW]}}));
+        EXPECT_EQ(Shown(GetDlgItem(halvane.dialog(), IDC_SITE_LIST)),
+                  (std::vector<std::wstring>{L"ads.example.com: " + de[IDS_POLICY_BLOCKED],
+                                             L"[*.]example.com: " + de[IDS_POLICY_ALLOWED],
+                                             L"ads.example.com: " + de[IDS_ALLOW], L"site1: " + de[IDS_ALLOW]}));
         EXPECT_EQ(halvane.Close(), 0u);
         SendHalvaneOnTheDefaultRoad();
     }
@@ -305,10 +303,9 @@ TEST_F(Policy, PreferencesShowsThePolicysSitesUnchangeableAndSavesOnlyTheUsersOw
     HWND dialog = halvane.dialog();
     ASSERT_NE(dialog, nullptr);
     HWND list = GetDlgItem(dialog, IDC_SITE_LIST);
-    EXPECT_EQ(RowsOf(list), (Rows{{L"ads.example.com", L"Blocked by administrator"},
-                                  {L"[*.]example.com", L"Allowed by administrator"},
-                                  {L"ads.example.com", L"Allow"},
-                                  {L"site1", L"Allow"}}));
+    EXPECT_EQ(Shown(list), (std::vector<std::wstring>{L"ads.example.com: Blocked by administrator",
+                                                      L"[*.]example.com: Allowed by administrator",
+                                                      L"ads.example.com: Allow", L"site1: Allow"}));
     for (int row : {0, 1}) {
         SCOPED_TRACE(row);
         SelectRow(list, row);
