@@ -196,7 +196,8 @@ void CheckPreferencesFit(HWND dialog)
     int dropDownRoom = (cell.right - cell.left - 1) - kDropDownMargin;
     for (const driver::ListRow& row : driver::ListRows(list)) {
         fit.Line("decision-cell", row.decision, cellRoom);
-        fit.Line("decision-editor", row.decision, dropDownRoom, true);
+        if (row.data)  // a row of the policy's has no drop-down
+            fit.Line("decision-editor", row.decision, dropDownRoom, true);
     }
 }
 
