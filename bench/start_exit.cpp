@@ -13,9 +13,14 @@
 // site's value) and then exits. halvane.exe's ratio against it is what the
 // program spends beyond that.
 //
-//   halvane_bench_start_exit [--reps N]    (default 60 of each, interleaved)
+// With --policy N, the machine's policy key holds N entries (half allowed,
+// half blocked, as Group Policy writes them, none of them the site's) for the
+// whole run: halvane.exe reads them all at each start, the floor none.
+//
+//   halvane_bench_start_exit [--reps N] [--policy N]   (default 60 of each, interleaved; no policy)
 #include "bench_common.h"
 #include "driver.h"
+#include "policy/policy_keys.h"
 
 namespace {
 
@@ -38,11 +43,34 @@ double TimeOneStart(const std::wstring& exe, const wchar_t* tail)
     return elapsed;
 }
 
+// HKLM's policy key with `entries` entries, in the registry's native view,
+// where Group Policy writes it; or, with 0, no policy key.
+void SetMachinePolicy(int entries)
+{
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY_PATH L"\\" POLICY_ALLOWED_SITES, KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY_PATH L"\\" POLICY_BLOCKED_SITES, KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY_PATH, KEY_WOW64_64KEY, 0);
+    for (int i = 0; i < entries; ++i) {
+        bool allowed = i % 2 == 0;
+        std::wstring list = std::wstring(POLICY_KEY_PATH L"\\") + (allowed ? POLICY_ALLOWED_SITES : POLICY_BLOCKED_SITES);
+        std::wstring entry = (allowed ? L"[*.]team" : L"host") + std::to_wstring(i) + L".example.com";
+        std::wstring name = std::to_wstring(i / 2 + 1);
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, list.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                            &key, nullptr) != ERROR_SUCCESS)
+            bench::Fail("cannot write the machine's policy key (error %lu)", GetLastError());
+        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.c_str()),
+                       DWORD((entry.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+}
+
 }  // namespace
 
 static int Measure(int argc, wchar_t** argv)
 {
     int reps = bench::IntOption(argc, argv, L"--reps", 60);
+    int policyEntries = bench::IntOption(argc, argv, L"--policy", 0);
     std::wstring halvane = driver::ProgramPath(L"halvane.exe");
     std::wstring bare = driver::ProgramPath(L"halvane_bench_bare.exe");
     std::wstring bareImports = driver::ProgramPath(L"halvane_bench_bare_imports.exe");
@@ -50,6 +78,9 @@ static int Measure(int argc, wchar_t** argv)
 
     driver::DeleteDecisionsKey();
     driver::WriteDword(L"example.org", 0);
+    SetMachinePolicy(policyEntries);
+    if (policyEntries)
+        bench::Say("the machine's policy holds %d entries, none of them example.org's", policyEntries);
 
     std::vector<std::function<double()>> measure = {
         [&] { return TimeOneStart(halvane, kDeniedTail); },
@@ -60,6 +91,7 @@ static int Measure(int argc, wchar_t** argv)
     bench::Interleave(3, measure);  // warms the file cache and the server
     std::vector<std::vector<double>> times = bench::Interleave(reps, measure);
     driver::DeleteDecisionsKey();
+    SetMachinePolicy(0);
     const std::vector<double>& halvaneTimes = times[0];
     const std::vector<double>& bareTimes = times[1];
     const std::vector<double>& importTimes = times[2];

@@ -54,6 +54,7 @@ add_library(halvane_win32 STATIC
   src/decisions/registry_store.cpp
   src/guard/input_guard.cpp
   src/keeper/keeper.cpp
+  src/policy/policy_registry.cpp
   src/text/system_case.cpp
   src/ui/dialog_common.cpp
   src/ui/prompt.cpp
@@ -154,14 +155,15 @@ target_compile_options(halvane_host_logic PRIVATE ${HALVANE_PRODUCT_FLAGS})
 target_compile_definitions(halvane_host_logic PUBLIC _GLIBCXX_ASSERTIONS)
 halvane_version_header(${CMAKE_BINARY_DIR}/halvane_host_version ${PROJECT_VERSION})
 add_executable(halvane_host src/host/host_main.cpp src/host/host_registration.cpp src/host/host_win32.cpp src/host/no_exceptions.cpp
-               res/host.rc)
+               src/policy/policy_registry.cpp res/host.rc)
 set_target_properties(halvane_host PROPERTIES OUTPUT_NAME halvane-host)
 set_source_files_properties(res/host.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/res/halvane.manifest;${CMAKE_BINARY_DIR}/halvane_host_version/halvane_version.h")
 target_include_directories(halvane_host PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/res;${CMAKE_BINARY_DIR}/halvane_host_version>)
 target_compile_options(halvane_host PRIVATE ${HALVANE_PRODUCT_FLAGS} -Wall -Wextra)
-# From Halvane's own logic it takes only the browser's window classes, which it looks for as the keeper does.
+# From Halvane's own logic it takes the browser's window classes, which it looks for as the keeper does,
+# and the administrators' policy, which it reads as halvane.exe does.
 target_link_libraries(halvane_host PRIVATE halvane_host_logic halvane_logic advapi32 user32 kernel32)
 target_link_options(halvane_host PRIVATE -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
                     -Wl,-Map=${CMAKE_BINARY_DIR}/halvane_host.map ${HALVANE_PE_VERSION_FLAGS})

@@ -83,8 +83,8 @@ const HOST_NAME = /^(?=.{1,253}$)[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?(?:\.[a-z0-
 // authors' guide has a row for each, and a test holds the two together. An
 // error may also carry one of the host's own codes.
 const OUTCOMES = {
-  kept: ["allowed", "remembered", "already"],
-  declined: ["never", "remembered"],
+  kept: ["allowed", "remembered", "policy", "already"],
+  declined: ["never", "remembered", "policy"],
   dismissed: ["cancel"],
   busy: ["keeping", "asking", "halvane"],
   released: ["page", "user", "title", "tab", "window", "halvane", "restart", "not-kept"],
@@ -333,13 +333,16 @@ async function hostSaid(preface, message) {
     case "asking":
       await saveKeep({...keep, state: "asking", asked: true});
       return;
+    case "policy":
+      await saveKeep({...keep, byPolicy: true});
+      return;
     case "kept":
       await saveKeep({...keep, state: "kept", settled: !keep.ending});
       if (keep.ending) {
         // Taken back as the user answered: the pin's going ends this keep.
         await removePreface(keep.windowId);
       } else {
-        tell(keep, "kept", keep.asked ? "allowed" : "remembered");
+        tell(keep, "kept", keep.asked ? "allowed" : unasked(keep));
       }
       return;
     case "busy":
@@ -351,6 +354,12 @@ async function hostSaid(preface, message) {
     default:
       return;
   }
+}
+
+// Who answered when the user was not asked: the administrators' policy, or
+// the user's own remembered answer.
+function unasked(keep) {
+  return keep.byPolicy ? "policy" : "remembered";
 }
 
 // A prompt that showed and ended without the user's answer counts towards the
@@ -373,7 +382,7 @@ async function ended(keep, message) {
   const told = {
     released: ["released", "halvane"],
     dismissed: ["dismissed", "cancel"],
-    declined: ["declined", keep.asked ? "never" : "remembered"],
+    declined: ["declined", keep.asked ? "never" : unasked(keep)],
     busy: ["busy", "halvane"],
     "not-found": ["error", "not-found"],
     "no-prompt": ["error", "no-prompt", "Halvane ended without showing its prompt."],

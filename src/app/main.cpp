@@ -5,6 +5,8 @@
 #include "decisions/decision_table.h"
 #include "decisions/registry_store.h"
 #include "keeper/keeper.h"
+#include "policy/policy_registry.h"
+#include "policy/site_policy.h"
 #include "text/text.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
@@ -62,18 +64,27 @@ static void ActOnPromptChoice()
     }
 }
 
+// The administrators' policy first, then the user's own decision, then the
+// default (ChooseRoad). Policy only ever chooses a road: nothing of it is
+// stored, so the user's own answers are back once it is gone.
 static void HandleRequest()
 {
-    int32_t decision = FindDecision(LaunchRequest.site);
-    if (decision == NoDecision) {
+    switch (ChooseRoad(&AdminPolicy, LaunchRequest.site, FindDecision(LaunchRequest.site))) {
+    case RoadAsk:
         PrepareDialogs();
         // A prompt that cannot be created (-1) or is cancelled counts as no answer.
         if (DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_CONSENT_PROMPT), nullptr, PromptDialogProc, 0) == IDOK)
             ActOnPromptChoice();
-    } else if (decision == DecisionAllow) {
+        break;
+    case RoadKeepByPolicy:
+    case RoadKeepByUser:
         KeepWindowOnTop(LaunchRequest.windowTitle);
+        break;
+    case RoadDeclineByPolicy:
+    case RoadDeclineByUser:
+        // A Deny, any other stored value, or the administrators' "no": nothing to do.
+        break;
     }
-    // A remembered Deny, or any other stored value: nothing to do.
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int)
@@ -89,6 +100,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int)
         return ExitDone;
 
     LoadDecisions();
+    LoadPolicy(&AdminPolicy);
     if (!ParseCommandLine(tail, &LaunchRequest)) {
         if (LaunchRequest.site || LaunchRequest.windowTitle || !LaunchRequest.languageCode)
             return ExitMalformedCommandLine;

@@ -21,6 +21,8 @@
 #include "host/host_watch.h"
 #include "host/host_win32.h"
 #include "keeper/keeper_logic.h"
+#include "policy/policy_registry.h"
+#include "policy/site_policy.h"
 
 #include <windows.h>
 
@@ -274,6 +276,19 @@ StoredDecision ReadStoredDecision(const std::wstring& site)
     return value == 0 ? StoredDeny : value == 1 ? StoredAllow : StoredOther;
 }
 
+// What Halvane will do, read as it reads it: the administrators' policy,
+// then the site's stored decision, then the policy's default.
+SiteRoad ReadRoad(const std::wstring& site)
+{
+    SitePolicy policy = {};
+    LoadPolicy(&policy);
+    StoredDecision stored = ReadStoredDecision(site);
+    int32_t decision = stored == StoredAllow ? 1 : stored == StoredNone ? -1 : 0;
+    SiteRoad road = ChooseRoad(&policy, site.c_str(), decision);
+    ClearPolicy(&policy);
+    return road;
+}
+
 std::vector<std::string> Look(WatchState* state, DWORD processId, const wchar_t* title)
 {
     WatchSample sample = {HalvaneWindowShown(processId), IsTopmost(FindKeptWindow(title))};
@@ -361,13 +376,18 @@ int Serve()
     }
     // What stands before Halvane starts, so that what it does can be told apart.
     WatchState state;
-    state.allowedBefore = ReadStoredDecision(request.site) == StoredAllow;
+    SiteRoad road = ReadRoad(request.site);
+    state.policyKeeps = road == RoadKeepByPolicy;
+    state.policyDeclines = road == RoadDeclineByPolicy;
+    state.allowedBefore = road == RoadKeepByPolicy || road == RoadKeepByUser;
     state.topmostBefore = IsTopmost(FindKeptWindow(request.windowTitle.c_str()));
     DWORD processId = 0;
     HANDLE halvane = StartHalvane(request, &processId);
     if (!halvane)
         return 1;
     Send(StartedEvent(processId));
+    if (state.policyKeeps || state.policyDeclines)
+        Send(PolicyEvent());
     Watch(halvane, processId, request, &state);
     CloseHandle(halvane);
     return 0;

@@ -62,6 +62,11 @@ const char* EndOutcome(const WatchState& state, uint32_t exitCode, StoredDecisio
         return "error";
     if (state.kept)
         return "released";
+    // Policy decided, whatever the user's own decision: Halvane neither asked nor stored.
+    if (state.policyDeclines)
+        return "declined";
+    if (state.policyKeeps)
+        return otherRuns ? "busy" : "not-found";
     if (decision == StoredDeny || decision == StoredOther)
         return "declined";
     if (decision == StoredAllow)
@@ -117,4 +122,9 @@ std::string EndedEvent(const char* outcome, uint32_t exitCode, bool asked)
         writer.Key("asked");
         writer.Bool(asked);
     });
+}
+
+std::string PolicyEvent()
+{
+    return Event("policy");
 }

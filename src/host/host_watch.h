@@ -39,7 +39,9 @@ enum : uint32_t { ClosedLooksForOldTopmost = 3 };
 // What the host knew before Halvane started, what the looks so far have
 // shown, and so what has been sent.
 struct WatchState {
-    bool allowedBefore = false;  // the site had a stored Allow: Halvane keeps without asking
+    bool allowedBefore = false;  // the site had a stored Allow, or policy allows it: Halvane keeps without asking
+    bool policyKeeps = false;     // the administrators' policy allows the site
+    bool policyDeclines = false;  // policy blocks the site, or its default never asks: Halvane ends at once
     bool topmostBefore = false;  // the window was on top already: not Halvane's doing
     bool promptShown = false;    // at the last look
     bool asked = false;          // the prompt showed at some look
@@ -74,5 +76,8 @@ std::string ErrorEvent(HostError error, const std::string& detail = std::string(
 std::string BusyEvent();
 std::string StartedEvent(uint32_t processId);
 std::string EndedEvent(const char* outcome, uint32_t exitCode, bool asked);
+// {"event":"policy"}: the administrators' policy decides the request, so
+// Halvane will neither ask nor store anything; sent after "started".
+std::string PolicyEvent();
 
 #endif

@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/system_libraries.h"
 #include "decisions/decision_table.h"
+#include "policy/site_policy.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
 #include "text/text.h"
@@ -78,6 +79,47 @@ static uint32_t* SlotsInRowOrder(uint32_t* count)
     return slots;
 }
 
+// A row of a site the administrators' policy decides, shown as they wrote it.
+// It stands for no entry of the table (its item data is null), so nothing the
+// user does to it reaches the table, and the save never writes it.
+static int InsertPolicyRow(HWND list, int at, const PolicyEntry& entry, wchar_t* decision)
+{
+    static const wchar_t subdomains[] = L"[*.]";
+    wchar_t label[TextBufferLength + 8];  // "[*.]" and a host of up to 253 characters
+    uint32_t length = 0;
+    for (const wchar_t* c = entry.withSubdomains ? subdomains : L""; *c; ++c)
+        label[length++] = *c;
+    for (const wchar_t* c = entry.host; *c && length < TextBufferLength + 7; ++c)
+        label[length++] = *c;
+    label[length] = L'\0';
+
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = at;
+    item.pszText = label;
+    int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    LVITEMW cell = {};
+    cell.iSubItem = 1;
+    cell.pszText = decision;
+    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+    return row;
+}
+
+// The policy's rows come first, blocked then allowed, in the administrators'
+// own order; the user's own follow them. Returns how many there are.
+static int FillPolicyRows(HWND list)
+{
+    wchar_t allowed[TextBufferLength], blocked[TextBufferLength];
+    LoadText(IDS_POLICY_ALLOWED, allowed);
+    LoadText(IDS_POLICY_BLOCKED, blocked);
+    int row = 0;
+    for (uint32_t i = 0; i < AdminPolicy.blocked.count; ++i)
+        InsertPolicyRow(list, row++, AdminPolicy.blocked.entries[i], blocked);
+    for (uint32_t i = 0; i < AdminPolicy.allowed.count; ++i)
+        InsertPolicyRow(list, row++, AdminPolicy.allowed.entries[i], allowed);
+    return row;
+}
+
 static void FillSiteList(HWND list)
 {
     uint32_t count = 0;
@@ -86,10 +128,11 @@ static void FillSiteList(HWND list)
     // While redrawing, the list updates its scroll bars and repaints for every row.
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     SetWindowLongW(list, GWL_STYLE, style & ~LVS_SORTASCENDING);
-    SendMessageW(list, LVM_SETITEMCOUNT, count, 0);  // room for every row at once
+    SendMessageW(list, LVM_SETITEMCOUNT, count + AdminPolicy.blocked.count + AdminPolicy.allowed.count, 0);
+    int policyRows = FillPolicyRows(list);
     for (uint32_t row = 0; row < count; ++row) {
         SiteDecision* entry = SiteDecisions.slots[slots[row]];
-        InsertSiteRow(list, static_cast<int>(row), entry->domain, entry);
+        InsertSiteRow(list, policyRows + static_cast<int>(row), entry->domain, entry);
     }
     SetWindowLongW(list, GWL_STYLE, style);
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
@@ -168,8 +211,12 @@ static void OnItemChanged(HWND dialog, const NMLISTVIEW* change)
         ShowEditor(SW_SHOW);  // only the text changed; the editor stays where it is
     } else if (change->uNewState & (LVIS_FOCUSED | LVIS_SELECTED)) {
         SelectedRow = *change;
-        EnableWindow(GetDlgItem(dialog, IDC_REMOVE), TRUE);
-        if (DecisionEditor) {
+        // A policy's row (no entry behind it) can be neither removed nor switched.
+        bool usersOwn = change->lParam != 0;
+        EnableWindow(GetDlgItem(dialog, IDC_REMOVE), usersOwn);
+        if (!usersOwn) {
+            ShowEditor(SW_HIDE);
+        } else if (DecisionEditor) {
             ShowWindow(DecisionEditor, SW_SHOW);
             PlaceDecisionEditor(dialog);
         }
@@ -180,10 +227,24 @@ static void OnItemChanged(HWND dialog, const NMLISTVIEW* change)
     }
 }
 
+// A policy's row keeps its label: the edit does not even begin.
+static BOOL OnBeginLabelEdit(HWND dialog, const NMLVDISPINFOW* info)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = info->item.iItem;
+    SendMessageW(info->hdr.hwndFrom, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    BOOL refused = !item.lParam;
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, refused);
+    return refused;
+}
+
 static BOOL OnPreferencesNotify(HWND dialog, WPARAM wParam, NMHDR* header)
 {
     if (LOWORD(wParam) != IDC_SITE_LIST)
         return FALSE;
+    if (header->code == LVN_BEGINLABELEDITW)
+        return OnBeginLabelEdit(dialog, reinterpret_cast<NMLVDISPINFOW*>(header));
     if (header->code == LVN_ENDLABELEDITW)
         return OnEndLabelEdit(dialog, reinterpret_cast<NMLVDISPINFOW*>(header));
     if (header->code == LVN_ITEMCHANGED)

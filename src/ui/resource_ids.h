@@ -19,7 +19,7 @@
 #define IDC_ADD                 1008
 #define IDC_REMOVE              1009
 
-// Strings: every language holds exactly these fifteen.
+// Strings: every language holds exactly these seventeen.
 #define IDS_OK                  150
 #define IDS_CANCEL              151
 #define IDS_ALWAYS              152
@@ -35,8 +35,11 @@
 #define IDS_COLUMN_DECISION     162
 #define IDS_ALLOW               163
 #define IDS_DENY                164
+// The decision of a site the administrators' policy decides (Preferences).
+#define IDS_POLICY_ALLOWED      165
+#define IDS_POLICY_BLOCKED      166
 
 #define IDS_FIRST               IDS_OK
-#define IDS_LAST                IDS_DENY
+#define IDS_LAST                IDS_POLICY_BLOCKED
 
 #endif

@@ -32,7 +32,9 @@ PIN = re.compile("\U0001F4CC [a-z2-9]{4} ")
 TITLE = "Halvane browser test"
 # Sites the test's Firefox resolves to the loopback, and the answers Halvane remembers.
 REMEMBERED = {"deny.test": 0, "allow.test": 1, "leave.test": 1, "again.test": 1, "reload.test": 1,
-              "idle.test": 1, "renew.test": 1, "kill.test": 1, "retake.test": 1}
+              "idle.test": 1, "renew.test": 1, "kill.test": 1, "retake.test": 1, "policy.test": 0, "blocked.test": 1}
+# The administrators' policy, in the machine's key as Group Policy writes it: it overrides both remembered answers.
+POLICY = {"AllowedSites": "policy.test", "BlockedSites": "[*.]blocked.test"}
 SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", "insist.test", "letgo.test", "nav.test",
          "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
@@ -379,6 +381,10 @@ ROWS = [
     Row("Never", "never.test", "keep", ["click", "answer never", "heard 1"], ["declined/never"], 1),
     Row("Cancel", "cancel.test", "keep", ["click", "answer cancel", "heard 1"], ["dismissed/cancel"], 1),
     Row("a remembered Never", "deny.test", "keep", ["click", "heard 1"], ["declined/remembered"], 0),
+    Row("a site that policy allows, over the user's Never: kept, never asked", "policy.test", "keep",
+        ["click", "heard 1", "kept", "command let-go", "heard 2"], ["kept/policy", "released/page"], 0),
+    Row("a site that policy blocks, over the user's Allow", "blocked.test", "keep", ["click", "heard 1"],
+        ["declined/policy"], 0),
     Row("a remembered Allow, then another tab shown", "allow.test", "keep",
         ["click", "heard 1", "kept", "tab", "heard 2", "untab"], ["kept/remembered", "released/tab"], 0),
     Row("Just this time, then let go", "once.test", "keep",
@@ -718,6 +724,9 @@ def main():
     for site, decision in REMEMBERED.items():
         subprocess.run(["wine", "reg", "add", r"HKCU\Software\Marrowin\Quillery\Halvane", "/v", site, "/t",
                         "REG_DWORD", "/d", str(decision), "/f"], check=True, capture_output=True)
+    for name, entry in POLICY.items():
+        subprocess.run(["wine", "reg", "add", rf"HKLM\Software\Policies\Marrowin\Halvane\{name}", "/v", "1", "/t",
+                        "REG_SZ", "/d", entry, "/f"], check=True, capture_output=True)
     # HALVANE_ROWS=PATTERN runs only the rows whose names it finds (the dismissal rows go together).
     rows = [row for row in ROWS if re.search(os.environ.get("HALVANE_ROWS", ""), row.name)]
     browser = Browser(port, marionette_port)

@@ -234,6 +234,7 @@ TEST(HostEvents, CodesAreStableAndMessagesFramed)
     }
     EXPECT_EQ(StartedEvent(4294967295u), "{\"event\":\"started\",\"pid\":4294967295}");
     EXPECT_EQ(BusyEvent(), "{\"event\":\"busy\"}");
+    EXPECT_EQ(PolicyEvent(), "{\"event\":\"policy\"}");
     EXPECT_EQ(EndedEvent("error", 0xFFFFFFFEu, true),
               "{\"event\":\"ended\",\"outcome\":\"error\",\"exitCode\":-2,\"asked\":true}")
         << "Halvane's -2 as Halvane gives it";
@@ -278,12 +279,22 @@ TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
         {"ended badly after a keep", "A", "T", 3, StoredAllow, false, "kept", "error"},
         {"withdrawn while asking", "", ".PP", 1, StoredNone, true, "asking", "withdrawn"},
         {"withdrawn before the prompt showed", "", "..", 1, StoredNone, true, "", "withdrawn"},
+        // The administrators' policy: K allows the site (so Halvane keeps without asking), D declines it.
+        {"allowed by policy", "AK", "TTT", 0, StoredNone, false, "kept", "released"},
+        {"allowed by policy over the user's Deny", "AK", "TT", 0, StoredDeny, false, "kept", "released"},
+        {"allowed by policy, no such window", "AK", "..", 0, StoredNone, false, "", "not-found"},
+        {"allowed by policy, the mutex taken first", "AK", "!", 0, StoredNone, false, "", "busy"},
+        {"blocked by policy", "D", "", 0, StoredNone, false, "", "declined"},
+        {"blocked by policy over the user's Allow", "D", "", 0, StoredAllow, false, "", "declined"},
+        {"blocked by policy, ended from outside", "D", "", 1, StoredNone, false, "", "error"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WatchState state;
         state.allowedBefore = strchr(c.before, 'A') != nullptr;
         state.topmostBefore = strchr(c.before, 'T') != nullptr;
+        state.policyKeeps = strchr(c.before, 'K') != nullptr;
+        state.policyDeclines = strchr(c.before, 'D') != nullptr;
         std::string sent;
         bool otherRuns = strchr(c.looks, '!') != nullptr;
         for (const char* look = c.looks; *look && *look != '!'; ++look) {

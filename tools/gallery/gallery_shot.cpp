@@ -1,9 +1,11 @@
 // gallery_shot: puts one Halvane dialog on screen for a screenshot.
 //
-//   gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL
+//   gallery_shot [--site NAME=allow|deny]... [--policy allowed|blocked=ENTRY]... [--select ROW] [--fit]
+//                [--wait-ms MS] [--hold-ms MS] -- TAIL
 //   gallery_shot --languages
 //
-// Empties the decision key and writes the given sites into it, starts
+// Empties the decision key and writes the given sites into it, writes the
+// machine's policy key with the given entries (or removes it), starts
 // halvane.exe (next to this tool) with TAIL, waits for its dialog, optionally
 // selects a row of the Preferences list (which brings up the Allow/Deny
 // editor), then prints, one per line:
@@ -22,6 +24,7 @@
 // line, so that the gallery photographs exactly the languages the program has.
 #include "driver.h"
 #include "app/language_table.h"
+#include "policy/policy_keys.h"
 #include "ui/resource_ids.h"
 
 #include <commctrl.h>
@@ -54,7 +57,8 @@ void Say(const std::string& line)
 int Usage()
 {
     fprintf(stderr,
-            "usage: gallery_shot [--site NAME=allow|deny]... [--select ROW] [--fit] [--wait-ms MS] [--hold-ms MS] -- TAIL\n"
+            "usage: gallery_shot [--site NAME=allow|deny]... [--policy allowed|blocked=ENTRY]... [--select ROW] [--fit]\n"
+            "                    [--wait-ms MS] [--hold-ms MS] -- TAIL\n"
             "       gallery_shot --languages\n");
     return 3;
 }
@@ -192,12 +196,14 @@ void CheckPreferencesFit(HWND dialog)
     int dropDownRoom = (cell.right - cell.left - 1) - kDropDownMargin;
     for (const driver::ListRow& row : driver::ListRows(list)) {
         fit.Line("decision-cell", row.decision, cellRoom);
-        fit.Line("decision-editor", row.decision, dropDownRoom, true);
+        if (row.data)  // a row of the policy's has no drop-down
+            fit.Line("decision-editor", row.decision, dropDownRoom, true);
     }
 }
 
 struct Options {
     std::vector<std::pair<std::wstring, DWORD>> sites;  // name, decision
+    std::vector<std::pair<std::wstring, std::wstring>> policy;  // list (AllowedSites, BlockedSites), entry
     int selectRow = -1;
     bool checkFit = false;
     bool listLanguages = false;
@@ -220,6 +226,18 @@ bool ParseSite(const std::wstring& site, Options* options)
     return true;
 }
 
+// "allowed=ENTRY" or "blocked=ENTRY".
+bool ParsePolicyEntry(const std::wstring& text, Options* options)
+{
+    size_t equals = text.find(L'=');
+    std::wstring list = text.substr(0, equals);
+    if (equals == std::wstring::npos || (list != L"allowed" && list != L"blocked"))
+        return false;
+    options->policy.emplace_back(list == L"allowed" ? POLICY_ALLOWED_SITES : POLICY_BLOCKED_SITES,
+                                 text.substr(equals + 1));
+    return true;
+}
+
 bool ParseOptions(int argc, wchar_t** argv, Options* options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -227,6 +245,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options)
         bool hasValue = i + 1 < argc;
         if (arg == L"--site" && hasValue) {
             if (!ParseSite(argv[++i], options))
+                return false;
+        } else if (arg == L"--policy" && hasValue) {
+            if (!ParsePolicyEntry(argv[++i], options))
                 return false;
         } else if (arg == L"--select" && hasValue) {
             options->selectRow = _wtoi(argv[++i]);
@@ -261,6 +282,24 @@ void SeedDecisions(const Options& options)
     driver::DeleteDecisionsKey();
     for (const auto& site : options.sites)
         driver::WriteDword(site.first, site.second);
+}
+
+// The machine's policy as Group Policy writes it: each list a subkey of
+// values "1", "2", ...; none at all when no entry is given.
+void SeedPolicy(const Options& options)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, POLICY_KEY_PATH);
+    DWORD number = 0;
+    for (const auto& [list, entry] : options.policy) {
+        HKEY key;
+        std::wstring path = std::wstring(POLICY_KEY_PATH) + L"\\" + list, name = std::to_wstring(++number);
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            continue;
+        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.c_str()),
+                       DWORD((entry.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
 }
 
 // A copy still on its way out (the previous picture's) would make this start
@@ -361,6 +400,7 @@ int wmain(int argc, wchar_t** argv)
         return ListLanguages();
 
     SeedDecisions(options);
+    SeedPolicy(options);
     WaitForThePreviousCopyToEnd();
     driver::ScopedProcess halvane(driver::Launch(options.tail));
     HWND dialog = WaitForTheDialog(halvane, options.waitMs);
