@@ -21,6 +21,7 @@
 #include "host/host_watch.h"
 #include "host/host_win32.h"
 #include "keeper/keeper_logic.h"
+#include "text/text.h"
 
 #include <windows.h>
 
@@ -32,6 +33,15 @@ namespace {
 // broke), and the extension has taken its request back.
 HANDLE PortClosed;
 HANDLE Withdrawn;
+
+// The browser window the request is about, as the host identified it before
+// Halvane started: by its handle from then on, since the page may retitle it
+// at any moment and a lost window must still be lowered.
+struct BrowserWindow {
+    HWND window;
+    DWORD processId, threadId;
+};
+BrowserWindow Browser;
 
 size_t ReadFromHandle(void* handle, char* buffer, size_t size)
 {
@@ -247,16 +257,55 @@ bool IsTopmost(HWND window)
     return window && (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
+BrowserWindow IdentifyBrowserWindow(const wchar_t* title)
+{
+    BrowserWindow found = {FindKeptWindow(title), 0, 0};
+    if (found.window)
+        found.threadId = GetWindowThreadProcessId(found.window, &found.processId);
+    return found;
+}
+
+// Whether the handle still names that browser window, whatever its title is
+// now: a window of one of the browser's classes, of the same thread of the
+// same process. A closed window's handle may come to name another window.
+bool IsStillBrowserWindow(const BrowserWindow& known)
+{
+    if (!known.window || !IsWindow(known.window))
+        return false;
+    DWORD processId = 0;
+    DWORD threadId = GetWindowThreadProcessId(known.window, &processId);
+    if (threadId != known.threadId || processId != known.processId)
+        return false;
+    wchar_t className[64];
+    if (!GetClassNameW(known.window, className, 64))
+        return false;
+    for (const wchar_t* browserClass : BrowserWindowClasses) {
+        if (EqualIgnoringAsciiCase(className, browserClass))
+            return true;
+    }
+    return false;
+}
+
+// The browser window is the one identified before Halvane started. One that
+// was not found then (not yet titled) is identified by the first look that
+// finds it by its title, as Halvane's keeper would.
+bool BrowserWindowTopmost(const wchar_t* title)
+{
+    if (!Browser.window)
+        Browser = IdentifyBrowserWindow(title);
+    return IsStillBrowserWindow(Browser) && IsTopmost(Browser.window);
+}
+
 // A Halvane that did not end by its own road (ended by the host, killed,
 // crashed) did not take the window out of the topmost band as it would have:
 // the host does, unless the window was on top before that Halvane started.
-// The window still has its title, pin and all: the extension takes the pin
-// away only once the host has reported the end.
+// The window is found by its handle, not its title: the page may have
+// retitled it after Halvane raised it and before Halvane noticed.
 void LowerWhatHalvaneRaised(const WatchState& state, const wchar_t* title)
 {
-    HWND window = FindKeptWindow(title);
-    if (!state.topmostBefore && IsTopmost(window))
-        SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    if (!state.topmostBefore && BrowserWindowTopmost(title))
+        SetWindowPos(Browser.window, HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
 // As Halvane reads it: a value of exactly four bytes, whatever its type, is a decision.
@@ -276,7 +325,7 @@ StoredDecision ReadStoredDecision(const std::wstring& site)
 
 std::vector<std::string> Look(WatchState* state, DWORD processId, const wchar_t* title)
 {
-    WatchSample sample = {HalvaneWindowShown(processId), IsTopmost(FindKeptWindow(title))};
+    WatchSample sample = {HalvaneWindowShown(processId), BrowserWindowTopmost(title)};
     return WatchStep(state, sample);
 }
 
@@ -362,7 +411,8 @@ int Serve()
     // What stands before Halvane starts, so that what it does can be told apart.
     WatchState state;
     state.allowedBefore = ReadStoredDecision(request.site) == StoredAllow;
-    state.topmostBefore = IsTopmost(FindKeptWindow(request.windowTitle.c_str()));
+    Browser = IdentifyBrowserWindow(request.windowTitle.c_str());
+    state.topmostBefore = IsTopmost(Browser.window);
     DWORD processId = 0;
     HANDLE halvane = StartHalvane(request, &processId);
     if (!halvane)

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -64,7 +65,25 @@ struct BrowserHost : testing::Test {
 };
 
 // Besides a choice or Cancel at "asking": the port closed, or the request withdrawn; at "kept", Halvane killed.
-const int kClosePort = -1, kWithdraw = -2, kKill = -3;
+// Or throughout: the window retitled by the page in the very moment Halvane raises it, and the request
+// withdrawn once it is on top, before the host was told anything.
+const int kClosePort = -1, kWithdraw = -2, kKill = -3, kRetitleAndWithdraw = -4;
+
+// The page's retitle as Halvane raises the window: done by the window's own
+// thread while it is told of the raise, so that no look of the host's can
+// come between the two.
+WNDPROC RetitledWindowProc;
+std::atomic<bool> RetitledOnTop;
+
+LRESULT CALLBACK RetitleWhenRaised(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = CallWindowProcW(RetitledWindowProc, window, message, wParam, lParam);
+    if (message == WM_WINDOWPOSCHANGED && !RetitledOnTop && driver::IsTopmost(window)) {
+        SetWindowTextW(window, L"Another title");
+        RetitledOnTop = true;
+    }
+    return result;
+}
 
 // The host stays while its Halvane runs and tells each change. The title carries
 // what the command line must not split or strip: quotes, spaces, an ampersand and
@@ -91,6 +110,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         {"withdrawn while the prompt shows", -1, 1, 0, kWithdraw, "started asking ended/withdrawn"},
         {"Halvane killed while it keeps", 1, 1, 0, kKill, "started kept ended/error"},
         {"the port closed while the prompt shows", -1, 1, 0, kClosePort, "started asking"},
+        {"a remembered Allow, retitled as raised, then withdrawn", 1, 1, 0, kRetitleAndWithdraw,
+         "started kept ended/released"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,6 +122,11 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         if (c.window == 2)
             SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         HANDLE other = c.otherMs ? CreateMutexW(nullptr, FALSE, L"HalvaneExe") : nullptr;
+        RetitledOnTop = false;
+        bool withdrawPosted = false;
+        if (c.answer == kRetitleAndWithdraw)
+            RetitledWindowProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RetitleWhenRaised)));
         DWORD start = GetTickCount();
         driver::FirefoxHost host(driver::ProgramPath(L"" HALVANE_HOST_EXE));
         ASSERT_NE(host.process().id, 0u) << "cannot start the host (error " << GetLastError() << ")";
@@ -111,6 +137,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         while (GetTickCount() - start < 3 * kTimeoutMs) {
             if (other && GetTickCount() - start >= c.otherMs)
                 CloseHandle(std::exchange(other, nullptr));
+            if (RetitledOnTop && !std::exchange(withdrawPosted, true))
+                host.Post(Framed("{\"withdraw\":true}"));
             // What the host wrote before it ended is read before its end counts.
             if (!host.Receive(&body, 50)) {
                 if (host.OutputEnded())
@@ -144,7 +172,7 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
                 else
                     EXPECT_TRUE(driver::WaitUntilInputCounts(prompt) && driver::Pick(prompt, c.answer) &&
                                 driver::PressOk(prompt));
-            } else if (event == "kept") {
+            } else if (event == "kept" && c.answer != kRetitleAndWithdraw) {  // that one Halvane lets go itself
                 EXPECT_TRUE(driver::IsTopmost(window));
                 if (c.answer == kKill) {
                     driver::Process halvane = driver::FindProcess(L"halvane.exe");
@@ -156,7 +184,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
                 EXPECT_EQ(message["exitCode"].GetInt() == 0, c.answer != kWithdraw && c.answer != kKill);
                 if (c.answer == kKill)
                     EXPECT_FALSE(driver::IsTopmost(window)) << "the killed Halvane's window is left on top";
-                EXPECT_EQ(driver::IsTopmost(window), c.window == 2) << "a window on top before stays so";
+                EXPECT_EQ(driver::IsTopmost(window), c.window == 2)
+                    << (c.window == 2 ? "a window on top before stays so" : "the window is left on top");
             }
         }
         if (other)
