@@ -43,6 +43,11 @@ struct BrowserWindow {
 };
 BrowserWindow Browser;
 
+// Set by the hook on Halvane's windows when one of its top-level windows is
+// made or shows, with that window; taken by the look that counts it.
+bool HalvaneShowedWindow;
+HWND HalvaneNewWindow;
+
 size_t ReadFromHandle(void* handle, char* buffer, size_t size)
 {
     DWORD got = 0;
@@ -107,6 +112,29 @@ void WatchPort()
         CloseHandle(reader);
 }
 
+// The hook on Halvane's windows is called as this thread takes its messages.
+void TakeMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&message);
+}
+
+// WaitForMultipleObjects that takes this thread's messages meanwhile: a thread
+// with an out-of-context hook must, or the hook is never called.
+DWORD WaitTakingMessages(DWORD count, const HANDLE* waits, DWORD waitMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        DWORD left = elapsed >= waitMs ? 0 : waitMs - elapsed;
+        DWORD woken = MsgWaitForMultipleObjects(count, waits, FALSE, left, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + count)
+            return woken;
+        TakeMessages();
+    }
+}
+
 enum PortNews { PortQuiet, PortGone, PortWithdrew };
 
 // What the port said within waitMs, or with halvane (if any) ended first, PortQuiet.
@@ -120,7 +148,7 @@ PortNews WaitForPort(DWORD waitMs, HANDLE halvane = nullptr, bool* halvaneEnded 
         waits[count++] = PortClosed;
         waits[count++] = Withdrawn;
     }
-    DWORD woken = count ? WaitForMultipleObjects(count, waits, FALSE, waitMs) : (Sleep(waitMs), WAIT_TIMEOUT);
+    DWORD woken = WaitTakingMessages(count, waits, waitMs);
     if (woken >= WAIT_OBJECT_0 + count)
         return PortQuiet;
     HANDLE signalled = waits[woken - WAIT_OBJECT_0];
@@ -173,9 +201,42 @@ bool JobRefusesBreakaway()
             (JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK)) == 0;
 }
 
+// Halvane makes windows only to ask: none on a stored decision, none while it
+// keeps. Its prompt and the Preferences it opens are dialogs, shown as soon as
+// they are made (Wine 8 reports their making, not their showing). The event
+// comes after the fact, so the window may be gone by then, answered at once:
+// it was made, so it showed. A control shows inside its dialog before the
+// dialog does, so a child window still there tells nothing.
+void CALLBACK NoteHalvaneWindow(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD)
+{
+    if (object != OBJID_WINDOW || child != CHILDID_SELF || (event != EVENT_OBJECT_CREATE && event != EVENT_OBJECT_SHOW))
+        return;
+    wchar_t className[8] = {};
+    bool gone = !IsWindow(window);
+    bool topLevel = (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0;
+    bool dialog = GetClassNameW(window, className, 8) && wcscmp(className, L"#32770") == 0;
+    if (gone || (topLevel && (event == EVENT_OBJECT_SHOW || dialog))) {
+        HalvaneShowedWindow = true;
+        HalvaneNewWindow = window;
+    }
+}
+
+// Windows reports each window Halvane makes and shows, however briefly, where
+// a look every 0.1 s can miss a prompt answered with Escape at once. Out of
+// context, so nothing of the host's goes into Halvane. Set before Halvane runs
+// a single instruction; without it, the looks alone tell.
+void HookHalvaneWindows(DWORD processId)
+{
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the hook's calls come through this thread's queue
+    SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, nullptr, NoteHalvaneWindow, processId, 0,
+                    WINEVENT_OUTOFCONTEXT);
+}
+
 // Firefox ends its job, and everything in it, as soon as the host ends: Halvane
 // must leave the job or it would die with its prompt. It is started suspended so
-// that it may take the foreground before it can ask for it. Handles are never inherited.
+// that it may take the foreground before it can ask for it, and so that the hook
+// on its windows is set before it can show one. Handles are never inherited.
 HANDLE StartHalvane(const HostRequest& request, DWORD* processId)
 {
     std::wstring exe;
@@ -212,6 +273,7 @@ HANDLE StartHalvane(const HostRequest& request, DWORD* processId)
     }
     // The browser is in front and started this host, so it may hand that on.
     AllowSetForegroundWindow(process.dwProcessId);
+    HookHalvaneWindows(process.dwProcessId);
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     *processId = process.dwProcessId;
@@ -323,9 +385,22 @@ StoredDecision ReadStoredDecision(const std::wstring& site)
     return value == 0 ? StoredDeny : value == 1 ? StoredAllow : StoredOther;
 }
 
+// Whether a window of Halvane's showed since the last look. One that is made
+// and not shown yet (a dialog is made hidden, then shown) is left to a later
+// look: the prompt is told as asking only once the user can see it.
+bool TakeShowingSinceLook()
+{
+    TakeMessages();
+    if (!HalvaneShowedWindow || (IsWindow(HalvaneNewWindow) && !IsWindowVisible(HalvaneNewWindow)))
+        return false;
+    HalvaneShowedWindow = false;
+    return true;
+}
+
 std::vector<std::string> Look(WatchState* state, DWORD processId, const wchar_t* title)
 {
-    WatchSample sample = {HalvaneWindowShown(processId), BrowserWindowTopmost(title)};
+    bool showedSince = TakeShowingSinceLook();
+    WatchSample sample = {HalvaneWindowShown(processId), BrowserWindowTopmost(title), showedSince};
     return WatchStep(state, sample);
 }
 
@@ -358,6 +433,10 @@ void Watch(HANDLE halvane, DWORD processId, const HostRequest& request, WatchSta
             if (!state->kept) {
                 TerminateProcess(halvane, 1);
                 WaitForSingleObject(halvane, WithdrawWaitMs);
+                // The last look told what showed: a window it found made and
+                // not yet shown never was, and is gone now.
+                TakeMessages();
+                HalvaneShowedWindow = false;
                 withdrawn = true;
                 break;
             }
@@ -367,13 +446,21 @@ void Watch(HANDLE halvane, DWORD processId, const HostRequest& request, WatchSta
             ResetEvent(Withdrawn);
         if (news == PortQuiet) {
             WatchState before = *state;
+            bool showed = HalvaneShowedWindow;
             std::vector<std::string> messages = Look(state, processId, title);
             if (WaitForSingleObject(halvane, 0) == WAIT_OBJECT_0) {
                 *state = before;
+                HalvaneShowedWindow = HalvaneShowedWindow || showed;
                 break;
             }
             SendAll(messages);
         }
+    }
+    // A window Halvane showed since the last look, and closed before it ended
+    // (a prompt answered at once), is told before the end: it was asked.
+    if (TakeShowingSinceLook()) {
+        WatchSample closedSince = {false, false, true};
+        SendAll(WatchStep(state, closedSince));
     }
     DWORD exitCode = 0;
     GetExitCodeProcess(halvane, &exitCode);
