@@ -23,6 +23,7 @@
 #include "keeper/keeper_logic.h"
 #include "policy/policy_registry.h"
 #include "policy/site_policy.h"
+#include "text/text.h"
 
 #include <windows.h>
 
@@ -34,6 +35,20 @@ namespace {
 // broke), and the extension has taken its request back.
 HANDLE PortClosed;
 HANDLE Withdrawn;
+
+// The browser window the request is about, as the host identified it before
+// Halvane started: by its handle from then on, since the page may retitle it
+// at any moment and a lost window must still be lowered.
+struct BrowserWindow {
+    HWND window;
+    DWORD processId, threadId;
+};
+BrowserWindow Browser;
+
+// Set by the hook on Halvane's windows when one of its top-level windows is
+// made or shows, with that window; taken by the look that counts it.
+bool HalvaneShowedWindow;
+HWND HalvaneNewWindow;
 
 size_t ReadFromHandle(void* handle, char* buffer, size_t size)
 {
@@ -99,6 +114,29 @@ void WatchPort()
         CloseHandle(reader);
 }
 
+// The hook on Halvane's windows is called as this thread takes its messages.
+void TakeMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&message);
+}
+
+// WaitForMultipleObjects that takes this thread's messages meanwhile: a thread
+// with an out-of-context hook must, or the hook is never called.
+DWORD WaitTakingMessages(DWORD count, const HANDLE* waits, DWORD waitMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        DWORD left = elapsed >= waitMs ? 0 : waitMs - elapsed;
+        DWORD woken = MsgWaitForMultipleObjects(count, waits, FALSE, left, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + count)
+            return woken;
+        TakeMessages();
+    }
+}
+
 enum PortNews { PortQuiet, PortGone, PortWithdrew };
 
 // What the port said within waitMs, or with halvane (if any) ended first, PortQuiet.
@@ -112,7 +150,7 @@ PortNews WaitForPort(DWORD waitMs, HANDLE halvane = nullptr, bool* halvaneEnded 
         waits[count++] = PortClosed;
         waits[count++] = Withdrawn;
     }
-    DWORD woken = count ? WaitForMultipleObjects(count, waits, FALSE, waitMs) : (Sleep(waitMs), WAIT_TIMEOUT);
+    DWORD woken = WaitTakingMessages(count, waits, waitMs);
     if (woken >= WAIT_OBJECT_0 + count)
         return PortQuiet;
     HANDLE signalled = waits[woken - WAIT_OBJECT_0];
@@ -165,9 +203,42 @@ bool JobRefusesBreakaway()
             (JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK)) == 0;
 }
 
+// Halvane makes windows only to ask: none on a stored decision, none while it
+// keeps. Its prompt and the Preferences it opens are dialogs, shown as soon as
+// they are made (Wine 8 reports their making, not their showing). The event
+// comes after the fact, so the window may be gone by then, answered at once:
+// it was made, so it showed. A control shows inside its dialog before the
+// dialog does, so a child window still there tells nothing.
+void CALLBACK NoteHalvaneWindow(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD)
+{
+    if (object != OBJID_WINDOW || child != CHILDID_SELF || (event != EVENT_OBJECT_CREATE && event != EVENT_OBJECT_SHOW))
+        return;
+    wchar_t className[8] = {};
+    bool gone = !IsWindow(window);
+    bool topLevel = (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0;
+    bool dialog = GetClassNameW(window, className, 8) && wcscmp(className, L"#32770") == 0;
+    if (gone || (topLevel && (event == EVENT_OBJECT_SHOW || dialog))) {
+        HalvaneShowedWindow = true;
+        HalvaneNewWindow = window;
+    }
+}
+
+// Windows reports each window Halvane makes and shows, however briefly, where
+// a look every 0.1 s can miss a prompt answered with Escape at once. Out of
+// context, so nothing of the host's goes into Halvane. Set before Halvane runs
+// a single instruction; without it, the looks alone tell.
+void HookHalvaneWindows(DWORD processId)
+{
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the hook's calls come through this thread's queue
+    SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, nullptr, NoteHalvaneWindow, processId, 0,
+                    WINEVENT_OUTOFCONTEXT);
+}
+
 // Firefox ends its job, and everything in it, as soon as the host ends: Halvane
 // must leave the job or it would die with its prompt. It is started suspended so
-// that it may take the foreground before it can ask for it. Handles are never inherited.
+// that it may take the foreground before it can ask for it, and so that the hook
+// on its windows is set before it can show one. Handles are never inherited.
 HANDLE StartHalvane(const HostRequest& request, DWORD* processId)
 {
     std::wstring exe;
@@ -204,6 +275,7 @@ HANDLE StartHalvane(const HostRequest& request, DWORD* processId)
     }
     // The browser is in front and started this host, so it may hand that on.
     AllowSetForegroundWindow(process.dwProcessId);
+    HookHalvaneWindows(process.dwProcessId);
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     *processId = process.dwProcessId;
@@ -249,16 +321,55 @@ bool IsTopmost(HWND window)
     return window && (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
+BrowserWindow IdentifyBrowserWindow(const wchar_t* title)
+{
+    BrowserWindow found = {FindKeptWindow(title), 0, 0};
+    if (found.window)
+        found.threadId = GetWindowThreadProcessId(found.window, &found.processId);
+    return found;
+}
+
+// Whether the handle still names that browser window, whatever its title is
+// now: a window of one of the browser's classes, of the same thread of the
+// same process. A closed window's handle may come to name another window.
+bool IsStillBrowserWindow(const BrowserWindow& known)
+{
+    if (!known.window || !IsWindow(known.window))
+        return false;
+    DWORD processId = 0;
+    DWORD threadId = GetWindowThreadProcessId(known.window, &processId);
+    if (threadId != known.threadId || processId != known.processId)
+        return false;
+    wchar_t className[64];
+    if (!GetClassNameW(known.window, className, 64))
+        return false;
+    for (const wchar_t* browserClass : BrowserWindowClasses) {
+        if (EqualIgnoringAsciiCase(className, browserClass))
+            return true;
+    }
+    return false;
+}
+
+// The browser window is the one identified before Halvane started. One that
+// was not found then (not yet titled) is identified by the first look that
+// finds it by its title, as Halvane's keeper would.
+bool BrowserWindowTopmost(const wchar_t* title)
+{
+    if (!Browser.window)
+        Browser = IdentifyBrowserWindow(title);
+    return IsStillBrowserWindow(Browser) && IsTopmost(Browser.window);
+}
+
 // A Halvane that did not end by its own road (ended by the host, killed,
 // crashed) did not take the window out of the topmost band as it would have:
 // the host does, unless the window was on top before that Halvane started.
-// The window still has its title, pin and all: the extension takes the pin
-// away only once the host has reported the end.
+// The window is found by its handle, not its title: the page may have
+// retitled it after Halvane raised it and before Halvane noticed.
 void LowerWhatHalvaneRaised(const WatchState& state, const wchar_t* title)
 {
-    HWND window = FindKeptWindow(title);
-    if (!state.topmostBefore && IsTopmost(window))
-        SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    if (!state.topmostBefore && BrowserWindowTopmost(title))
+        SetWindowPos(Browser.window, HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
 // As Halvane reads it: a value of exactly four bytes, whatever its type, is a decision.
@@ -289,9 +400,22 @@ SiteRoad ReadRoad(const std::wstring& site)
     return road;
 }
 
+// Whether a window of Halvane's showed since the last look. One that is made
+// and not shown yet (a dialog is made hidden, then shown) is left to a later
+// look: the prompt is told as asking only once the user can see it.
+bool TakeShowingSinceLook()
+{
+    TakeMessages();
+    if (!HalvaneShowedWindow || (IsWindow(HalvaneNewWindow) && !IsWindowVisible(HalvaneNewWindow)))
+        return false;
+    HalvaneShowedWindow = false;
+    return true;
+}
+
 std::vector<std::string> Look(WatchState* state, DWORD processId, const wchar_t* title)
 {
-    WatchSample sample = {HalvaneWindowShown(processId), IsTopmost(FindKeptWindow(title))};
+    bool showedSince = TakeShowingSinceLook();
+    WatchSample sample = {HalvaneWindowShown(processId), BrowserWindowTopmost(title), showedSince};
     return WatchStep(state, sample);
 }
 
@@ -324,6 +448,10 @@ void Watch(HANDLE halvane, DWORD processId, const HostRequest& request, WatchSta
             if (!state->kept) {
                 TerminateProcess(halvane, 1);
                 WaitForSingleObject(halvane, WithdrawWaitMs);
+                // The last look told what showed: a window it found made and
+                // not yet shown never was, and is gone now.
+                TakeMessages();
+                HalvaneShowedWindow = false;
                 withdrawn = true;
                 break;
             }
@@ -333,13 +461,21 @@ void Watch(HANDLE halvane, DWORD processId, const HostRequest& request, WatchSta
             ResetEvent(Withdrawn);
         if (news == PortQuiet) {
             WatchState before = *state;
+            bool showed = HalvaneShowedWindow;
             std::vector<std::string> messages = Look(state, processId, title);
             if (WaitForSingleObject(halvane, 0) == WAIT_OBJECT_0) {
                 *state = before;
+                HalvaneShowedWindow = HalvaneShowedWindow || showed;
                 break;
             }
             SendAll(messages);
         }
+    }
+    // A window Halvane showed since the last look, and closed before it ended
+    // (a prompt answered at once), is told before the end: it was asked.
+    if (TakeShowingSinceLook()) {
+        WatchSample closedSince = {false, false, true};
+        SendAll(WatchStep(state, closedSince));
     }
     DWORD exitCode = 0;
     GetExitCodeProcess(halvane, &exitCode);
@@ -380,7 +516,8 @@ int Serve()
     state.policyKeeps = road == RoadKeepByPolicy;
     state.policyDeclines = road == RoadDeclineByPolicy;
     state.allowedBefore = road == RoadKeepByPolicy || road == RoadKeepByUser;
-    state.topmostBefore = IsTopmost(FindKeptWindow(request.windowTitle.c_str()));
+    Browser = IdentifyBrowserWindow(request.windowTitle.c_str());
+    state.topmostBefore = IsTopmost(Browser.window);
     DWORD processId = 0;
     HANDLE halvane = StartHalvane(request, &processId);
     if (!halvane)

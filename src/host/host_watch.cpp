@@ -30,11 +30,17 @@ std::string Event(const char* name)
 std::vector<std::string> WatchStep(WatchState* state, const WatchSample& sample)
 {
     std::vector<std::string> messages;
-    if (sample.promptShown && !state->promptShown)
+    // A prompt that showed and closed between two looks is told as one that
+    // showed, so that what follows (a keep, a dismissal) reads as asked.
+    bool showed = sample.promptShown || sample.promptShowedSince;
+    if (showed && !state->promptShown)
         messages.push_back(Event("asking"));
-    state->asked = state->asked || sample.promptShown;
+    state->asked = state->asked || showed;
     state->promptShown = sample.promptShown;
-    state->closedLooks = sample.promptShown || !state->asked ? 0 : state->closedLooks + 1;
+    if (sample.promptShown || !state->asked)
+        state->closedLooks = 0;
+    else
+        state->closedLooks = sample.promptShowedSince ? 1 : state->closedLooks + 1;
     // A window on top is Halvane's doing only once Halvane may have put it
     // there: with a stored Allow, or once its prompt has been answered. One
     // on top before Halvane started stays so after Cancel too, so then only

@@ -23,7 +23,11 @@ enum : uint32_t {
 // One look at a Halvane that runs.
 struct WatchSample {
     bool promptShown;    // a top-level window of Halvane's process is visible
-    bool windowTopmost;  // the browser window Halvane looks for is in the topmost band
+    bool windowTopmost;  // the browser window, as identified before Halvane started, is in the topmost band
+    // A top-level window of Halvane's showed since the last look, as Windows
+    // reported its showing: a prompt answered with Escape at once is gone
+    // before any look, yet it showed.
+    bool promptShowedSince;
 };
 
 // The site's decision as Halvane stores it: read before Halvane starts, and
@@ -44,7 +48,7 @@ struct WatchState {
     bool policyDeclines = false;  // policy blocks the site, or its default never asks: Halvane ends at once
     bool topmostBefore = false;  // the window was on top already: not Halvane's doing
     bool promptShown = false;    // at the last look
-    bool asked = false;          // the prompt showed at some look
+    bool asked = false;          // the prompt showed, seen at a look or reported since one
     uint32_t closedLooks = 0;    // looks in a row without the prompt, since it last showed
     bool kept = false;           // "kept" was sent
 };
@@ -71,7 +75,7 @@ bool IsWithdrawal(const std::string& body);
 // Windows error number, follows the message), {"event":"busy"},
 // {"event":"started","pid":N} and {"event":"ended","outcome":O,"exitCode":N,
 // "asked":B}, the exit code as the signed number Halvane returned (0 when the
-// request was withdrawn before Halvane started) and B whether a look saw the prompt.
+// request was withdrawn before Halvane started) and B whether the prompt showed at all.
 std::string ErrorEvent(HostError error, const std::string& detail = std::string());
 std::string BusyEvent();
 std::string StartedEvent(uint32_t processId);

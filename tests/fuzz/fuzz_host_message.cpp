@@ -61,7 +61,8 @@ std::string EventOf(const std::string& message)
 
 // The first byte says what stood before Halvane started: bit 0 a stored Allow,
 // bit 1 the window on top. Each byte after it but the last is a look: bit 0 a
-// window of Halvane's shown, bit 1 the browser window topmost. The last gives
+// window of Halvane's shown, bit 1 the browser window topmost, bit 2 a window
+// of Halvane's showed since the look before. The last gives
 // the stored decision, the exit code, another Halvane and a withdrawal.
 void CheckWatch(const uint8_t* looks, size_t count)
 {
@@ -73,13 +74,14 @@ void CheckWatch(const uint8_t* looks, size_t count)
     bool shown = false, asked = false, kept = false;
     uint32_t closed = 0;
     for (size_t i = 1; i + 1 < count; ++i) {
-        WatchSample sample = {(looks[i] & 1) != 0, (looks[i] & 2) != 0};
+        WatchSample sample = {(looks[i] & 1) != 0, (looks[i] & 2) != 0, (looks[i] & 4) != 0};
         std::string sent;
         for (const std::string& message : WatchStep(&state, sample))
             sent += message;
-        bool askingDue = sample.promptShown && !shown;
-        asked = asked || sample.promptShown;
-        closed = sample.promptShown || !asked ? 0 : closed + 1;
+        bool showed = sample.promptShown || sample.promptShowedSince;
+        bool askingDue = showed && !shown;
+        asked = asked || showed;
+        closed = sample.promptShown || !asked ? 0 : sample.promptShowedSince ? 1 : closed + 1;
         bool answered = closed >= (state.topmostBefore ? 3u : 1u);
         bool keptDue = !sample.promptShown && sample.windowTopmost && !kept && (state.allowedBefore || answered);
         const char* asking = askingDue ? "{\"event\":\"asking\"}" : "";

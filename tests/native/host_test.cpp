@@ -249,7 +249,8 @@ TEST(HostEvents, CodesAreStableAndMessagesFramed)
 
 // Before Halvane starts: 'A' the site has a stored Allow, 'T' the window is on
 // top already. Each look: '.' nothing, 'P' a window of Halvane's shown, 'T' the
-// browser window topmost, 'B' both; a look of '!' is none, but another Halvane
+// browser window topmost, 'B' both, 'p' nothing shown, but a window of Halvane's
+// showed and closed since the look before; a look of '!' is none, but another Halvane
 // holds the mutex at the end. Then Halvane ends with the exit code, or the host
 // ends it (withdrawn), and its decision is read.
 TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
@@ -270,6 +271,9 @@ TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
         {"another stored value, which Halvane does not act on", "", "", 0, StoredOther, false, "", "declined"},
         {"cancel", "", "PPP", 0, StoredNone, false, "asking", "dismissed"},
         {"a second showing is told again", "", "PP.PP", 0, StoredNone, false, "asking asking", "dismissed"},
+        {"Escape at once, between two looks", "", ".p..", 0, StoredNone, false, "asking", "dismissed"},
+        {"just this time between two looks", "", ".pT", 0, StoredNone, false, "asking kept", "released"},
+        {"shown again between two looks", "", "P.p", 0, StoredNone, false, "asking asking", "dismissed"},
         {"always for a window that was gone", "", "PP.", 0, StoredAllow, false, "asking", "not-found"},
         {"remembered Allow, no such window", "A", "..", 0, StoredAllow, false, "", "not-found"},
         {"the mutex taken first", "", "!", 0, StoredNone, false, "", "busy"},
@@ -298,7 +302,7 @@ TEST(HostWatch, EachChangeIsToldOnceAndTheEndReadsAsWhatHappened)
         std::string sent;
         bool otherRuns = strchr(c.looks, '!') != nullptr;
         for (const char* look = c.looks; *look && *look != '!'; ++look) {
-            WatchSample sample = {*look == 'P' || *look == 'B', *look == 'T' || *look == 'B'};
+            WatchSample sample = {*look == 'P' || *look == 'B', *look == 'T' || *look == 'B', *look == 'p'};
             for (const std::string& message : WatchStep(&state, sample)) {
                 rapidjson::Document parsed;
                 parsed.Parse(message.c_str());

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -63,8 +64,85 @@ struct BrowserHost : testing::Test {
     }
 };
 
-// Besides a choice or Cancel at "asking": the port closed, or the request withdrawn; at "kept", Halvane killed.
-const int kClosePort = -1, kWithdraw = -2, kKill = -3;
+// Besides a choice or Cancel at "asking": the port closed, or the request withdrawn; at "kept", Halvane killed,
+// or stopped, the window retitled, and Halvane killed. Or throughout: the window retitled by the page in the
+// very moment Halvane raises it, and the request withdrawn once it is on top, before the host was told
+// anything; the prompt answered with Escape the moment it is made.
+const int kClosePort = -1, kWithdraw = -2, kKill = -3, kRetitleAndWithdraw = -4, kEscapeAtOnce = -5,
+          kRetitleAndKill = -6;
+
+// Stops every thread of the process, as a debugger does: it takes no further look at anything.
+bool Freeze(DWORD processId)
+{
+    typedef LONG(NTAPI * SuspendProcess)(HANDLE);
+    auto suspend = reinterpret_cast<SuspendProcess>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSuspendProcess")));
+    std::unique_ptr<void, decltype(&CloseHandle)> process(OpenProcess(PROCESS_SUSPEND_RESUME, FALSE, processId),
+                                                          CloseHandle);
+    return suspend && process && suspend(process.get()) >= 0;
+}
+
+// Presses Escape in every dialog another process makes, as soon as Windows
+// reports its making (Wine 8 reports no showing): the prompt lives far less
+// than one of the host's looks.
+class EscapeAtOnce {
+public:
+    EscapeAtOnce()
+    {
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, &threadId_);
+        WaitForSingleObject(ready_, kTimeoutMs);
+    }
+    ~EscapeAtOnce()
+    {
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, kTimeoutMs);
+        CloseHandle(thread_);
+        CloseHandle(ready_);
+    }
+    EscapeAtOnce(const EscapeAtOnce&) = delete;
+    EscapeAtOnce& operator=(const EscapeAtOnce&) = delete;
+
+private:
+    static void CALLBACK Made(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD)
+    {
+        wchar_t className[16] = {};
+        if (object == OBJID_WINDOW && child == CHILDID_SELF && GetClassNameW(window, className, 16) &&
+            wcscmp(className, L"#32770") == 0 && (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0)
+            driver::PressKey(window, VK_ESCAPE);
+    }
+    static DWORD WINAPI Run(void* self)
+    {
+        EscapeAtOnce* escape = static_cast<EscapeAtOnce*>(self);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+        HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, Made, 0, 0,
+                                             WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+        SetEvent(escape->ready_);
+        while (GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
+        UnhookWinEvent(hook);
+        return 0;
+    }
+    HANDLE ready_ = nullptr, thread_ = nullptr;
+    DWORD threadId_ = 0;
+};
+
+// The page's retitle as Halvane raises the window: done by the window's own
+// thread while it is told of the raise, so that no look of the host's can
+// come between the two.
+WNDPROC RetitledWindowProc;
+std::atomic<bool> RetitledOnTop;
+
+LRESULT CALLBACK RetitleWhenRaised(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = CallWindowProcW(RetitledWindowProc, window, message, wParam, lParam);
+    if (message == WM_WINDOWPOSCHANGED && !RetitledOnTop && driver::IsTopmost(window)) {
+        SetWindowTextW(window, L"Another title");
+        RetitledOnTop = true;
+    }
+    return result;
+}
 
 // The host stays while its Halvane runs and tells each change. The title carries
 // what the command line must not split or strip: quotes, spaces, an ampersand and
@@ -90,10 +168,15 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         {"another Halvane ending within 2 s", 1, 1, 1000, 0, "started kept ended/released"},
         {"withdrawn while the prompt shows", -1, 1, 0, kWithdraw, "started asking ended/withdrawn"},
         {"Halvane killed while it keeps", 1, 1, 0, kKill, "started kept ended/error"},
+        {"Halvane killed while it keeps, the window retitled", 1, 1, 0, kRetitleAndKill, "started kept ended/error"},
         {"the port closed while the prompt shows", -1, 1, 0, kClosePort, "started asking"},
+        {"Escape at once, before any look", -1, 1, 0, kEscapeAtOnce, "started asking ended/dismissed"},
+        {"a remembered Allow, retitled as raised, then withdrawn", 1, 1, 0, kRetitleAndWithdraw,
+         "started kept ended/released"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        bool killed = c.answer == kKill || c.answer == kRetitleAndKill;
         if (c.stored >= 0)
             driver::WriteDword(L"example.org", c.stored);
         StandInBrowser browser;
@@ -101,6 +184,12 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         if (c.window == 2)
             SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         HANDLE other = c.otherMs ? CreateMutexW(nullptr, FALSE, L"HalvaneExe") : nullptr;
+        std::unique_ptr<EscapeAtOnce> escape(c.answer == kEscapeAtOnce ? new EscapeAtOnce : nullptr);
+        RetitledOnTop = false;
+        bool withdrawPosted = false;
+        if (c.answer == kRetitleAndWithdraw)
+            RetitledWindowProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RetitleWhenRaised)));
         DWORD start = GetTickCount();
         driver::FirefoxHost host(driver::ProgramPath(L"" HALVANE_HOST_EXE));
         ASSERT_NE(host.process().id, 0u) << "cannot start the host (error " << GetLastError() << ")";
@@ -111,6 +200,8 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         while (GetTickCount() - start < 3 * kTimeoutMs) {
             if (other && GetTickCount() - start >= c.otherMs)
                 CloseHandle(std::exchange(other, nullptr));
+            if (RetitledOnTop && !std::exchange(withdrawPosted, true))
+                host.Post(Framed("{\"withdraw\":true}"));
             // What the host wrote before it ended is read before its end counts.
             if (!host.Receive(&body, 50)) {
                 if (host.OutputEnded())
@@ -128,7 +219,7 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
                     OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, halvaneId), CloseHandle);
                 BOOL inJob = TRUE;
                 EXPECT_TRUE(IsProcessInJob(halvane.get(), host.job(), &inJob) && !inJob) << "Halvane is in the job";
-            } else if (event == "asking") {
+            } else if (event == "asking" && c.answer != kEscapeAtOnce) {
                 HWND prompt = driver::WaitForDialog(halvaneId, kTimeoutMs);
                 ASSERT_NE(prompt, nullptr);
                 wchar_t text[1024];
@@ -144,19 +235,26 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
                 else
                     EXPECT_TRUE(driver::WaitUntilInputCounts(prompt) && driver::Pick(prompt, c.answer) &&
                                 driver::PressOk(prompt));
-            } else if (event == "kept") {
+            } else if (event == "kept" && c.answer != kRetitleAndWithdraw) {  // that one Halvane lets go itself
                 EXPECT_TRUE(driver::IsTopmost(window));
-                if (c.answer == kKill) {
+                if (killed) {
+                    // Stopped first, so that the retitle cannot be seen by Halvane, which would let go itself.
+                    if (c.answer == kRetitleAndKill) {
+                        ASSERT_TRUE(Freeze(halvaneId));
+                        browser.Retitle(window, L"Another title");
+                    }
                     driver::Process halvane = driver::FindProcess(L"halvane.exe");
                     driver::End(halvane);  // as Task Manager ends it
                 } else
                     browser.Close(window);
             } else if (event == "ended") {
                 told += std::string("/") + message["outcome"].GetString();
-                EXPECT_EQ(message["exitCode"].GetInt() == 0, c.answer != kWithdraw && c.answer != kKill);
-                if (c.answer == kKill)
+                EXPECT_EQ(message["asked"].GetBool(), told.find("asking") != std::string::npos);
+                EXPECT_EQ(message["exitCode"].GetInt() == 0, c.answer != kWithdraw && !killed);
+                if (killed)
                     EXPECT_FALSE(driver::IsTopmost(window)) << "the killed Halvane's window is left on top";
-                EXPECT_EQ(driver::IsTopmost(window), c.window == 2) << "a window on top before stays so";
+                EXPECT_EQ(driver::IsTopmost(window), c.window == 2)
+                    << (c.window == 2 ? "a window on top before stays so" : "the window is left on top");
             }
         }
         if (other)
