@@ -63,10 +63,11 @@ EOS
 
 # Bound by what is left of the script's own limit, so that Firefox's log is still shown.
 HALVANE_REPO=$repo HALVANE_WORK=$work HALVANE_ROWS=${HALVANE_ROWS:-} \
-  timeout $(($(time_limit_left) > 430 ? 420 : $(time_limit_left) - 10)) python3 -u "$script" "$bin" &
+  timeout $((rows_limit = $(time_limit_left) > 430 ? 420 : $(time_limit_left) - 10)) python3 -u "$script" "$bin" &
 test_pid=$!
 wait "$test_pid"
 status=$?
 test_pid=
+[ $status = 124 ] && echo "browser_test: the rows ran past their limit of $rows_limit s" >&2
 [ $status -ne 0 ] && { echo "--- Firefox's log"; tail -20 "$work/firefox.log"; } >&2
 exit $status
