@@ -63,6 +63,6 @@ check loader-died-after-the-report-passed 0 passes-then-loader-dies 0 1 0 '^wine
 check loader-died-before-the-report 0 loader-dies-before-the-report 139 1 0 'died of signal 11 (SIGSEGV) before'
 check crashed-in-its-own-code 0 crashes-in-its-code 5 1 0
 check exit-139-is-no-signal 0 passes-then-exits-139 139 1 0
-grep -h '^launch-retry: ' "$work/out-refused-twice-then-runs" | head -1
-grep -h '^wine-loader-crash: ' "$work/out-loader-died-after-the-report-passed"
+grep -h '^launch-retry: ' "$work/out-refused-twice-then-runs" | head -1 | sed 's/^/  | /'
+grep -h '^wine-loader-crash: ' "$work/out-loader-died-after-the-report-passed" | sed 's/^/  | /'
 [ $failures = 0 ]
