@@ -8,6 +8,12 @@
 # registry, mutex or windows. It is a 64-bit prefix; with wine32 installed it
 # runs 32-bit programs too. Every call into Wine here is bounded: a server
 # that does not answer fails the start instead of hanging the run.
+#
+# The shell that starts a prefix owns it. Should that shell go without
+# wine_prefix_stop (CTest ends a test at its limit with SIGKILL, which no trap
+# sees), a guard outside its process tree ends the prefix's server, and with it
+# every Wine process of the prefix, and removes the prefix: Wine's processes are
+# not the script's children, so nothing else would end them.
 
 # The one way the scripts start a program under Wine (see wine-exec).
 HALVANE_WINE_EXEC=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec
@@ -24,6 +30,7 @@ wine_prefix_start() {
   HALVANE_WINE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/halvane-wine.XXXXXX")
   HALVANE_WINE_KEEPER_PID=
   export WINEPREFIX="$HALVANE_WINE_DIR/prefix"
+  wine_prefix_guard
   # winemenubuilder is off: it would copy every Start-menu shortcut an installer
   # makes into this machine's own desktop menus.
   export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -76,6 +83,24 @@ wine_prefix_start() {
     done
   fi
 }
+
+# The guard: polls, once a second, for the owner (its pid and its start time,
+# so that a reused pid is not taken for it) and for the prefix; detached by
+# setsid in a subshell that ends at once, it holds none of the owner's output.
+wine_prefix_guard() {
+  local owner=$BASHPID
+  ( setsid bash -c "$(declare -f wine_prefix_started)"'
+      owner=$1 since=$2 dir=$3
+      while [ -d "$dir" ] && [ "$(wine_prefix_started "$owner")" = "$since" ]; do sleep 1; done
+      [ -d "$dir" ] || exit 0
+      export WINEPREFIX=$dir/prefix
+      timeout 30 wineserver -k; timeout 30 wineserver -w
+      rm -rf "$dir"' wine-prefix-guard "$owner" "$(wine_prefix_started "$owner")" "$HALVANE_WINE_DIR" \
+      </dev/null >/dev/null 2>&1 & )
+}
+
+# wine_prefix_started PID: when the process started (in clock ticks since boot), or nothing once it is gone.
+wine_prefix_started() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
 
 # wine_prefix_runs PATTERN: whether a process of this prefix has a command line matching PATTERN.
 wine_prefix_runs() {

@@ -13,9 +13,11 @@ export LC_ALL=C.UTF-8
 
 . "$repo/scripts/wine-prefix.sh"
 . "$repo/scripts/xvfb.sh"
+. "$repo/scripts/time-limit.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-browser.XXXXXX")
 test_pid=
 cleanup() {
+  time_limit_stop
   [ -n "$test_pid" ] && kill "$test_pid" 2>/dev/null && wait "$test_pid" 2>/dev/null
   # Firefox and the host's wrapper name $work on their command lines.
   pkill -f "$work/" 2>/dev/null; sleep 0.5; pkill -9 -f "$work/" 2>/dev/null
@@ -25,6 +27,8 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' INT TERM
+# Under CTest, its limit less the clean-up's (HALVANE_TIME_LIMIT, which CMake sets with it).
+[ -n "${HALVANE_TIME_LIMIT:-}" ] && time_limit_start $((HALVANE_TIME_LIMIT - 30)) browser_test
 
 wine_prefix_start null || exit 1
 xvfb_start || exit 1
@@ -57,11 +61,13 @@ cat >"$work/home/.mozilla/native-messaging-hosts/org.marrowin.halvane_floor.json
  "type": "stdio", "allowed_extensions": ["halvane-floor@marrowin.org"]}
 EOS
 
-# One bound for the whole run, under CTest's, so the clean-up still runs.
-HALVANE_REPO=$repo HALVANE_WORK=$work HALVANE_ROWS=${HALVANE_ROWS:-} timeout 420 python3 -u "$script" "$bin" &
+# Bound by what is left of the script's own limit, so that Firefox's log is still shown.
+HALVANE_REPO=$repo HALVANE_WORK=$work HALVANE_ROWS=${HALVANE_ROWS:-} \
+  timeout $((rows_limit = $(time_limit_left) > 430 ? 420 : $(time_limit_left) - 10)) python3 -u "$script" "$bin" &
 test_pid=$!
 wait "$test_pid"
 status=$?
 test_pid=
+[ $status = 124 ] && echo "browser_test: the rows ran past their limit of $rows_limit s" >&2
 [ $status -ne 0 ] && { echo "--- Firefox's log"; tail -20 "$work/firefox.log"; } >&2
 exit $status

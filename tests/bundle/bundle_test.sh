@@ -15,8 +15,12 @@ set -uo pipefail
 build=$(realpath -e "$1") arch=$2 junit=$(realpath -e "$3") repo=$(cd "$(dirname "$0")/../.." && pwd)
 fail() { echo "bundle_test ($arch): $*" >&2; exit 1; }
 . "$repo/scripts/wine-prefix.sh"
+. "$repo/scripts/time-limit.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-bundle.XXXXXX")
-trap 'wine_prefix_stop; rm -rf "$work"' EXIT
+trap 'time_limit_stop; wine_prefix_stop; rm -rf "$work"' EXIT
+trap 'exit 143' INT TERM
+# scripts/test holds it to a limit (HALVANE_TIME_LIMIT): it keeps within it, less the clean-up's.
+[ -n "${HALVANE_TIME_LIMIT:-}" ] && time_limit_start $((HALVANE_TIME_LIMIT - 30)) "bundle_test ($arch)"
 "$repo/package/tests/stage" "$build" "$arch" "$work/tests.zip" || fail "no bundle"
 folder="$work/Tests ($arch) & more! Ünï テスト"
 wine_prefix_start null && mkdir -p "$folder" && unzip -q "$work/tests.zip" -d "$folder" && cd "$folder"/*-"$arch" ||

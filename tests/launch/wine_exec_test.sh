@@ -23,6 +23,12 @@ case $PROGRAM in
   fails) echo "[  FAILED  ] 1 test."; echo "ShellExecuteEx failed: Internal error." >&2; exit 1 ;;
   fails-silently) echo "cannot open the key" >&2; echo "ShellExecuteEx failed: Internal error." >&2; exit 3 ;;
   leaves-a-process) echo "[  PASSED  ] 1 test."; sleep 30 & ;;
+  # Wine's loader dying of a signal, after the report or before it; a crash in the program's own code
+  # (Wine's exit status for 0xC0000005); and a status of 139 that no signal caused.
+  passes-then-loader-dies) echo "[  PASSED  ] 1 test."; kill -SEGV $$ ;;
+  loader-dies-before-the-report) echo "[ RUN      ] A.B"; kill -SEGV $$ ;;
+  crashes-in-its-code) echo "[ RUN      ] A.B"; echo "wine: Unhandled page fault on read access" >&2; exit 5 ;;
+  passes-then-exits-139) echo "[  PASSED  ] 1 test."; exit 139 ;;
 esac
 LAUNCHER
 chmod +x "$HALVANE_WINE"
@@ -53,5 +59,10 @@ check refused-every-time 5 passes 1 3 2 'could not start test.exe in 3 tries'
 check ran-and-failed 0 fails 1 1 0
 check failed-before-any-output 0 fails-silently 3 1 0
 check left-a-process-holding-its-output 0 leaves-a-process 0 1 0 '^wine-exec: left running: '
-grep -h '^launch-retry: ' "$work/out-refused-twice-then-runs" | head -1
+check loader-died-after-the-report-passed 0 passes-then-loader-dies 0 1 0 '^wine-loader-crash: test.exe: .*signal 11 (SIGSEGV)'
+check loader-died-before-the-report 0 loader-dies-before-the-report 139 1 0 'died of signal 11 (SIGSEGV) before'
+check crashed-in-its-own-code 0 crashes-in-its-code 5 1 0
+check exit-139-is-no-signal 0 passes-then-exits-139 139 1 0
+grep -h '^launch-retry: ' "$work/out-refused-twice-then-runs" | head -1 | sed 's/^/  | /'
+grep -h '^wine-loader-crash: ' "$work/out-loader-died-after-the-report-passed" | sed 's/^/  | /'
 [ $failures = 0 ]

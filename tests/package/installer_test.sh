@@ -9,9 +9,13 @@ bin=$1 other_bin=$2 arch=$3 version=$4 next=$5 icon=$6
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 . "$repo/scripts/wine-prefix.sh"
+. "$repo/scripts/time-limit.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvane-installer.XXXXXX")
-cleanup() { wine_prefix_stop; rm -rf "$work"; }
+cleanup() { time_limit_stop; wine_prefix_stop; rm -rf "$work"; }
 trap cleanup EXIT
+trap 'exit 143' INT TERM
+# Under CTest, its limit less the clean-up's (HALVANE_TIME_LIMIT, which CMake sets with it).
+[ -n "${HALVANE_TIME_LIMIT:-}" ] && time_limit_start $((HALVANE_TIME_LIMIT - 30)) installer_test
 
 "$repo/tests/package/make_packages.sh" "$work" "$bin" "$other_bin" "$arch" "$version" "$next" "$icon" || exit 1
 fail() { echo "installer_test: $*" >&2; exit 1; }
@@ -37,5 +41,5 @@ table current InstallExecuteSequence | awk -F'\t' '{ at[$1] = $3 } END { removal
 wine_prefix_start null || exit 1
 w() { winepath -w "$work/$1.msi"; }
 # Only Wine's own processes see the locale; this machine may not have it.
-LC_ALL=de_DE.UTF-8 timeout 280 "$HALVANE_WINE_EXEC" "$bin/installer_test.exe" "$(w current)" "$(w a-day-later)" \
+LC_ALL=de_DE.UTF-8 timeout "$(time_limit_left)" "$HALVANE_WINE_EXEC" "$bin/installer_test.exe" "$(w current)" "$(w a-day-later)" \
   "$(w other-arch)" "$(w same-version)" "$(w next)" "$arch" "$version" "$next" de
