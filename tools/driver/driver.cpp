@@ -367,7 +367,11 @@ HWND WaitForDialog(DWORD processId, DWORD timeoutMs, const wchar_t* caption)
     WaitUntil(
         [&] {
             for (HWND candidate : DialogsOf(processId)) {
-                if (!caption || Text(candidate) == caption) {
+                // The caption as the system holds it: no message, so a dialog that does not
+                // answer cannot make each look last as long as a send's time limit.
+                wchar_t text[256] = {};
+                InternalGetWindowText(candidate, text, 256);
+                if (!caption || wcscmp(text, caption) == 0) {
                     dialog = candidate;
                     return true;
                 }
@@ -867,6 +871,8 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
                                  FALSE, processId);
     if (!process)
         return false;
+    // From here: the probe's memory and thread in the other process, then its end.
+    Waiting waiting("message " + Hex(message) + " to " + Describe(window) + ", sent from inside its process");
     // user32 sits at the same address in every process; make sure before calling into it.
     void* sendMessage = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SendMessageW"));
     BYTE local[16], remote[16];
@@ -890,7 +896,6 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
             thread = CreateRemoteThread(process, nullptr, 0,
                                         reinterpret_cast<LPTHREAD_START_ROUTINE>(block->code), block, 0, nullptr);
         if (thread) {
-            Waiting waiting("message " + Hex(message) + " to " + Describe(window) + ", sent from inside its process");
             bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
             if (!ended)
                 RanOut(waiting.what(), timeoutMs);
@@ -937,6 +942,7 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
     DWORD length = GetModuleFileNameW(ours, path, MAX_PATH);
     std::wstring name(path, length);
     name = name.substr(name.find_last_of(L"\\/") + 1);
+    Waiting waiting(std::string(function) + " called inside process " + Hex(GetProcessId(process)));
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
     if (snapshot == INVALID_HANDLE_VALUE)
         return false;
@@ -953,7 +959,6 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
                           : nullptr;
     if (!thread)
         return false;
-    Waiting waiting(std::string(function) + " called inside process " + Hex(GetProcessId(process)));
     bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
     if (!ended)
         RanOut(waiting.what(), timeoutMs);
