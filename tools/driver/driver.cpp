@@ -12,6 +12,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -568,6 +569,7 @@ public:
     {
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
+        ParkThreadIn(processId);
         process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
         if (process_)
             address_ = static_cast<BYTE*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
@@ -866,6 +868,7 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
 {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
+    ParkThreadIn(processId);
     HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
                                      PROCESS_VM_READ | PROCESS_VM_WRITE,
                                  FALSE, processId);
@@ -927,25 +930,27 @@ void FocusControl(HWND dialog, HWND control)
     Send(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
 }
 
-bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
-                    DWORD timeoutMs)
+namespace {
+
+// Starts function(argument), a one-argument export of a system DLL, as a new
+// thread of the process; the thread's handle, or null. The same module sits at
+// the same offset there; the export may be forwarded, so the module that
+// really holds the code is taken.
+HANDLE StartInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument)
 {
-    // The same module at the same offset in the other process; the export may be
-    // forwarded, so take the module that really holds the code.
     HMODULE ours = nullptr;
     FARPROC local = GetProcAddress(GetModuleHandleW(dll), function);
     if (!local || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                       reinterpret_cast<LPCWSTR>(local), &ours))
-        return false;
+        return nullptr;
     wchar_t path[MAX_PATH];
     DWORD length = GetModuleFileNameW(ours, path, MAX_PATH);
     std::wstring name(path, length);
     name = name.substr(name.find_last_of(L"\\/") + 1);
-    Waiting waiting(std::string(function) + " called inside process " + Hex(GetProcessId(process)));
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
     if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
+        return nullptr;
     BYTE* start = nullptr;
     MODULEENTRY32W module = {};
     module.dwSize = sizeof(module);
@@ -954,9 +959,45 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
             start = module.modBaseAddr + (reinterpret_cast<BYTE*>(local) - reinterpret_cast<BYTE*>(ours));
     }
     CloseHandle(snapshot);
-    HANDLE thread = start ? CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start),
-                                               reinterpret_cast<void*>(argument), 0, nullptr)
-                          : nullptr;
+    return start ? CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start),
+                                      reinterpret_cast<void*>(argument), 0, nullptr)
+                 : nullptr;
+}
+
+}  // namespace
+
+void ParkThreadIn(DWORD processId)
+{
+    // Once per process: its id and its start tell it from a later one with the same id.
+    static std::set<std::pair<DWORD, ULONGLONG>> parked;
+    if (processId == GetCurrentProcessId())
+        return;
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                                     PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                 FALSE, processId);
+    if (!process)
+        return;
+    FILETIME created = {}, exited, kernel, user;
+    GetProcessTimes(process, &created, &exited, &kernel, &user);
+    auto key = std::make_pair(processId, (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime);
+    if (!parked.count(key)) {
+        Waiting waiting("a parked thread to start inside process " + Hex(processId));
+        // The thread suspends itself (the pseudo-handle -2 is its own) and stays so.
+        HANDLE thread = StartInside(process, L"kernel32.dll", "SuspendThread", static_cast<ULONG_PTR>(-2));
+        if (thread) {
+            parked.insert(key);
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(process);
+}
+
+bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
+                    DWORD timeoutMs)
+{
+    ParkThreadIn(GetProcessId(process));
+    Waiting waiting(std::string(function) + " called inside process " + Hex(GetProcessId(process)));
+    HANDLE thread = StartInside(process, dll, function, argument);
     if (!thread)
         return false;
     bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
@@ -1028,14 +1069,30 @@ std::wstring Lower(std::wstring text)
     return text;
 }
 
-// The full path of a process's image, lower-cased; empty when it cannot be read.
+// A path in its long form, lower-cased: the tests' folder may have been
+// reached through a short name, and a process's image is given in long form.
+std::wstring Comparable(const std::wstring& path)
+{
+    wchar_t longPath[MAX_PATH * 2];
+    DWORD length = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 2);
+    return Lower(length && length < MAX_PATH * 2 ? std::wstring(longPath, length) : path);
+}
+
+// The full path of a process's image; empty when it cannot be read.
 std::wstring ImagePath(HANDLE process)
 {
     wchar_t path[MAX_PATH * 2];
     DWORD length = MAX_PATH * 2;
     if (!QueryFullProcessImageNameW(process, 0, path, &length))
         return L"";
-    return Lower(std::wstring(path, length));
+    return Comparable(std::wstring(path, length));
+}
+
+std::wstring TemporaryFolder()
+{
+    wchar_t path[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, path);
+    return length && length <= MAX_PATH ? std::wstring(path, length) : L"";
 }
 
 // A handle on a running process the tests start (see EndLeftovers), null for any other.
@@ -1049,9 +1106,11 @@ HANDLE OpenTestsOwn(DWORD processId)
         return nullptr;
     // A process that has ended but is still held by a handle is not running.
     std::wstring image = WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? L"" : ImagePath(process);
-    std::wstring folder = Lower(ProgramPath(L""));
+    static const std::wstring folder = Comparable(ProgramPath(L""));
+    static const std::wstring temporary = Comparable(TemporaryFolder());
+    auto within = [&](const std::wstring& above) { return !above.empty() && image.compare(0, above.size(), above) == 0; };
     std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
-    if (!image.empty() && (image.compare(0, folder.size(), folder) == 0 || name.compare(0, 7, L"halvane") == 0))
+    if (!image.empty() && (within(folder) || (within(temporary) && name.compare(0, 7, L"halvane") == 0)))
         return process;
     CloseHandle(process);
     return nullptr;

@@ -295,14 +295,28 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
 
 // Ends every running process the tests start, but this one: those whose image
 // lies in this program's folder or below (halvane.exe, the host, the stand-in
-// browser, the test variants) and copies of Halvane a test made elsewhere
-// (their file names begin with "halvane"). Each is named on its own line of
+// browser, the test variants) and copies of Halvane a test made in the
+// temporary folder (their file names begin with "halvane"): never a Halvane
+// installed or started from anywhere else. Each is named on its own line of
 // standard output, "leftover: NAME (pid 0x...) WHEN; ended", which the test
 // scripts count. Returns the names with their ids; empty when none ran. Only
 // Win32 (Toolhelp, OpenProcess, TerminateProcess): it runs on Windows as here.
 std::vector<std::string> EndLeftovers(const std::string& when);
 // Whether the process is one of those, running.
 bool IsTestsOwn(DWORD processId);
+
+// ---- calls into another process under Wine ------------------------------------
+
+// Wine carries out a call into another process (a thread started there, memory
+// reserved or freed there: RemoteBuffer, SendFromInside, CallFromInside) on
+// one of that process's threads: one that waits, or else one it interrupts with
+// a signal. A thread interrupted inside malloc then waits for malloc's lock,
+// which it holds itself: measured, a Halvane frozen for good, its one thread
+// waiting on glibc's arena lock, after some hundred such calls under load. So
+// before the first of them a thread is started in the process that suspends
+// itself; Wine gives it every later call, and it holds no lock. Once per
+// process; it ends with the process. The driver's own calls do this first.
+void ParkThreadIn(DWORD processId);
 
 // ---- where the tests run -----------------------------------------------------
 
