@@ -25,7 +25,7 @@
 
 namespace {
 
-const DWORD kTestLimitMs = 90000;
+const DWORD kTestLimitMs = 100000;
 // How long a window may take to answer the watchdog's WM_NULL.
 const DWORD kAnswerMs = 1000;
 
