@@ -481,9 +481,11 @@ void Click(HWND dialog, int id)
 
 bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs)
 {
-    // The same clock as the prompt's and its messages' times: the tick. The
-    // prompt became active no later than it is first seen so here, so a press
-    // posted once the guard time has passed since then counts.
+    // The same clock as the prompt's and its messages' times: the tick. Seen
+    // active, the prompt may not yet have handled its own show or move, which
+    // starts its guard time again: a loaded machine can hold its thread between
+    // the two. Once it has handled a message posted after that, its guard time
+    // began no later, so a press posted once the guard time has passed since counts.
     const DWORD guard = InputGuardTime(GetDoubleClickTime());
     DWORD seenSince = 0;
     bool seen = false;
@@ -493,11 +495,13 @@ bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs)
                 seen = false;
                 return false;
             }
-            DWORD now = GetTickCount();
-            if (!seen)
-                seenSince = now;
+            if (!seen) {
+                if (!Settle(prompt))
+                    return false;
+                seenSince = GetTickCount();
+            }
             seen = true;
-            return now - seenSince > guard;
+            return GetTickCount() - seenSince > guard;
         },
         timeoutMs, 10, ("the prompt, " + Describe(prompt) + ", to take input").c_str());
 }
