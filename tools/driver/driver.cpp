@@ -573,7 +573,7 @@ public:
     {
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
-        ParkThreadIn(processId, window);
+        ParkThreadIn(processId);
         process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
         if (process_)
             address_ = static_cast<BYTE*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
@@ -872,7 +872,7 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
 {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    ParkThreadIn(processId, window);
+    ParkThreadIn(processId);
     HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
                                      PROCESS_VM_READ | PROCESS_VM_WRITE,
                                  FALSE, processId);
@@ -970,7 +970,7 @@ HANDLE StartInside(HANDLE process, const wchar_t* dll, const char* function, ULO
 
 }  // namespace
 
-void ParkThreadIn(DWORD processId, HWND window)
+void ParkThreadIn(DWORD processId)
 {
     // Once per process: its id and its start tell it from a later one with the same id.
     static std::set<std::pair<DWORD, ULONGLONG>> parked;
@@ -986,10 +986,6 @@ void ParkThreadIn(DWORD processId, HWND window)
     auto key = std::make_pair(processId, (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime);
     if (!parked.count(key)) {
         Waiting waiting("a parked thread to start inside process " + Hex(processId));
-        // Its own start is such a call: made once the window's thread has handled what
-        // came before, when it is most likely back in its wait.
-        if (window)
-            Settle(GetAncestor(window, GA_ROOT));
         // The thread suspends itself (the pseudo-handle -2 is its own) and stays so.
         HANDLE thread = StartInside(process, L"kernel32.dll", "SuspendThread", static_cast<ULONG_PTR>(-2));
         if (thread) {

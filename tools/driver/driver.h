@@ -316,10 +316,7 @@ bool IsTestsOwn(DWORD processId);
 // before the first of them a thread is started in the process that suspends
 // itself; Wine gives it every later call, and it holds no lock. Once per
 // process; it ends with the process. The driver's own calls do this first.
-// Its own start is such a call: given a window of the process, it waits until
-// the window's thread has handled what came before, when it is most likely
-// back in its wait: that one call is then least likely to find it in malloc.
-void ParkThreadIn(DWORD processId, HWND window = nullptr);
+void ParkThreadIn(DWORD processId);
 
 // ---- where the tests run -----------------------------------------------------
 
