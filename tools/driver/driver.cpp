@@ -12,7 +12,6 @@
 #include <wctype.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -573,7 +572,6 @@ public:
     {
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
-        ParkThreadIn(processId);
         process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
         if (process_)
             address_ = static_cast<BYTE*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
@@ -872,7 +870,6 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
 {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    ParkThreadIn(processId);
     HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
                                      PROCESS_VM_READ | PROCESS_VM_WRITE,
                                  FALSE, processId);
@@ -970,36 +967,9 @@ HANDLE StartInside(HANDLE process, const wchar_t* dll, const char* function, ULO
 
 }  // namespace
 
-void ParkThreadIn(DWORD processId)
-{
-    // Once per process: its id and its start tell it from a later one with the same id.
-    static std::set<std::pair<DWORD, ULONGLONG>> parked;
-    if (processId == GetCurrentProcessId())
-        return;
-    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
-                                     PROCESS_VM_READ | PROCESS_VM_WRITE,
-                                 FALSE, processId);
-    if (!process)
-        return;
-    FILETIME created = {}, exited, kernel, user;
-    GetProcessTimes(process, &created, &exited, &kernel, &user);
-    auto key = std::make_pair(processId, (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime);
-    if (!parked.count(key)) {
-        Waiting waiting("a parked thread to start inside process " + Hex(processId));
-        // The thread suspends itself (the pseudo-handle -2 is its own) and stays so.
-        HANDLE thread = StartInside(process, L"kernel32.dll", "SuspendThread", static_cast<ULONG_PTR>(-2));
-        if (thread) {
-            parked.insert(key);
-            CloseHandle(thread);
-        }
-    }
-    CloseHandle(process);
-}
-
 bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
                     DWORD timeoutMs)
 {
-    ParkThreadIn(GetProcessId(process));
     Waiting waiting(std::string(function) + " called inside process " + Hex(GetProcessId(process)));
     HANDLE thread = StartInside(process, dll, function, argument);
     if (!thread)

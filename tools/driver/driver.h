@@ -305,19 +305,6 @@ std::vector<std::string> EndLeftovers(const std::string& when);
 // Whether the process is one of those, running.
 bool IsTestsOwn(DWORD processId);
 
-// ---- calls into another process under Wine ------------------------------------
-
-// Wine carries out a call into another process (a thread started there, memory
-// reserved or freed there: RemoteBuffer, SendFromInside, CallFromInside) on
-// one of that process's threads: one that waits, or else one it interrupts with
-// a signal. A thread interrupted inside malloc then waits for malloc's lock,
-// which it holds itself: measured, a Halvane frozen for good, its one thread
-// waiting on glibc's arena lock, after some hundred such calls under load. So
-// before the first of them a thread is started in the process that suspends
-// itself; Wine gives it every later call, and it holds no lock. Once per
-// process; it ends with the process. The driver's own calls do this first.
-void ParkThreadIn(DWORD processId);
-
 // ---- where the tests run -----------------------------------------------------
 
 // Whether this process runs under Wine, whose ntdll exports wine_get_version.
