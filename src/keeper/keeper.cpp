@@ -6,9 +6,14 @@
 
 #include <windows.h>
 
+void (*KeeperSearched)(const wchar_t* className, const wchar_t* title, bool found) = nullptr;
+
 static void* FindBrowserWindow(void*, const wchar_t* className, const wchar_t* title)
 {
-    return FindWindowW(className, title);
+    HWND window = FindWindowW(className, title);
+    if (KeeperSearched)
+        KeeperSearched(className, title, window != nullptr);
+    return window;
 }
 
 static uint32_t ReadExtendedStyle(void*, void* window)

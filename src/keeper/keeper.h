@@ -4,4 +4,8 @@
 
 void KeepWindowOnTop(const wchar_t* windowTitle);
 
+// Null in use. A test sets it to act at a moment no timing can aim at: it is
+// called after each search by class and title, with whether it found a window.
+extern void (*KeeperSearched)(const wchar_t* className, const wchar_t* title, bool found);
+
 #endif

@@ -44,19 +44,14 @@ std::string Request(const std::string& site, const std::string& title, const std
     return "{\"site\":\"" + site + "\",\"title\":\"" + title + "\",\"language\":\"" + language + "\"}";
 }
 
-// Ends a halvane.exe found running; true when there was none.
-bool NoHalvaneRuns()
+// Between a test's rows, as after every test: ends and names what runs; true when nothing did.
+bool NothingLeftRunning(const char* row)
 {
-    driver::ScopedProcess found(driver::FindProcess(L"halvane.exe"));
-    return found.id() == 0;
+    return driver::EndLeftovers(std::string("was left running by the row \"") + row + "\"").empty();
 }
 
 struct BrowserHost : testing::Test {
-    void SetUp() override
-    {
-        driver::DeleteDecisionsKey();
-        ASSERT_TRUE(NoHalvaneRuns()) << "a halvane.exe from before was still running";
-    }
+    void SetUp() override { driver::DeleteDecisionsKey(); }
     void TearDown() override
     {
         SendHalvaneOnTheDefaultRoad();
@@ -269,7 +264,7 @@ TEST_F(BrowserHost, TellsWhatItsHalvaneDoesUntilItEndsOrThePortCloses)
         if (c.answer == kClosePort || c.answer == kWithdraw)
             EXPECT_FALSE(driver::DecisionsKeyExists()) << "a withdrawn request stored a decision";
         EXPECT_EQ(host.WaitForExit(kTimeoutMs), 0u) << "259 (STILL_ACTIVE): the host was still waiting";
-        EXPECT_TRUE(NoHalvaneRuns()) << "a Halvane was left running";
+        EXPECT_TRUE(NothingLeftRunning(c.name)) << "a Halvane was left running";
         driver::DeleteDecisionsKey();
     }
 }
@@ -310,7 +305,7 @@ TEST_F(BrowserHost, ARefusedRequestGetsAnErrorAndNothingStarts)
         EXPECT_STREQ(message["error"].GetString(), c.code);
         EXPECT_TRUE(message["message"].IsString());
         EXPECT_TRUE(host.OutputEnded(kTimeoutMs)) << "more than one message";
-        EXPECT_TRUE(NoHalvaneRuns()) << "a refused request started Halvane";
+        EXPECT_TRUE(NothingLeftRunning(c.name)) << "a refused request started Halvane";
     }
 }
 

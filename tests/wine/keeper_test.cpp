@@ -78,6 +78,67 @@ struct Keeper : testing::Test {
     StandInBrowser browser;
 };
 
+// What a retitle between the two searches of a pass does: the browser puts the
+// plain title back just after the keeper searched for it in vain, and before it
+// searches for the "_" title. The keeper's own hook on its searches places the
+// retitle there, on the keeper's thread, so no timing takes part.
+struct RetitleBetweenSearches {
+    StandInBrowser* browser = nullptr;
+    HWND window = nullptr;
+    std::wstring title;         // the plain title, as the keeper asks for it
+    std::wstring shown;         // the plain title the window is given
+    std::atomic<bool> armed{false}, done{false};
+};
+RetitleBetweenSearches retitle;
+
+void RetitleAfterAMiss(const wchar_t* className, const wchar_t* title, bool found)
+{
+    if (!found && retitle.armed && retitle.title == title && std::wstring(className) == kWindowClass) {
+        retitle.armed = false;
+        retitle.browser->Retitle(retitle.window, retitle.shown);
+        retitle.done = true;
+    }
+}
+
+// The window escapes both searches though it never stops being there, on the
+// first pass as on any other; the keeper must keep it, matching the title by
+// the searches' case rule.
+TEST_F(Keeper, AWindowRetitledBetweenTheTwoSearchesOfAPassIsStillKept)
+{
+    struct Hook {
+        Hook() { KeeperSearched = RetitleAfterAMiss; }
+        ~Hook() { KeeperSearched = nullptr; }
+    } hook;
+    for (bool firstPass : {true, false}) {
+        for (const std::wstring& asked : {kTitle, std::wstring(L"quarterly REPORT - stand-in")}) {
+            SCOPED_TRACE(testing::PrintToString(asked) + (firstPass ? " on the first pass" : " on a later pass"));
+            KeeperRun run;
+            HWND window = browser.Open(kWindowClass, firstPass ? kHiddenTitle : kTitle);
+            ASSERT_NE(window, nullptr);
+            retitle.browser = &browser;
+            retitle.window = window;
+            retitle.title = asked;
+            retitle.shown = kTitle;
+            retitle.done = false;
+            retitle.armed = firstPass;
+            run.Start(asked);
+            if (!firstPass) {
+                ASSERT_TRUE(WaitRaised(window));
+                browser.Retitle(window, kHiddenTitle);
+                ASSERT_TRUE(WaitLowered(window));
+                retitle.armed = true;
+            }
+            driver::WaitUntil([&] { return Raised(window) || run.Returned(0); });
+            EXPECT_TRUE(retitle.done) << "no search for the plain title missed";
+            EXPECT_FALSE(run.Returned(0)) << "the keeper ended with the window still there";
+            EXPECT_TRUE(Raised(window)) << "the keeper lost the window retitled between its searches";
+            retitle.armed = false;
+            browser.Close(window);
+            EXPECT_TRUE(run.Returned());
+        }
+    }
+}
+
 // A title that begins with an underscore of its own is hidden by two.
 TEST_F(Keeper, TheTitleSteersAHiddenWindowWhereItIsUntilItCloses)
 {

@@ -9,7 +9,10 @@
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
+#include <wctype.h>
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 namespace driver {
@@ -25,6 +28,30 @@ std::wstring ProgramPath(const wchar_t* fileName)
 decltype(&CreateProcessW) createProcess = CreateProcessW;
 
 namespace {
+
+std::string Hex(ULONG_PTR value)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// For the notes and messages of the waits: a window by its handle and class.
+std::string Describe(HWND window)
+{
+    char name[128] = {};
+    GetClassNameA(window, name, sizeof(name));
+    return "window " + Hex(reinterpret_cast<ULONG_PTR>(window)) + " (class " + name + ")";
+}
+
+std::string Describe(const wchar_t* caption)
+{
+    if (!caption)
+        return "any";
+    char text[256] = {};
+    WideCharToMultiByte(CP_UTF8, 0, caption, -1, text, sizeof(text) - 1, nullptr, nullptr);
+    return std::string("\"") + text + "\"";
+}
 
 // CreateProcessW with Launch's retries; startup and the other arguments as CreateProcessW takes them.
 bool StartProcess(const std::wstring& exe, const std::wstring& commandLine, DWORD flags, BOOL inherit,
@@ -78,7 +105,15 @@ Process Launch(const std::wstring& tail, const std::wstring& exe, DWORD flags, H
 
 DWORD WaitForExit(const Process& process, DWORD timeoutMs)
 {
-    if (!process.handle || WaitForSingleObject(process.handle, timeoutMs) != WAIT_OBJECT_0)
+    if (!process.handle)
+        return STILL_ACTIVE;
+    if (timeoutMs) {
+        Waiting waiting("the end of process " + Hex(process.id));
+        if (WaitForSingleObject(process.handle, timeoutMs) != WAIT_OBJECT_0) {
+            RanOut(waiting.what(), timeoutMs);
+            return STILL_ACTIVE;
+        }
+    } else if (WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0)
         return STILL_ACTIVE;
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process.handle, &code);
@@ -91,8 +126,10 @@ void End(Process& process)
         return;
     if (WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) {
         // Gone for good before the next test: it holds the single-instance mutex till then.
+        Waiting waiting("process " + Hex(process.id) + " to end once terminated");
         TerminateProcess(process.handle, 9);
-        WaitForSingleObject(process.handle, kPatienceMs);
+        if (WaitForSingleObject(process.handle, kPatienceMs) != WAIT_OBJECT_0)
+            RanOut(waiting.what(), kPatienceMs);
     }
     CloseHandle(process.handle);
     process = Process{};
@@ -178,10 +215,45 @@ FirefoxHost::~FirefoxHost()
             CloseHandle(handle);
 }
 
+namespace {
+
+// A write to a host's input, on a thread of its own: a host that stops reading
+// would otherwise hold the test in WriteFile once the pipe is full.
+struct PendingWrite {
+    HANDLE pipe;
+    std::string bytes;
+};
+
+DWORD WINAPI WriteOut(void* param)
+{
+    auto* write = static_cast<PendingWrite*>(param);
+    DWORD written = 0;
+    WriteFile(write->pipe, write->bytes.data(), static_cast<DWORD>(write->bytes.size()), &written, nullptr);
+    CloseHandle(write->pipe);
+    delete write;
+    return 0;
+}
+
+}  // namespace
+
 void FirefoxHost::Post(const std::string& bytes)
 {
-    DWORD written = 0;
-    WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    HANDLE pipe = nullptr;
+    if (!input_ || !DuplicateHandle(GetCurrentProcess(), input_, GetCurrentProcess(), &pipe, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS))
+        return;
+    auto* write = new PendingWrite{pipe, bytes};
+    HANDLE thread = CreateThread(nullptr, 0, WriteOut, write, 0, nullptr);
+    if (!thread) {
+        CloseHandle(pipe);
+        delete write;
+        return;
+    }
+    // Left to finish on its own if it runs out: the host's end, with its job, ends it.
+    Waiting waiting("the host to take " + std::to_string(bytes.size()) + " bytes on its input");
+    if (WaitForSingleObject(thread, kPatienceMs) != WAIT_OBJECT_0)
+        RanOut(waiting.what(), kPatienceMs);
+    CloseHandle(thread);
 }
 
 void FirefoxHost::ClosePort()
@@ -210,7 +282,7 @@ bool FirefoxHost::Fill(size_t size, DWORD timeoutMs)
             }
             return received_.size() >= size;
         },
-        timeoutMs, 1);
+        timeoutMs, 1, "the host's output");
     return received_.size() >= size;
 }
 
@@ -250,7 +322,7 @@ HWND HalvaneDialog::Await(const wchar_t* caption, DWORD timeoutMs) const
                 dialog = WaitForDialog(process_.id(), 0, caption);
                 return dialog || process_.WaitForExit(0) != STILL_ACTIVE;
             },
-            timeoutMs);
+            timeoutMs, 10, ("a dialog (caption " + Describe(caption) + ") of process " + Hex(process_.id())).c_str());
     return dialog;
 }
 
@@ -295,27 +367,37 @@ HWND WaitForDialog(DWORD processId, DWORD timeoutMs, const wchar_t* caption)
     WaitUntil(
         [&] {
             for (HWND candidate : DialogsOf(processId)) {
-                if (!caption || Text(candidate) == caption) {
+                // The caption as the system holds it: no message, so a dialog that does not
+                // answer cannot make each look last as long as a send's time limit.
+                wchar_t text[256] = {};
+                InternalGetWindowText(candidate, text, 256);
+                if (!caption || wcscmp(text, caption) == 0) {
                     dialog = candidate;
                     return true;
                 }
             }
             return false;
         },
-        timeoutMs);
+        timeoutMs, 10, ("a dialog (caption " + Describe(caption) + ") of process " + Hex(processId)).c_str());
     return dialog;
 }
 
 bool WaitForDialogGone(HWND dialog, DWORD timeoutMs)
 {
-    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
+    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs, 10,
+                     (Describe(dialog) + " to go").c_str());
 }
 
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kPatienceMs, &result))
+    Waiting waiting("an answer to message " + Hex(message) + " from " + Describe(window));
+    SetLastError(ERROR_SUCCESS);
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kPatienceMs, &result)) {
+        if (GetLastError() == ERROR_TIMEOUT)
+            RanOut(waiting.what(), kPatienceMs);
         return 0;
+    }
     return static_cast<LRESULT>(result);
 }
 
@@ -368,12 +450,12 @@ bool Lowered(HWND window)
 
 bool WaitRaised(HWND window, DWORD timeoutMs)
 {
-    return WaitUntil([&] { return Raised(window); }, timeoutMs);
+    return WaitUntil([&] { return Raised(window); }, timeoutMs, 10, (Describe(window) + " to be raised").c_str());
 }
 
 bool WaitLowered(HWND window, DWORD timeoutMs)
 {
-    return WaitUntil([&] { return Lowered(window); }, timeoutMs);
+    return WaitUntil([&] { return Lowered(window); }, timeoutMs, 10, (Describe(window) + " to be lowered").c_str());
 }
 
 RECT WindowRect(HWND window)
@@ -398,9 +480,11 @@ void Click(HWND dialog, int id)
 
 bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs)
 {
-    // The same clock as the prompt's and its messages' times: the tick. The
-    // prompt became active no later than it is first seen so here, so a press
-    // posted once the guard time has passed since then counts.
+    // The same clock as the prompt's and its messages' times: the tick. Seen
+    // active, the prompt may not yet have handled its own show or move, which
+    // starts its guard time again: a loaded machine can hold its thread between
+    // the two. Once it has handled a message posted after that, its guard time
+    // began no later, so a press posted once the guard time has passed since counts.
     const DWORD guard = InputGuardTime(GetDoubleClickTime());
     DWORD seenSince = 0;
     bool seen = false;
@@ -410,13 +494,15 @@ bool WaitUntilInputCounts(HWND prompt, DWORD timeoutMs)
                 seen = false;
                 return false;
             }
-            DWORD now = GetTickCount();
-            if (!seen)
-                seenSince = now;
+            if (!seen) {
+                if (!Settle(prompt))
+                    return false;
+                seenSince = GetTickCount();
+            }
             seen = true;
-            return now - seenSince > guard;
+            return GetTickCount() - seenSince > guard;
         },
-        timeoutMs);
+        timeoutMs, 10, ("the prompt, " + Describe(prompt) + ", to take input").c_str());
 }
 
 std::vector<int> CheckedChoices(HWND prompt)
@@ -431,12 +517,14 @@ std::vector<int> CheckedChoices(HWND prompt)
 bool Pick(HWND prompt, int choice, DWORD timeoutMs)
 {
     Click(prompt, choice);
-    return WaitUntil([&] { return IsChecked(prompt, choice); }, timeoutMs);
+    return WaitUntil([&] { return IsChecked(prompt, choice); }, timeoutMs, 10,
+                     ("choice " + std::to_string(choice) + " of " + Describe(prompt) + " to be marked").c_str());
 }
 
 bool PressOk(HWND prompt, DWORD timeoutMs)
 {
-    if (!WaitUntil([&] { return IsEnabled(prompt, IDOK); }, timeoutMs))
+    if (!WaitUntil([&] { return IsEnabled(prompt, IDOK); }, timeoutMs, 10,
+                   ("OK of " + Describe(prompt) + " to be enabled").c_str()))
         return false;
     Click(prompt, IDOK);
     return WaitForDialogGone(prompt, timeoutMs);
@@ -453,9 +541,10 @@ bool Settle(HWND window, DWORD timeoutMs)
     if (!child || !shown())
         return false;
     PostMessageW(child, WM_SETREDRAW, FALSE, 0);
-    bool handled = WaitUntil([&] { return !shown(); }, timeoutMs, 1);
+    std::string what = Describe(window) + " to handle what was posted to it";
+    bool handled = WaitUntil([&] { return !shown(); }, timeoutMs, 1, what.c_str());
     PostMessageW(child, WM_SETREDRAW, TRUE, 0);
-    return WaitUntil(shown, timeoutMs, 1) && handled;
+    return WaitUntil(shown, timeoutMs, 1, what.c_str()) && handled;
 }
 
 void PressKey(HWND window, UINT virtualKey, bool heldDown)
@@ -786,6 +875,8 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
                                  FALSE, processId);
     if (!process)
         return false;
+    // From here: the probe's memory and thread in the other process, then its end.
+    Waiting waiting("message " + Hex(message) + " to " + Describe(window) + ", sent from inside its process");
     // user32 sits at the same address in every process; make sure before calling into it.
     void* sendMessage = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SendMessageW"));
     BYTE local[16], remote[16];
@@ -809,8 +900,10 @@ bool SendFromInside(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRE
             thread = CreateRemoteThread(process, nullptr, 0,
                                         reinterpret_cast<LPTHREAD_START_ROUTINE>(block->code), block, 0, nullptr);
         if (thread) {
-            finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 &&
-                       ReadProcessMemory(process, &block->result, result, sizeof(*result), nullptr);
+            bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+            if (!ended)
+                RanOut(waiting.what(), timeoutMs);
+            finished = ended && ReadProcessMemory(process, &block->result, result, sizeof(*result), nullptr);
             CloseHandle(thread);
         }
         // A probe still running keeps its block; the process ends with the test anyway.
@@ -838,24 +931,27 @@ void FocusControl(HWND dialog, HWND control)
     Send(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
 }
 
-bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
-                    DWORD timeoutMs)
+namespace {
+
+// Starts function(argument), a one-argument export of a system DLL, as a new
+// thread of the process; the thread's handle, or null. The same module sits at
+// the same offset there; the export may be forwarded, so the module that
+// really holds the code is taken.
+HANDLE StartInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument)
 {
-    // The same module at the same offset in the other process; the export may be
-    // forwarded, so take the module that really holds the code.
     HMODULE ours = nullptr;
     FARPROC local = GetProcAddress(GetModuleHandleW(dll), function);
     if (!local || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                       reinterpret_cast<LPCWSTR>(local), &ours))
-        return false;
+        return nullptr;
     wchar_t path[MAX_PATH];
     DWORD length = GetModuleFileNameW(ours, path, MAX_PATH);
     std::wstring name(path, length);
     name = name.substr(name.find_last_of(L"\\/") + 1);
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process));
     if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
+        return nullptr;
     BYTE* start = nullptr;
     MODULEENTRY32W module = {};
     module.dwSize = sizeof(module);
@@ -864,15 +960,173 @@ bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, UL
             start = module.modBaseAddr + (reinterpret_cast<BYTE*>(local) - reinterpret_cast<BYTE*>(ours));
     }
     CloseHandle(snapshot);
-    HANDLE thread = start ? CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start),
-                                               reinterpret_cast<void*>(argument), 0, nullptr)
-                          : nullptr;
+    return start ? CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start),
+                                      reinterpret_cast<void*>(argument), 0, nullptr)
+                 : nullptr;
+}
+
+}  // namespace
+
+bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
+                    DWORD timeoutMs)
+{
+    Waiting waiting(std::string(function) + " called inside process " + Hex(GetProcessId(process)));
+    HANDLE thread = StartInside(process, dll, function, argument);
     if (!thread)
         return false;
-    bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeThread(thread, result);
+    bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+    if (!ended)
+        RanOut(waiting.what(), timeoutMs);
+    bool finished = ended && GetExitCodeThread(thread, result);
     CloseHandle(thread);
     return finished;
 }
+
+// ---- what the driver waits for ------------------------------------------------
+
+namespace {
+
+// Read by the watchdog's thread while the test's thread waits.
+struct WaitNotes {
+    CRITICAL_SECTION lock;
+    std::vector<std::pair<const std::string*, DWORD>> open;  // what, since
+    WaitNotes() { InitializeCriticalSection(&lock); }
+};
+
+WaitNotes& Notes()
+{
+    static WaitNotes notes;
+    return notes;
+}
+
+}  // namespace
+
+Waiting::Waiting(std::string what) : what_(std::move(what)), since_(GetTickCount())
+{
+    EnterCriticalSection(&Notes().lock);
+    Notes().open.emplace_back(&what_, since_);
+    LeaveCriticalSection(&Notes().lock);
+}
+
+Waiting::~Waiting()
+{
+    EnterCriticalSection(&Notes().lock);
+    auto& open = Notes().open;
+    open.erase(std::find(open.begin(), open.end(), std::make_pair(static_cast<const std::string*>(&what_), since_)));
+    LeaveCriticalSection(&Notes().lock);
+}
+
+std::string CurrentWaits()
+{
+    std::string waits;
+    EnterCriticalSection(&Notes().lock);
+    for (const auto& [what, since] : Notes().open)
+        waits += (waits.empty() ? "" : "; within it, ") + *what + " (for " +
+                 std::to_string((GetTickCount() - since) / 1000) + " s)";
+    LeaveCriticalSection(&Notes().lock);
+    return waits;
+}
+
+void RanOut(const std::string& what, DWORD timeoutMs)
+{
+    fprintf(stderr, "driver: waited %lu ms for %s; ran out\n", static_cast<unsigned long>(timeoutMs), what.c_str());
+    fflush(stderr);
+}
+
+// ---- what the tests leave running ----------------------------------------------
+
+namespace {
+
+std::wstring Lower(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return static_cast<wchar_t>(towlower(c)); });
+    return text;
+}
+
+// A path in its long form, lower-cased: the tests' folder may have been
+// reached through a short name, and a process's image is given in long form.
+std::wstring Comparable(const std::wstring& path)
+{
+    wchar_t longPath[MAX_PATH * 2];
+    DWORD length = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 2);
+    return Lower(length && length < MAX_PATH * 2 ? std::wstring(longPath, length) : path);
+}
+
+// The full path of a process's image; empty when it cannot be read.
+std::wstring ImagePath(HANDLE process)
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD length = MAX_PATH * 2;
+    if (!QueryFullProcessImageNameW(process, 0, path, &length))
+        return L"";
+    return Comparable(std::wstring(path, length));
+}
+
+std::wstring TemporaryFolder()
+{
+    wchar_t path[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, path);
+    return length && length <= MAX_PATH ? std::wstring(path, length) : L"";
+}
+
+// A handle on a running process the tests start (see EndLeftovers), null for any other.
+HANDLE OpenTestsOwn(DWORD processId)
+{
+    if (processId == GetCurrentProcessId())
+        return nullptr;
+    HANDLE process =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    if (!process)
+        return nullptr;
+    // A process that has ended but is still held by a handle is not running.
+    std::wstring image = WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? L"" : ImagePath(process);
+    static const std::wstring folder = Comparable(ProgramPath(L""));
+    static const std::wstring temporary = Comparable(TemporaryFolder());
+    auto within = [&](const std::wstring& above) { return !above.empty() && image.compare(0, above.size(), above) == 0; };
+    std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
+    if (!image.empty() && (within(folder) || (within(temporary) && name.compare(0, 7, L"halvane") == 0)))
+        return process;
+    CloseHandle(process);
+    return nullptr;
+}
+
+}  // namespace
+
+bool IsTestsOwn(DWORD processId)
+{
+    HANDLE process = OpenTestsOwn(processId);
+    if (process)
+        CloseHandle(process);
+    return process != nullptr;
+}
+
+std::vector<std::string> EndLeftovers(const std::string& when)
+{
+    std::vector<std::string> ended;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ended;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenTestsOwn(entry.th32ProcessID);
+        if (!process)
+            continue;
+        char name[MAX_PATH] = {};
+        WideCharToMultiByte(CP_UTF8, 0, entry.szExeFile, -1, name, sizeof(name) - 1, nullptr, nullptr);
+        std::string named = std::string(name) + " (pid " + Hex(entry.th32ProcessID) + ")";
+        TerminateProcess(process, 9);
+        bool gone = WaitForSingleObject(process, kPatienceMs) == WAIT_OBJECT_0;
+        printf("leftover: %s %s; %s\n", named.c_str(), when.c_str(), gone ? "ended" : "could not be ended");
+        fflush(stdout);
+        ended.push_back(named);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return ended;
+}
+
+// ---- where the tests run -----------------------------------------------------
 
 bool UnderWine()
 {

@@ -123,16 +123,46 @@ private:
     HWND dialog_ = nullptr;
 };
 
+// ---- what the driver waits for ------------------------------------------------
+
+// Notes, for as long as it lives, what the calling code waits for, so that the
+// watchdog of a test that hangs can tell it (CurrentWaits). Every wait of the
+// driver takes one, each WaitUntil too: by default noting where it was called.
+class Waiting {
+public:
+    explicit Waiting(std::string what);
+    ~Waiting();
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+    const std::string& what() const { return what_; }
+
+private:
+    std::string what_;
+    DWORD since_;
+};
+// The waits under way, the outermost first, each with how long it has lasted; "" when none.
+std::string CurrentWaits();
+// Says on stderr, on a line beginning "driver: ", that a wait ran out.
+void RanOut(const std::string& what, DWORD timeoutMs);
+
 // Polls until condition() holds or the timeout passes; returns the last result.
+// A wait of more than an instant that runs out says so (RanOut). what: the
+// wait's description; by default, where it was called from.
 template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = kPatienceMs, DWORD stepMs = 10)
+bool WaitUntil(Condition condition, DWORD timeoutMs = kPatienceMs, DWORD stepMs = 10, const char* what = nullptr,
+               const char* file = __builtin_FILE(), int line = __builtin_LINE())
 {
+    if (timeoutMs == 0)  // a look, not a wait
+        return condition();
+    Waiting waiting(what ? std::string(what) : std::string("a condition at ") + file + ":" + std::to_string(line));
     DWORD start = GetTickCount();
     for (;;) {
         if (condition())
             return true;
-        if (GetTickCount() - start >= timeoutMs)
+        if (GetTickCount() - start >= timeoutMs) {
+            RanOut(waiting.what(), timeoutMs);
             return false;
+        }
         Sleep(stepMs);
     }
 }
@@ -260,6 +290,20 @@ void FocusControl(HWND dialog, HWND control);
 // handles. False when it could not run or did not finish in time.
 bool CallFromInside(HANDLE process, const wchar_t* dll, const char* function, ULONG_PTR argument, DWORD* result,
                     DWORD timeoutMs = kPatienceMs);
+
+// ---- what the tests leave running ----------------------------------------------
+
+// Ends every running process the tests start, but this one: those whose image
+// lies in this program's folder or below (halvane.exe, the host, the stand-in
+// browser, the test variants) and copies of Halvane a test made in the
+// temporary folder (their file names begin with "halvane"): never a Halvane
+// installed or started from anywhere else. Each is named on its own line of
+// standard output, "leftover: NAME (pid 0x...) WHEN; ended", which the test
+// scripts count. Returns the names with their ids; empty when none ran. Only
+// Win32 (Toolhelp, OpenProcess, TerminateProcess): it runs on Windows as here.
+std::vector<std::string> EndLeftovers(const std::string& when);
+// Whether the process is one of those, running.
+bool IsTestsOwn(DWORD processId);
 
 // ---- where the tests run -----------------------------------------------------
 
