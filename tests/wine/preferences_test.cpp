@@ -504,7 +504,10 @@ DWORD GdiObjectType(HANDLE process, LRESULT handle)
 }
 
 // Each opening makes an editor and its font; each closing must destroy both. Wine 8
-// answers 0 to GetGuiResources, so the font is also checked from inside the process.
+// answers 0 to GetGuiResources, so the font is also checked from inside the process,
+// on every tenth opening: the font is made the same way each time, and under Wine a
+// call made inside another process can freeze it (see docs/maintainers.md), so the
+// test makes few such calls rather than three an opening.
 TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
 {
     driver::WriteDword(L"a.org", 1);
@@ -514,8 +517,10 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
         ASSERT_TRUE(dialog);
         HWND editor = Editor(SiteList(dialog));
         ASSERT_TRUE(editor) << "each opening makes a new editor";
-        ASSERT_TRUE(driver::SendFromInside(editor, WM_GETFONT, 0, 0, editorFont));
-        ASSERT_EQ(GdiObjectType(Handle(), *editorFont), static_cast<DWORD>(OBJ_FONT));
+        if (editorFont) {
+            ASSERT_TRUE(driver::SendFromInside(editor, WM_GETFONT, 0, 0, editorFont));
+            ASSERT_EQ(GdiObjectType(Handle(), *editorFont), static_cast<DWORD>(OBJ_FONT));
+        }
         ASSERT_TRUE(ClosePreferences(dialog, IDCANCEL));
     };
 
@@ -528,7 +533,10 @@ TEST_F(PreferencesFromPrompt, FiftyOpeningsLeaveNoFontOrWindowBehind)
     std::vector<LRESULT> fonts;
     for (int i = 0; i < 50; ++i) {
         SCOPED_TRACE(i);
-        ASSERT_NO_FATAL_FAILURE(openAndCancel(&font));
+        bool look = i % 10 == 9;
+        ASSERT_NO_FATAL_FAILURE(openAndCancel(look ? &font : nullptr));
+        if (!look)
+            continue;
         fonts.push_back(font);
         ASSERT_EQ(GdiObjectType(Handle(), font), 0u) << "the editor's font outlived its dialog";
     }
