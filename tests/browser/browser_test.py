@@ -534,9 +534,11 @@ class Run:
     def recover(self, row):
         """After a failed row: whatever it left asking or kept ends, so the next row starts clean."""
         self.command(row.key, "let-go")
-        self.browser.standin.ask("prompt 1", "")
-        self.browser.standin.ask("answer cancel", "")
-        self.browser.standin.ask("gone 10", "halvane.exe:")
+        for command, prefix in (("prompt 1", ""), ("answer cancel", ""), ("gone 10", "halvane.exe:")):
+            try:
+                self.browser.standin.ask(command, prefix, 15)
+            except Failure:
+                pass   # nothing left to end, and the next row may still run
         self.popup = self.tab = self.window = self.pip = None
         if self.uninstalled:
             self.step(row, "install")
