@@ -478,7 +478,8 @@ async function letGo(keep, reason, asker) {
 }
 
 // A let-go from the document the tab shows ends a keep of its window,
-// whichever of the tab's documents asked for it.
+// whichever of the tab's documents asked for it (only one that has asked to
+// keep sends one here).
 async function pageLetsGo(asker) {
   const keep = await currentKeep();
   // Only those sent before this let-go: a later one has not had its turn yet.
