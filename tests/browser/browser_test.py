@@ -36,7 +36,7 @@ REMEMBERED = {"deny.test": 0, "allow.test": 1, "leave.test": 1, "again.test": 1,
               "bfcache.test": 1}
 SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", "insist.test", "letgo.test", "nav.test",
-         "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
+         "withdraw.test", "flood.test", "frameask.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
          *(f"bench{n}.test" for n in range(40))]
 
 
@@ -438,6 +438,10 @@ ROWS = [
         ["refused/not-focused"], 0),
     Row("a frame's request", "frame.test", "frame&to=child.test", ["click", "sleep 2"], [], 0,
         {"-frame": []}),
+    Row("a click in the page, then one in a frame that has the page ask", "frameask.test", "frameask&to=child.test",
+        ["click-at 0.3", "click-at 0.85", "heard 1"], ["refused/no-gesture"], 0, {"-frame": []}),
+    Row("a click answered, then Escape", "deny.test", "escape", ["click", "heard 1", "key Escape", "heard 2"],
+        ["declined/remembered", "refused/no-gesture"], 0),
     Row("a gesture-less loop of 20 requests", "loop.test", "keep", ["command loop", "heard 40"], LOOP, 0,
         unordered=True),
     Row("three dismissals, then the embargo", "cancel.test", "keep",
@@ -548,6 +552,15 @@ class Run:
         marionette = self.browser.marionette
         if verb == "click":
             self.browser.click(self.target(argument))
+        elif verb == "click-at":
+            # A click at so far down the window: the page's button above, a frame below.
+            window = self.main_x()
+            geometry = self.browser.geometry(window)
+            self.browser.click(window, (geometry["X"] + geometry["WIDTH"] // 2,
+                                        geometry["Y"] + geometry["HEIGHT"] * float(argument)))
+        elif verb == "key":
+            subprocess.run(["xdotool", "windowfocus", self.main_x()])
+            subprocess.run(["xdotool", "key", argument], check=True)
         elif verb == "prompt":
             reply = self.browser.standin.ask(f"prompt {argument or 30}", "prompt")
             if self.site not in reply:
@@ -579,6 +592,7 @@ class Run:
             else:
                 marionette.call("WebDriver:Navigate", {"url": url})
             self.step(row, "reloaded")
+            self.painted()
             self.site = argument
         elif verb == "left":
             until("the page to leave", 20, lambda: row.key + "-after" in heard("loaded"))
@@ -732,11 +746,18 @@ class Run:
             if row.language:
                 self.browser.speak(None)
 
+    def painted(self):
+        """Two frames of the page drawn: a click before could miss a page just loaded in a new tab."""
+        self.browser.marionette.call("WebDriver:ExecuteAsyncScript", {"script": """
+            const done = arguments[arguments.length - 1];
+            requestAnimationFrame(() => requestAnimationFrame(() => done(true)));""", "args": []})
+
     def play(self, row):
         self.site = row.site
         if row.click != "example":
             self.browser.open(f"http://{row.site}:{self.port}/page.html?row={row.key}&click={row.click}")
             until("the page", 20, lambda: row.key in heard("loaded"))
+            self.painted()
         self.browser.standin.ask("prompts", "prompts:")
         self.loads = heard("loaded").count(row.key)
         for step in row.steps:
