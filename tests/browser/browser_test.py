@@ -191,7 +191,7 @@ class Marionette:
                 resolve(message.data);
               });
               page.messageManager.loadFrameScript("data:," + encodeURIComponent(`(${read})();`), false);
-              setTimeout(() => resolve(null), 10000);
+              setTimeout(() => resolve(null), 25000);   // within Marionette's 30 s for a script
             });""".replace("BUTTON", json.dumps(button)))
 
     def badge(self):
