@@ -23,8 +23,16 @@ const TITLE_WAIT_MS = 3000;
 const TITLE_POLL_MS = 10;
 const TITLE_READS = 3;
 // Firefox blocks a site's notification prompt for a while after a few
-// dismissals; Halvane's prompt is as intrusive, so a site gets three.
+// dismissals; Halvane's prompt is as intrusive, so a domain (a site and its
+// subdomains) gets three, each within a week of the one before, and then none
+// for a week from the last. They are kept in local storage, over Firefox's
+// restarts, until the user forgets them from the toolbar panel.
 const DISMISSALS_ALLOWED = 3;
+const EMBARGO_MS = 7 * 24 * 60 * 60 * 1000;
+// A page that owns many domains (or names under a shared suffix such as
+// github.io, each a domain of its own) could take each one's three in turn:
+// a tab gets three dismissals in all, whatever its sites, until it is closed.
+const TAB_DISMISSALS_ALLOWED = 3;
 const PIN = "\u{1F4CC}";
 const PREFACE_PATTERN = /\u{1F4CC} [a-z2-9]{4} /u;
 
@@ -125,9 +133,44 @@ async function removeOldPins() {
     .map((w) => removePreface(w.id)));
 }
 
-async function countDismissal(site) {
-  const {dismissed} = await browser.storage.session.get("dismissed");
-  await browser.storage.session.set({dismissed: {...dismissed, [site]: (dismissed?.[site] || 0) + 1}});
+// The dismissals counted: by domain, {count, last} (the time of the last),
+// and by tab, in the session alone, since a tab does not outlive it.
+async function readDismissals() {
+  const [{dismissals}, {tabDismissals}] = await Promise.all([
+    browser.storage.local.get("dismissals"), browser.storage.session.get("tabDismissals")]);
+  return {domains: dismissals || {}, tabs: tabDismissals || {}};
+}
+
+function current(entry, now) {
+  return entry && now - entry.last < EMBARGO_MS ? entry : null;
+}
+
+function embargoed(request, dismissals) {
+  const domain = current(dismissals.domains[registrableDomain(request.site)], Date.now());
+  return (domain !== null && domain.count >= DISMISSALS_ALLOWED) ||
+    (dismissals.tabs[request.tabId] || 0) >= TAB_DISMISSALS_ALLOWED;
+}
+
+// Counts towards the keep's domain and its tab. Counts a week old go as the
+// next one is written, so the stored ones stay few.
+async function countDismissal(keep) {
+  const now = Date.now();
+  const {domains, tabs} = await readDismissals();
+  const kept = Object.fromEntries(Object.entries(domains).filter(([, entry]) => current(entry, now)));
+  const domain = registrableDomain(keep.site);
+  kept[domain] = {count: (kept[domain]?.count || 0) + 1, last: now};
+  await Promise.all([browser.storage.local.set({dismissals: kept}),
+    browser.storage.session.set({tabDismissals: {...tabs, [keep.tabId]: (tabs[keep.tabId] || 0) + 1}})]);
+}
+
+// How many domains and tabs have dismissals that count: the panel offers to forget them.
+function dismissalsCounted({domains, tabs}) {
+  const now = Date.now();
+  return Object.values(domains).filter((entry) => current(entry, now)).length + Object.keys(tabs).length;
+}
+
+async function forgetDismissals() {
+  await Promise.all([browser.storage.local.remove("dismissals"), browser.storage.session.remove("tabDismissals")]);
 }
 
 // The window, its tabs with it, once its title shows the preface, wherever
@@ -181,9 +224,9 @@ function quickRefusal(request) {
 }
 
 // Why a request may not go to Halvane, or null, from its window as read with
-// its tabs, and the site's dismissals.
-function refusal(request, window, dismissed) {
-  if ((dismissed[request.site] || 0) >= DISMISSALS_ALLOWED) {
+// its tabs, and the dismissals counted.
+function refusal(request, window, dismissals) {
+  if (embargoed(request, dismissals)) {
     return "embargoed";
   }
   const tab = window && (window.tabs || []).find((t) => t.id === request.tabId);
@@ -225,8 +268,7 @@ const ENDING_POLL_MS = 100;
 const WAIT = "wait";
 
 async function keepWindow(request) {
-  const [{keep, dismissed}, window] = await Promise.all([
-    browser.storage.session.get(["keep", "dismissed"]), windowOf(request)]);
+  const [keep, dismissals, window] = await Promise.all([currentKeep(), readDismissals(), windowOf(request)]);
   if (keep && keep.ending && Date.now() - request.sent < ENDING_WAIT_MS) {
     return WAIT;
   }
@@ -234,11 +276,17 @@ async function keepWindow(request) {
     tell(request, "busy", "halvane");
     return;
   }
-  if (keep && keep.token === request.token) {
-    tell(request, keep.state === "kept" ? "kept" : "busy", keep.state === "kept" ? "already" : "asking");
+  if (keep && keep.token === request.token && keep.state === "kept") {
+    // It hears the keep's end too, as the request that was kept does.
+    await saveKeep({...keep, alreadys: [...(keep.alreadys || []), request]});
+    tell(request, "kept", "already");
     return;
   }
-  const why = refusal(request, window, dismissed || {});
+  if (keep && keep.token === request.token) {
+    tell(request, "busy", "asking");
+    return;
+  }
+  const why = refusal(request, window, dismissals);
   if (why) {
     tell(request, "refused", why);
     return;
@@ -252,14 +300,14 @@ async function keepWindow(request) {
   // so that a let-go, a closed tab or the toolbar can take it back while the
   // window is being marked, which goes on outside the queue.
   const starting = {...request, preface: `${PIN} ${randomId()} `, state: "starting", asked: false, settled: false,
-    ending: null, letGos: []};
+    ending: null, letGos: [], alreadys: []};
   await saveKeep(starting);
-  markThenConnect(starting, dismissed || {});
+  markThenConnect(starting, dismissals);
 }
 
-// The site's dismissals were read as the request was taken: they change only
-// when a keep ends, and this is the one keep.
-async function markThenConnect(starting, dismissed) {
+// The dismissals were read as the request was taken: they change only when a
+// keep ends, and this is the one keep (the toolbar's forgetting only lessens them).
+async function markThenConnect(starting, dismissals) {
   const marked = await markWindow(starting).catch(() => ({told: ["error", "failed"]}));
   await serially(async () => {
     const keep = await currentKeep();
@@ -272,7 +320,7 @@ async function markThenConnect(starting, dismissed) {
       return;
     }
     const told = marked.told || (keep.ending ? ["released", keep.ending] : null);
-    const why = told ? null : refusal(keep, marked.window, dismissed);
+    const why = told ? null : refusal(keep, marked.window, dismissals);
     if (told || why) {
       await finish(keep.preface, ...(told || ["refused", why]));
       return;
@@ -313,7 +361,7 @@ async function portClosed(preface, heard, error) {
     return;
   }
   if (promptDismissed(keep, "host-ended", keep.asked)) {
-    await countDismissal(keep.site);
+    await countDismissal(keep);
   }
   if (keep.ending) {
     return finish(preface, "released", keep.ending);
@@ -374,7 +422,7 @@ function promptDismissed(keep, outcome, asked) {
 async function ended(keep, message) {
   const outcome = String(message.outcome);
   if (promptDismissed(keep, outcome, message.asked === true || keep.asked)) {
-    await countDismissal(keep.site);
+    await countDismissal(keep);
   }
   if (keep.ending) {
     return finish(keep.preface, "released", keep.ending);
@@ -404,7 +452,9 @@ async function finish(preface, outcome, reason, message) {
   await saveKeep(null);
   // A keep the page itself let go of is told so by that let-go's own outcome.
   if (!(keep.settled && keep.ending === "page")) {
-    tell(keep, outcome, reason, message);
+    for (const asker of [keep, ...keep.alreadys || []]) {
+      tell(asker, outcome, reason, message);
+    }
   }
   for (const asker of keep.letGos || []) {
     tell(asker, "released", keep.ending || reason);
@@ -437,7 +487,8 @@ async function letGo(keep, reason, asker) {
 }
 
 // A let-go from the document the tab shows ends a keep of its window,
-// whichever of the tab's documents asked for it.
+// whichever of the tab's documents asked for it (only one that has asked to
+// keep sends one here).
 async function pageLetsGo(asker) {
   const keep = await currentKeep();
   // Only those sent before this let-go: a later one has not had its turn yet.
@@ -510,6 +561,24 @@ function queuedFrom(tabId) {
   return [...keepsQueued].filter((request) => request.tabId === tabId);
 }
 
+// A document that goes takes every request of its own with it: those not yet
+// through the queue at once (one waiting for an ending keep among them), and
+// its keep in turn.
+function documentGone(request) {
+  for (const queued of keepsQueued) {
+    if (queued.token === request.token && !queued.withdrawn) {
+      queued.withdrawn = true;
+      tell(queued, "released", "tab");
+    }
+  }
+  serially(async () => {
+    const keep = await currentKeep();
+    if (keep && keep.token === request.token) {
+      await letGo(keep, "tab");
+    }
+  });
+}
+
 // Nothing to let go of is answered at once; the rest takes its turn.
 async function onLetGo(request) {
   if (!queuedFrom(request.tabId).length) {
@@ -535,17 +604,16 @@ browser.runtime.onMessage.addListener((message, sender) => {
     } else if (message.halvane === "let-go") {
       onLetGo(request);
     } else if (message.halvane === "gone") {
-      serially(async () => {
-        const keep = await currentKeep();
-        if (keep && keep.token === request.token) {
-          await letGo(keep, "tab");
-        }
-      });
+      documentGone(request);
     }
     return undefined;
   }
   if (!sender.tab && message.popup === "status") {
-    return currentKeep();
+    return Promise.all([currentKeep(), readDismissals()]).then(([keep, dismissals]) =>
+      ({keep, dismissals: dismissalsCounted(dismissals)}));
+  }
+  if (!sender.tab && message.popup === "forget") {
+    return serially(forgetDismissals);
   }
   if (!sender.tab && message.popup === "let-go") {
     return serially(async () => {

@@ -13,10 +13,14 @@ const token = Array.from(crypto.getRandomValues(new Uint32Array(4)), (n) => n.to
 // One user input, one request: as Firefox lets a click open one popup, a click,
 // a tap or a key press lets the page ask once. Listened for on window in the
 // capture phase from document_start, so no listener of the page's comes first.
-let gesture = false;
+// It is the input that activated the page, so it counts as long as Firefox's
+// activation lasts (5 s unless its dom.user_activation.transient.timeout says
+// otherwise), and Escape, which activates nothing in browsers, never counts.
+const ACTIVATION_MS = 5000;
+let gestureAt = null;
 const onInput = (event) => {
-  if (event.isTrusted && !event.repeat) {
-    gesture = true;
+  if (event.isTrusted && !event.repeat && event.key !== "Escape") {
+    gestureAt = performance.now();
   }
 };
 window.addEventListener("pointerdown", onInput, {capture: true});
@@ -26,11 +30,15 @@ window.addEventListener("keydown", onInput, {capture: true});
 const KEEPS_PER_SECOND = 3;
 const keepTimes = [];
 
-// The requests on their way to the background, by their number here: the
-// page's ids that wait for each one's outcome. A kept request stays, so that
-// the end of its keep carries its id too.
+// The requests on their way to the background, by their number here: whether
+// it is a keep, and the page's ids that wait for its outcome. A kept request
+// stays, so that the end of its keep carries its id too.
 let serial = 0;
 const waiting = new Map();
+// The document was hidden with requests of its own, and told the background
+// they went with it. If Firefox shows it again from its back-forward cache,
+// they are over: the background's word of it came while it was away.
+let hidden = false;
 // This document's let-go on its way: another one meanwhile, with no keep
 // request in between, shares its outcome, so that no page can flood the
 // background with them.
@@ -45,7 +53,10 @@ function tellPage(outcome, reason, message, id) {
 }
 
 function answer(n, outcome, reason, message) {
-  const ids = waiting.get(n) || [undefined];
+  if (!waiting.has(n)) {
+    return;
+  }
+  const {ids} = waiting.get(n);
   if (outcome !== "kept") {
     waiting.delete(n);
   }
@@ -59,7 +70,7 @@ function answer(n, outcome, reason, message) {
 
 function forward(request, id, activated) {
   const n = ++serial;
-  waiting.set(n, [id]);
+  waiting.set(n, {keep: request === "keep", ids: [id]});
   browser.runtime.sendMessage({halvane: request, token, n, activated})
     .catch(() => answer(n, "error", "failed"));
   return n;
@@ -68,10 +79,12 @@ function forward(request, id, activated) {
 // Why this keep request may not go on, or null. Every request uses up the
 // input before it: one that came after it allows the next.
 function refusal() {
-  // A click or a key press in the last few seconds, and none asked with yet.
+  // A click or a key press in the page, none asked with yet, whose activation
+  // lasts. Focus in a frame says the last input went to the frame: it
+  // activates the page as well, but is no input in the page.
   const active = navigator.userActivation ? navigator.userActivation.isActive === true : false;
-  const fresh = gesture && active;
-  gesture = false;
+  const fresh = gestureAt !== null && performance.now() - gestureAt <= ACTIVATION_MS && active && !focusInFrame();
+  gestureAt = null;
   if (!fresh) {
     return "no-gesture";
   }
@@ -84,6 +97,11 @@ function refusal() {
   }
   keepTimes.push(now);
   return null;
+}
+
+function focusInFrame() {
+  const element = document.activeElement;
+  return element !== null && ["IFRAME", "FRAME", "OBJECT", "EMBED"].includes(element.tagName);
 }
 
 window.addEventListener("message", (event) => {
@@ -103,8 +121,19 @@ window.addEventListener("message", (event) => {
       letGoOnItsWay = null;
     }
   } else if (request === "let-go") {
+    // A document that has asked for nothing has nothing to let go of: it is
+    // told so here, so that only a keep request, which needs an input, can
+    // send a let-go on to the background.
     if (letGoOnItsWay !== null) {
-      waiting.get(letGoOnItsWay).push(id);
+      waiting.get(letGoOnItsWay).ids.push(id);
+    } else if (![...waiting.values()].some((entry) => entry.keep)) {
+      // Answered in a task of its own, which those that follow it share, as
+      // they would one on its way: a flood of them costs the page's process
+      // no more than one answer.
+      const n = ++serial;
+      waiting.set(n, {keep: false, ids: [id]});
+      letGoOnItsWay = n;
+      setTimeout(() => answer(n, "released", "not-kept"), 0);
     } else {
       letGoOnItsWay = forward("let-go", id, false);
     }
@@ -112,10 +141,20 @@ window.addEventListener("message", (event) => {
 });
 
 // A document that goes (a reload, a link, history, its tab closed) takes its
-// keep, or its request, with it: nothing of it passes to the next document.
-window.addEventListener("pagehide", () => {
-  if (waiting.size > 0) {
+// keep, or its requests, with it: nothing of it passes to the next document.
+// Only Firefox's own pagehide, and once for what was asked before it.
+window.addEventListener("pagehide", (event) => {
+  if (event.isTrusted && waiting.size > 0 && !hidden) {
+    hidden = true;
     browser.runtime.sendMessage({halvane: "gone", token}).catch(() => {});
+  }
+}, {capture: true});
+window.addEventListener("pageshow", (event) => {
+  if (event.isTrusted && hidden) {
+    hidden = false;
+    for (const n of [...waiting.keys()]) {
+      answer(n, "released", "tab");
+    }
   }
 }, {capture: true});
 

@@ -21,7 +21,15 @@ async function show() {
   document.getElementById("show").textContent = browser.i18n.getMessage("panelShow");
   document.getElementById("let-go").textContent = browser.i18n.getMessage("panelLetGo");
 
-  const keep = await browser.runtime.sendMessage({popup: "status"});
+  const {keep, dismissals} = await browser.runtime.sendMessage({popup: "status"});
+  // Prompts closed unanswered stop a domain's, or a tab's, requests for a while: the user may undo that.
+  document.getElementById("dismissed-text").textContent = browser.i18n.getMessage("panelDismissed");
+  document.getElementById("forget").textContent = browser.i18n.getMessage("panelForget");
+  document.getElementById("dismissed").hidden = dismissals === 0;
+  document.getElementById("forget").onclick = async () => {
+    await browser.runtime.sendMessage({popup: "forget"});
+    window.close();
+  };
   document.getElementById("none").hidden = Boolean(keep);
   document.getElementById("kept").hidden = !keep;
   if (!keep) {

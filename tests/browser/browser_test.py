@@ -32,12 +32,13 @@ PIN = re.compile("\U0001F4CC [a-z2-9]{4} ")
 TITLE = "Halvane browser test"
 # Sites the test's Firefox resolves to the loopback, and the answers Halvane remembers.
 REMEMBERED = {"deny.test": 0, "allow.test": 1, "leave.test": 1, "again.test": 1, "reload.test": 1,
-              "idle.test": 1, "renew.test": 1, "kill.test": 1, "retake.test": 1, "policy.test": 0, "blocked.test": 1}
+              "idle.test": 1, "renew.test": 1, "kill.test": 1, "retake.test": 1, "hide.test": 1, "waitgone.test": 1,
+              "bfcache.test": 1, "policy.test": 0, "blocked.test": 1}
 # The administrators' policy, in the machine's key as Group Policy writes it: it overrides both remembered answers.
 POLICY = {"AllowedSites": "policy.test", "BlockedSites": "[*.]blocked.test"}
 SITES = ["never.test", "cancel.test", "once.test", "retitle.test", "gesture.test", "tab.test", "focus.test", "frame.test",
          "child.test", "loop.test", "away.test", "other.test", "popup.test", "insist.test", "letgo.test", "nav.test",
-         "withdraw.test", "flood.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
+         "withdraw.test", "flood.test", "frameask.test", "keep.localhost", "pip.localhost", "german.test", *REMEMBERED,
          *(f"bench{n}.test" for n in range(40))]
 
 
@@ -76,9 +77,9 @@ class Page(http.server.SimpleHTTPRequestHandler):
             return self.reply(b"")
         if parts[0] == "command" and len(parts) == 2:
             return self.reply(Page.commands.get(parts[1], "").encode())
-        if parts[0] == "loaded" and len(parts) == 2:
+        if parts[0] in ("loaded", "restored") and len(parts) == 2:
             with Page.lock:
-                Page.heard.setdefault("loaded", []).append(parts[1])
+                Page.heard.setdefault(parts[0], []).append(parts[1])
             return self.reply(b"")
         if parts[0] == "favicon.ico":
             return self.reply(b"")
@@ -160,20 +161,21 @@ class Marionette:
             const button = document.querySelector("#halvane_marrowin_org-browser-action .webextension-browser-action");
             return button ? button.getAttribute("label") : "";""") or ""
 
-    def panel(self):
-        """Opens the toolbar button's panel as a click does, gives its lang and visible text, and lets go there."""
+    def panel(self, button="let-go"):
+        """Opens the toolbar button's panel as a click does, gives its lang and visible text, and presses the
+        button there (Let go, or the one that forgets dismissed prompts)."""
         self.call("Marionette:SetContext", {"value": "chrome"})
         try:
-            button = self.call("WebDriver:FindElement", {
+            toolbar = self.call("WebDriver:FindElement", {
                 "using": "css selector", "value": "#halvane_marrowin_org-browser-action .webextension-browser-action"})
-            self.call("WebDriver:ElementClick", {"id": next(iter(button.values()))})
+            self.call("WebDriver:ElementClick", {"id": next(iter(toolbar.values()))})
         finally:
             self.call("Marionette:SetContext", {"value": "content"})
         until("the panel's page", 10, lambda: self.chrome("""
             const page = document.querySelector("browser.webextension-popup-browser");
             return page?.currentURI.spec.endsWith("/popup.html") && page.browsingContext.currentWindowGlobal != null;"""))
         # Its page runs in the extension's process: a frame script (as Firefox's own panel code uses)
-        # reads it there once its script has shown a part and, once that has arrived, presses Let go.
+        # reads it there once its script has shown a part and, once that has arrived, presses the button.
         return self.chrome("""
             function read() {
               const page = content.document, text = page.body?.innerText.trim();
@@ -181,18 +183,18 @@ class Marionette:
                 content.setTimeout(read, 50);
                 return;
               }
-              addMessageListener("halvane-test:let-go", () => page.getElementById("let-go").click());
+              addMessageListener("halvane-test:press", () => page.getElementById(BUTTON).click());
               sendAsyncMessage("halvane-test:panel", {lang: page.documentElement.lang, text});
             }
             const page = document.querySelector("browser.webextension-popup-browser");
             return new Promise((resolve) => {
               page.messageManager.addMessageListener("halvane-test:panel", (message) => {
-                page.messageManager.sendAsyncMessage("halvane-test:let-go");
+                page.messageManager.sendAsyncMessage("halvane-test:press");
                 resolve(message.data);
               });
               page.messageManager.loadFrameScript("data:," + encodeURIComponent(`(${read})();`), false);
-              setTimeout(() => resolve(null), 10000);
-            });""")
+              setTimeout(() => resolve(null), 25000);   // within Marionette's 30 s for a script
+            });""".replace("BUTTON", json.dumps(button)))
 
     def badge(self):
         return self.chrome("""
@@ -340,6 +342,12 @@ class Browser:
         subprocess.run(["xdotool", "mousemove", str(round(x)), str(round(y)), "click", "1"], check=True)
 
     def open(self, url):
+        """The page in a new tab in place of the last one: a tab's count of dismissed prompts is its own."""
+        last = self.main
+        self.main = self.marionette.call("WebDriver:NewWindow", {"type": "tab", "focus": True})["handle"]
+        self.marionette.call("WebDriver:SwitchToWindow", {"handle": last, "focus": False})
+        self.marionette.call("WebDriver:CloseWindow")
+        self.marionette.call("WebDriver:SwitchToWindow", {"handle": self.main, "focus": True})
         self.marionette.call("WebDriver:Navigate", {"url": url})
 
     def close(self):
@@ -385,8 +393,9 @@ ROWS = [
         ["click", "heard 1", "kept", "command let-go", "heard 2"], ["kept/policy", "released/page"], 0),
     Row("a site that policy blocks, over the user's Allow", "blocked.test", "keep", ["click", "heard 1"],
         ["declined/policy"], 0),
-    Row("a remembered Allow, then another tab shown", "allow.test", "keep",
-        ["click", "heard 1", "kept", "tab", "heard 2", "untab"], ["kept/remembered", "released/tab"], 0),
+    Row("a remembered Allow, asked again, then another tab shown", "allow.test", "keep",
+        ["click", "heard 1", "kept", "click", "heard 2", "tab", "heard 4", "untab"],
+        ["kept/remembered", "kept/already", "released/tab", "released/tab"], 0),
     Row("Just this time, then let go", "once.test", "keep",
         ["click", "answer once", "heard 1", "kept", "command let-go", "heard 2"], ["kept/allowed", "released/page"], 1),
     Row("let go and ask again 150 ms later", "again.test", "again",
@@ -411,6 +420,12 @@ ROWS = [
     Row("a request waiting for a keep to end, let go", "retake.test", "retake",
         ["click", "heard 1", "kept", "click", "heard 4", "sleep 2"],
         ["kept/remembered"] + ["released/page"] * 3, 0),
+    Row("a request waiting for a keep to end, its page reloaded", "waitgone.test", "waitgone",
+        ["click", "heard 1", "kept", "click", "reloaded", "sleep 3"], ["kept/remembered"], 0,
+        optional=["released/page", "released/tab"]),
+    Row("a kept page back from the back-forward cache", "bfcache.test", "keep&to=other.test",
+        ["click", "heard 1", "kept", "command leave", "left", "sleep 2", "back", "heard 2"],
+        ["kept/remembered", "released/tab"], 0, {"-after": []}),
     Row("a kept page reloads, then lets go", "renew.test", "keep",
         ["click", "heard 1", "kept", "command reload", "reloaded", "gone 3", "command let-go", "heard 2", "down 2"],
         ["kept/remembered", "released/not-kept"], 0, optional=TAKEN_BACK),
@@ -420,17 +435,39 @@ ROWS = [
     Row("a background tab floods 10,000 let-go requests while the front tab asks", "flood.test", "keep",
         ["flood", "click", "prompt 2", "answer cancel", "heard 1", "unflood"], ["dismissed/cancel"], 1,
         {"-flood": ["flood/posted", "flood/answered"]}),
+    Row("a kept page that makes 20,000 pagehide events of its own", "hide.test", "keep",
+        ["click", "heard 1", "kept", "command hide", "heard-hide 1", "sleep 1", "kept", "command let-go", "heard 2"],
+        ["kept/remembered", "released/page"], 0, {"-hide": ["flood/posted"]}),
     Row("no gesture", "gesture.test", "keep", ["command keep", "heard 1"], ["refused/no-gesture"], 0),
     Row("a tab that is not shown", "tab.test", "late", ["click", "tab", "heard 1", "untab"], ["refused/not-active"], 0),
     Row("a window that is not focused", "focus.test", "late", ["click", "window", "heard 1", "unwindow"],
         ["refused/not-focused"], 0),
     Row("a frame's request", "frame.test", "frame&to=child.test", ["click", "sleep 2"], [], 0,
         {"-frame": []}),
+    Row("a click in the page, then one in a frame that has the page ask", "frameask.test", "frameask&to=child.test",
+        ["click-at 0.3", "click-at 0.85", "heard 1"], ["refused/no-gesture"], 0, {"-frame": []}),
+    Row("a click answered, then Escape", "deny.test", "escape", ["click", "heard 1", "key Escape", "heard 2"],
+        ["declined/remembered", "refused/no-gesture"], 0),
     Row("a gesture-less loop of 20 requests", "loop.test", "keep", ["command loop", "heard 40"], LOOP, 0,
         unordered=True),
     Row("three dismissals, then the embargo", "cancel.test", "keep",
         ["click", "answer cancel", "heard 1", "click", "answer cancel", "heard 2", "click", "heard 3"],
         ["dismissed/cancel", "dismissed/cancel", "refused/embargoed"], 2),
+    # Started anew as by an update (its removal, as the Picture-in-Picture row's, takes its storage with it).
+    Row("the embargo, after the extension started anew", "cancel.test", "keep",
+        ["install", "goto cancel.test", "click", "heard 1"], ["refused/embargoed"], 0),
+    Row("the dismissals forgotten from the toolbar panel", "cancel.test", "keep",
+        ["panel-forget", "click", "answer cancel", "heard 1"], ["dismissed/cancel"], 1),
+    # Each subdomain in a tab of its own: the tab's own brake (below) has no part in it.
+    Row("five subdomains of one domain, each asked and cancelled", "a1.evil.localhost", "keep",
+        [step for n in (1, 2, 3) for step in ([] if n == 1 else [f"goto a{n}.evil.localhost"]) +
+         ["click", "answer cancel", f"heard {n}"]] +
+        ["goto a4.evil.localhost", "click", "heard 4", "goto a5.evil.localhost", "click", "heard 5"],
+        ["dismissed/cancel"] * 3 + ["refused/embargoed"] * 2, 3),
+    Row("four domains in one tab, each asked and cancelled", "brake1.localhost", "keep",
+        [step for n in (1, 2, 3) for step in ([] if n == 1 else [f"visit brake{n}.localhost"]) +
+         ["click", "answer cancel", f"heard {n}"]] + ["visit brake4.localhost", "click", "heard 4"],
+        ["dismissed/cancel"] * 3 + ["refused/embargoed"], 3),
     # The example page for authors, where both roads are open (*.localhost is a secure context): it takes
     # Halvane's when the extension answers, the browser's Picture-in-Picture window when it does not.
     Row("the example page, with the extension: Halvane", "keep.localhost", "example",
@@ -507,9 +544,11 @@ class Run:
     def recover(self, row):
         """After a failed row: whatever it left asking or kept ends, so the next row starts clean."""
         self.command(row.key, "let-go")
-        self.browser.standin.ask("prompt 1", "")
-        self.browser.standin.ask("answer cancel", "")
-        self.browser.standin.ask("gone 10", "halvane.exe:")
+        for command, prefix in (("prompt 1", ""), ("answer cancel", ""), ("gone 10", "halvane.exe:")):
+            try:
+                self.browser.standin.ask(command, prefix, 15)
+            except Failure:
+                pass   # nothing left to end, and the next row may still run
         self.popup = self.tab = self.window = self.pip = None
         if self.uninstalled:
             self.step(row, "install")
@@ -519,10 +558,19 @@ class Run:
         marionette = self.browser.marionette
         if verb == "click":
             self.browser.click(self.target(argument))
+        elif verb == "click-at":
+            # A click at so far down the window: the page's button above, a frame below.
+            window = self.main_x()
+            geometry = self.browser.geometry(window)
+            self.browser.click(window, (geometry["X"] + geometry["WIDTH"] // 2,
+                                        geometry["Y"] + geometry["HEIGHT"] * float(argument)))
+        elif verb == "key":
+            subprocess.run(["xdotool", "windowfocus", self.main_x()])
+            subprocess.run(["xdotool", "key", argument], check=True)
         elif verb == "prompt":
             reply = self.browser.standin.ask(f"prompt {argument or 30}", "prompt")
-            if row.site not in reply:
-                raise Failure(f"the prompt does not name {row.site}: {reply}")
+            if self.site not in reply:
+                raise Failure(f"the prompt does not name {self.site}: {reply}")
             # The host looks every 100 ms, so the badge may follow the prompt a moment later.
             until(f"the toolbar badge to say '?' while Halvane asks (it says {self.browser.marionette.badge()!r})",
                   5, lambda: self.browser.marionette.badge() == "?")
@@ -530,8 +578,8 @@ class Run:
             if "prompt" not in row.steps:
                 self.step(row, "prompt")
             self.browser.standin.ask(f"answer {argument}", "answered")
-        elif verb in ("heard", "heard-popup"):
-            key = row.key + ("-popup" if verb == "heard-popup" else "")
+        elif verb == "heard" or verb.startswith("heard-"):
+            key = row.key + verb[len("heard"):]
             until(f"the page to hear {argument} outcomes (it heard {heard(key)})", 30,
                   lambda: len(heard(key)) >= int(argument))
         elif verb == "kept":
@@ -542,6 +590,29 @@ class Run:
             expected = message(row, argument)
             until(f"the toolbar button's title to be {expected!r} (it is {marionette.title()!r})", 5,
                   lambda: marionette.title() == expected)
+        elif verb in ("goto", "visit"):
+            # Another site, in a new tab or in this one, that asks on a click as the row's first did.
+            url = f"http://{argument}:{self.port}/page.html?row={row.key}&click={row.click}"
+            if verb == "goto":
+                self.browser.open(url)
+            else:
+                marionette.call("WebDriver:Navigate", {"url": url})
+            self.step(row, "reloaded")
+            self.painted()
+            self.site = argument
+        elif verb == "left":
+            until("the page to leave", 20, lambda: row.key + "-after" in heard("loaded"))
+        elif verb == "back":
+            # History's back, to the page the row left: Firefox shows it again from its back-forward cache.
+            marionette.call("WebDriver:Back")
+            until("the page to show again", 20, lambda: row.key in heard("restored") or
+                  heard("loaded").count(row.key) > self.loads)
+            if row.key not in heard("restored"):
+                raise Failure("the page was loaded again, not shown from the back-forward cache")
+        elif verb == "panel-forget":
+            shown, text = marionette.panel("forget"), message(row, "panelDismissed")
+            if not shown or text not in shown["text"]:
+                raise Failure(f"the panel shows {shown}, without {text!r}")
         elif verb == "panel":
             shown, texts = marionette.panel(), [message(row, argument), message(row, "panelShow")]
             if not shown or shown["lang"] != (row.language or "en") or not all(t in shown["text"] for t in texts):
@@ -681,10 +752,18 @@ class Run:
             if row.language:
                 self.browser.speak(None)
 
+    def painted(self):
+        """Two frames of the page drawn: a click before could miss a page just loaded in a new tab."""
+        self.browser.marionette.call("WebDriver:ExecuteAsyncScript", {"script": """
+            const done = arguments[arguments.length - 1];
+            requestAnimationFrame(() => requestAnimationFrame(() => done(true)));""", "args": []})
+
     def play(self, row):
+        self.site = row.site
         if row.click != "example":
             self.browser.open(f"http://{row.site}:{self.port}/page.html?row={row.key}&click={row.click}")
             until("the page", 20, lambda: row.key in heard("loaded"))
+            self.painted()
         self.browser.standin.ask("prompts", "prompts:")
         self.loads = heard("loaded").count(row.key)
         for step in row.steps:
