@@ -12,6 +12,20 @@ function withSite(element, message, site) {
   element.replaceChildren(before, bold, after);
 }
 
+// Just after the extension started (an update, Firefox's start) its background
+// may not answer yet: ask again for a few seconds rather than leave the panel
+// empty, and at worst show that nothing is kept.
+async function status() {
+  for (let tries = 1; tries <= 20; tries++) {
+    const answer = await browser.runtime.sendMessage({popup: "status"}).catch(() => undefined);
+    if (answer) {
+      return answer;
+    }
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+  return {keep: null, dismissals: 0};
+}
+
 async function show() {
   // The texts' own language, not Firefox's (they differ where the extension
   // falls back to English): it picks the fonts, the Han characters' above all.
@@ -21,7 +35,7 @@ async function show() {
   document.getElementById("show").textContent = browser.i18n.getMessage("panelShow");
   document.getElementById("let-go").textContent = browser.i18n.getMessage("panelLetGo");
 
-  const {keep, dismissals} = await browser.runtime.sendMessage({popup: "status"});
+  const {keep, dismissals} = await status();
   // Prompts closed unanswered stop a domain's, or a tab's, requests for a while: the user may undo that.
   document.getElementById("dismissed-text").textContent = browser.i18n.getMessage("panelDismissed");
   document.getElementById("forget").textContent = browser.i18n.getMessage("panelForget");
