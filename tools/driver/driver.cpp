@@ -12,6 +12,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -1069,10 +1070,32 @@ std::wstring TemporaryFolder()
     return length && length <= MAX_PATH ? std::wstring(path, length) : L"";
 }
 
+// This program and the processes it runs under, by their ids: the tests bundle's
+// helper, which starts each test program, lives in the same folder as they do.
+const std::set<DWORD>& ThisProgramAndItsStarters()
+{
+    static const std::set<DWORD> chain = [] {
+        std::map<DWORD, DWORD> parents;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            PROCESSENTRY32W entry = {};
+            entry.dwSize = sizeof(entry);
+            for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+                parents[entry.th32ProcessID] = entry.th32ParentProcessID;
+            CloseHandle(snapshot);
+        }
+        std::set<DWORD> ids;
+        for (DWORD id = GetCurrentProcessId(); id && ids.insert(id).second && parents.count(id);)
+            id = parents[id];
+        return ids;
+    }();
+    return chain;
+}
+
 // A handle on a running process the tests start (see EndLeftovers), null for any other.
 HANDLE OpenTestsOwn(DWORD processId)
 {
-    if (processId == GetCurrentProcessId())
+    if (ThisProgramAndItsStarters().count(processId))
         return nullptr;
     HANDLE process =
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
