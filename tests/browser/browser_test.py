@@ -771,7 +771,13 @@ class Run:
         time.sleep(0.5)   # an outcome too many arrives now, or not at all
         expected = {row.key: row.heard, **{row.key + k: v for k, v in row.extra_heard.items()}}
         for key, outcomes in expected.items():
-            got = [outcome for outcome in heard(key) if outcome not in row.optional]
+            # A page in a background tab hears its answers in throttled tasks: give them time to come.
+            counted = lambda: [outcome for outcome in heard(key) if outcome not in row.optional]
+            try:
+                until(f"the page {key}'s outcomes", 30, lambda: len(counted()) >= len(outcomes))
+            except Failure:
+                pass   # told below, with what it heard
+            got = counted()
             if (sorted(got) if row.unordered else got) != (sorted(outcomes) if row.unordered else outcomes):
                 raise Failure(f"the page {key} heard {heard(key)}, not {outcomes}")
         self.popup = None
